@@ -1,0 +1,70 @@
+// Drawing: every window owns a surface that any thread may draw into
+// through a device context. Releasing the context hands the touched area to
+// the window thread, which presents it.
+//
+// Never make a blocking call to the window thread (SendMessage) while
+// holding a device context: the window thread may be waiting for the same
+// surface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace plat {
+
+// 0x00BBGGRR, as Windows colours are written.
+using COLORREF = std::uint32_t;
+constexpr COLORREF RGB(int r, int g, int b) {
+  return static_cast<COLORREF>((r & 0xFF) | ((g & 0xFF) << 8) |
+                               ((b & 0xFF) << 16));
+}
+
+struct DC;
+using HDC = DC *;
+struct Bitmap;
+using HBITMAP = Bitmap *;
+
+// Locks the window's surface until ReleaseDC. Null when the window is gone.
+HDC GetDC(HWND hwnd);
+int ReleaseDC(HWND hwnd, HDC hdc);
+// A device context for handling WM_PAINT; clears the pending paint.
+HDC BeginPaint(HWND hwnd);
+void EndPaint(HWND hwnd, HDC hdc);
+
+// Copies the (w x h) part of `src` at (sx, sy) to (x, y).
+void BitBlt(HDC hdc, int x, int y, int w, int h, HBITMAP src, int sx, int sy);
+// Transparent text, its top-left corner at (x, y).
+void TextOut(HDC hdc, int x, int y, const char *text, COLORREF color);
+void FillRect(HDC hdc, const RECT &rect, COLORREF color);
+// Draws 32-bit pixels (B, G, R, X bytes in memory, rows `stride` bytes apart,
+// top row first) at (x, y).
+void DrawPixels(HDC hdc, int x, int y, int w, int h, const std::uint8_t *bgrx,
+                int stride);
+
+// Reads a Windows BMP file (any of its usual depths). Null when the file is
+// missing or is not a BMP.
+HBITMAP LoadBitmapFile(const char *path);
+// The same from bytes in memory.
+HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size);
+// A bitmap holding a copy of 32-bit pixels (as DrawPixels).
+HBITMAP CreateBitmap(int w, int h, const std::uint8_t *bgrx, int stride);
+bool DeleteObject(HBITMAP bitmap);
+int BitmapWidth(HBITMAP bitmap);
+int BitmapHeight(HBITMAP bitmap);
+
+// A copy of the window's surface as 0x00RRGGBB values, row by row; what the
+// window shows. Empty when the window is gone.
+struct SurfaceCopy {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+  std::uint32_t at(int x, int y) const {
+    return pixels[static_cast<std::size_t>(y) * width + x];
+  }
+};
+SurfaceCopy CopySurface(HWND hwnd);
+
+} // namespace plat

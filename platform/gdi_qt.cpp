@@ -1,0 +1,193 @@
+// Device contexts and bitmaps on QImage and QPainter.
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/window_internal.h"
+
+namespace plat {
+
+struct DC {
+  Window *window;
+  std::unique_lock<std::mutex> lock;
+  QPainter painter;
+  QRegion touched;
+};
+
+namespace {
+
+QColor ToQColor(COLORREF c) {
+  return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+// A device context's default text face: small and bold, the look of the
+// classic system font, from whatever sans-serif face the desktop has.
+const QFont &DefaultFont() {
+  static const QFont font = [] {
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(12);
+    f.setBold(true);
+    return f;
+  }();
+  return font;
+}
+
+// Skin files are small; anything larger is not a skin image.
+constexpr std::size_t kMaxBitmapFile = 64u << 20;
+
+} // namespace
+
+HDC GetDC(HWND w) {
+  if (!IsWindow(w) || qApp == nullptr)
+    return nullptr;
+  auto *dc = new DC{w, std::unique_lock<std::mutex>(w->surfaceMutex), {}, {}};
+  if (w->destroyed.load() || w->surface.isNull()) {
+    delete dc;
+    return nullptr;
+  }
+  dc->painter.begin(&w->surface);
+  dc->painter.setFont(DefaultFont());
+  return dc;
+}
+
+int ReleaseDC(HWND, HDC dc) {
+  if (dc == nullptr)
+    return 0;
+  dc->painter.end();
+  Window *w = dc->window;
+  const QRect bounds = w->surface.rect();
+  const QRegion touched = dc->touched.intersected(bounds);
+  dc->lock.unlock();
+  delete dc;
+  for (const QRect &r : touched)
+    MarkDirty(w, r);
+  return 1;
+}
+
+HDC BeginPaint(HWND w) {
+  if (IsWindow(w))
+    w->paintPending = false;
+  return GetDC(w);
+}
+
+void EndPaint(HWND w, HDC dc) { ReleaseDC(w, dc); }
+
+void BitBlt(HDC dc, int x, int y, int w, int h, HBITMAP src, int sx, int sy) {
+  if (dc == nullptr || src == nullptr || w <= 0 || h <= 0)
+    return;
+  dc->painter.setCompositionMode(QPainter::CompositionMode_Source);
+  dc->painter.drawImage(QPoint(x, y), src->image, QRect(sx, sy, w, h));
+  dc->touched += QRect(x, y, w, h);
+}
+
+void TextOut(HDC dc, int x, int y, const char *text, COLORREF color) {
+  if (dc == nullptr || text == nullptr)
+    return;
+  // Texts are 8-bit, as the door unit and the configuration hold them.
+  const QString s = QString::fromLatin1(text);
+  dc->painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  dc->painter.setPen(ToQColor(color));
+  const QFontMetrics metrics(dc->painter.font());
+  dc->painter.drawText(QPoint(x, y + metrics.ascent()), s);
+  dc->touched += QRect(x, y, metrics.horizontalAdvance(s) + 2,
+                       metrics.height() + 1);
+}
+
+void FillRect(HDC dc, const RECT &r, COLORREF color) {
+  if (dc == nullptr)
+    return;
+  const QRect area(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  dc->painter.setCompositionMode(QPainter::CompositionMode_Source);
+  dc->painter.fillRect(area, ToQColor(color));
+  dc->touched += area;
+}
+
+void DrawPixels(HDC dc, int x, int y, int w, int h, const std::uint8_t *bgrx,
+                int stride) {
+  if (dc == nullptr || bgrx == nullptr || w <= 0 || h <= 0)
+    return;
+  const QImage view(bgrx, w, h, stride, QImage::Format_RGB32);
+  dc->painter.setCompositionMode(QPainter::CompositionMode_Source);
+  dc->painter.drawImage(QPoint(x, y), view);
+  dc->touched += QRect(x, y, w, h);
+}
+
+HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size) {
+  if (data == nullptr || size < 2 || size > kMaxBitmapFile)
+    return nullptr;
+  // Only a real BMP will do: a picture of another kind that merely carries
+  // the name is not a skin element.
+  if (data[0] != 'B' || data[1] != 'M')
+    return nullptr;
+  QImage image;
+  if (!image.loadFromData(data, static_cast<int>(size), "BMP") ||
+      image.isNull())
+    return nullptr;
+  auto *bitmap = new Bitmap;
+  bitmap->image = image.convertToFormat(QImage::Format_RGB32);
+  return bitmap;
+}
+
+HBITMAP LoadBitmapFile(const char *path) {
+  if (path == nullptr)
+    return nullptr;
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return nullptr;
+  std::vector<std::uint8_t> bytes;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + in.gcount());
+    if (bytes.size() > kMaxBitmapFile)
+      return nullptr;
+  }
+  return LoadBitmapMemory(bytes.data(), bytes.size());
+}
+
+HBITMAP CreateBitmap(int w, int h, const std::uint8_t *bgrx, int stride) {
+  if (w <= 0 || h <= 0 || bgrx == nullptr)
+    return nullptr;
+  auto *bitmap = new Bitmap;
+  bitmap->image =
+      QImage(bgrx, w, h, stride, QImage::Format_RGB32).copy(); // own the pixels
+  return bitmap;
+}
+
+bool DeleteObject(HBITMAP bitmap) {
+  if (bitmap == nullptr)
+    return false;
+  delete bitmap;
+  return true;
+}
+
+int BitmapWidth(HBITMAP bitmap) { return bitmap ? bitmap->image.width() : 0; }
+int BitmapHeight(HBITMAP bitmap) {
+  return bitmap ? bitmap->image.height() : 0;
+}
+
+SurfaceCopy CopySurface(HWND w) {
+  SurfaceCopy copy;
+  if (!IsWindow(w))
+    return copy;
+  std::lock_guard lock(w->surfaceMutex);
+  if (w->surface.isNull())
+    return copy;
+  copy.width = w->surface.width();
+  copy.height = w->surface.height();
+  copy.pixels.resize(static_cast<std::size_t>(copy.width) * copy.height);
+  for (int y = 0; y < copy.height; ++y) {
+    const auto *row = reinterpret_cast<const QRgb *>(w->surface.constScanLine(y));
+    for (int x = 0; x < copy.width; ++x)
+      copy.pixels[static_cast<std::size_t>(y) * copy.width + x] =
+          row[x] & 0xFFFFFFu;
+  }
+  return copy;
+}
+
+} // namespace plat

@@ -1,0 +1,81 @@
+// What the window and drawing halves of the Qt layer share. Not for use
+// outside platform/.
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <QRegion>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/gdi.h"
+#include "platform/window.h"
+
+class QTimer;
+
+namespace plat {
+
+struct Icon {
+  QIcon icon;
+};
+
+struct Bitmap {
+  QImage image; // always Format_RGB32: blits copy, as Windows' SRCCOPY does
+};
+
+class WindowWidget;
+
+// A window handle. Handles are never freed, so a thread still holding one
+// after the window is destroyed gets failures, never a dangling pointer.
+struct Window {
+  WNDPROC proc = nullptr;
+  QColor background;
+  HICON icon = nullptr;
+
+  std::atomic<bool> destroyed{false};
+  std::atomic<bool> visible{false};
+  std::atomic<bool> topmost{false};
+  std::atomic<bool> paintPending{false};
+  std::atomic<bool> paintQueued{false};
+
+  // What the window should look like; the window thread makes the real
+  // window follow (Sync). Guarded by `stateMutex`.
+  std::mutex stateMutex;
+  RECT rect{};
+  std::string title;
+  QRegion shape; // empty: no shape set
+  std::map<std::uintptr_t, unsigned> timers; // id -> period
+  std::map<std::uintptr_t, unsigned long> timerGeneration;
+  bool syncQueued = false;
+
+  // The surface every thread draws into. Guarded by `surfaceMutex`.
+  std::mutex surfaceMutex;
+  QImage surface;
+
+  // Surface areas drawn but not yet presented. Guarded by `dirtyMutex`.
+  std::mutex dirtyMutex;
+  QRegion dirty;
+  bool presentQueued = false;
+
+  // Window thread only.
+  WindowWidget *widget = nullptr;
+  std::map<std::uintptr_t, QTimer *> liveTimers;
+  std::map<std::uintptr_t, unsigned long> liveGeneration;
+  bool everShown = false;
+};
+
+// The real window of a handle (window thread only); null once destroyed.
+QWidget *WidgetOf(HWND w);
+
+// Runs `task` on the window thread: at once when called there, otherwise
+// queued behind what is already waiting.
+void RunOnWindowThread(std::function<void()> task);
+// Hands the drawn area to the window thread for presenting.
+void MarkDirty(Window *w, const QRect &area);
+
+} // namespace plat

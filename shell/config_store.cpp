@@ -1,0 +1,126 @@
+// The configuration store: where the INI file and the frame file live, and
+// the sixteen keys every instance starts from.
+#include <cstdio>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "shell/main.h"
+
+char ini_file[kPathSize];
+char NameJPEG[kPathSize];
+char stateini = 0;
+
+SharedText<64> IP_addr("192.168.001.250");
+std::atomic<int> PopUp{0};
+int left = 0;
+int top = 0;
+char SIP_id_doorphone[64];
+char SIP_call_prefix[64];
+char Snd_capture[50];
+char Snd_playback[50];
+char SIP_addr[64];
+char SIP_id[64];
+char SIP_pass[64];
+char SIP_realm[64];
+int SIP_reg_duration = 3600;
+int UseSIP = 0;
+
+namespace {
+
+constexpr const char kFolderName[] = "Vestibell";
+constexpr const char kIniName[] = "Vestibell.ini";
+// Checked in this order; the first one set, even to the empty text, wins.
+constexpr const char *kBaseVariables[] = {"ALLUSERSPROFILE", "PROGRAMDATA",
+                                          "APPDATA", "LOCALAPPDATA", "TEMP"};
+
+// "%s/%s" into a path buffer; false when it does not fit whole.
+bool FormPath(char (&out)[kPathSize], const std::string &folder,
+              const char *name) {
+  const int n = std::snprintf(out, kPathSize, "%s/%s", folder.c_str(), name);
+  if (n < 0 || n >= kPathSize) {
+    out[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+void FormWindowSection(char (&window)[15]) {
+  std::snprintf(window, sizeof window, "Window %i", 0);
+}
+
+void AccessIniFile() {
+  std::string WinAppDir;
+  bool found = false;
+  for (const char *name : kBaseVariables) {
+    if (auto value = plat::GetEnvironmentVariable(name)) {
+      WinAppDir = *value;
+      found = true;
+      break;
+    }
+  }
+  if (!found)
+    WinAppDir = plat::DefaultConfigBase();
+
+  char path[kPathSize];
+  // Instances run side by side, each with a frame file of its own.
+  char frameName[32];
+  std::snprintf(frameName, sizeof frameName, "Vestibell_%i.tmp", PocSpusteni);
+  // A folder too long for the paths is refused whole: a cut path would
+  // name some other folder.
+  if (!FormPath(path, WinAppDir, kFolderName) ||
+      !FormPath(ini_file, path, kIniName) ||
+      !FormPath(NameJPEG, path, frameName)) {
+    ini_file[0] = '\0';
+    NameJPEG[0] = '\0';
+    stateini = 2;
+    return;
+  }
+  if (!plat::PathExists(path)) {
+    stateini = 1;
+    if (!plat::CreateDirectory(path))
+      stateini = 2;
+  }
+}
+
+void ReadConfiguration() {
+  char window[15];
+  FormWindowSection(window);
+  char text[64];
+
+  plat::GetPrivateProfileString(window, "IP_addr", "192.168.1.250", text,
+                                sizeof text, ini_file);
+  IP_addr.Set(text);
+  PopUp = plat::GetPrivateProfileInt(window, "pop", 0, ini_file);
+  left = plat::GetPrivateProfileInt(window, "Left", 0, ini_file);
+  top = plat::GetPrivateProfileInt(window, "Top", 0, ini_file);
+  ShowData.ClientWidth = plat::GetPrivateProfileInt(
+      window, "Width", kDefaultClientWidth, ini_file);
+  ShowData.ClientHeight = plat::GetPrivateProfileInt(
+      window, "Height", kDefaultClientHeight, ini_file);
+  plat::GetPrivateProfileString(window, "SIP_id_doorphone", "",
+                                SIP_id_doorphone, sizeof SIP_id_doorphone,
+                                ini_file);
+  plat::GetPrivateProfileString(window, "SIP_call_prefix", "",
+                                SIP_call_prefix, sizeof SIP_call_prefix,
+                                ini_file);
+
+  plat::GetPrivateProfileString("Sound", "Sound capture", "", Snd_capture,
+                                sizeof Snd_capture, ini_file);
+  plat::GetPrivateProfileString("Sound", "Sound playback", "", Snd_playback,
+                                sizeof Snd_playback, ini_file);
+
+  plat::GetPrivateProfileString("SIP", "SIP_addr", "", SIP_addr,
+                                sizeof SIP_addr, ini_file);
+  plat::GetPrivateProfileString("SIP", "SIP_id", "Vestibell", SIP_id,
+                                sizeof SIP_id, ini_file);
+  plat::GetPrivateProfileString("SIP", "SIP_pass", "", SIP_pass,
+                                sizeof SIP_pass, ini_file);
+  plat::GetPrivateProfileString("SIP", "SIP_realm", "", SIP_realm,
+                                sizeof SIP_realm, ini_file);
+  SIP_reg_duration =
+      plat::GetPrivateProfileInt("SIP", "SIP_reg_duration", 3600, ini_file);
+  UseSIP = plat::GetPrivateProfileInt("SIP", "UseSIP", 0, ini_file);
+}

@@ -1,0 +1,71 @@
+// Module main: the application shell's globals and entry points (start-up,
+// instance identity, configuration store).
+#pragma once
+
+#include <atomic>
+
+#include "platform/window.h"
+#include "shell/show_data.h"
+
+// The literal that names this version everywhere: the registered message,
+// the prefix of the instance names, the window title and the tray tip.
+inline constexpr const char kAppTitle[] = "Vestibell_1.39";
+inline constexpr const char kClassName[] = "VestibellClass";
+// The built-in skin's natural client size: the first window size and the
+// defaults of "Width" and "Height".
+inline constexpr int kDefaultClientWidth = 336;
+inline constexpr int kDefaultClientHeight = 301;
+inline constexpr std::uintptr_t kReaderTimerId = 0;
+inline constexpr unsigned kReaderTimerMs = 1000;
+
+// --- configuration store ---------------------------------------------------
+// Paths are fixed by AccessIniFile at start-up, before any other thread runs,
+// and only read afterwards.
+inline constexpr int kPathSize = 1024;
+extern char ini_file[kPathSize];
+extern char NameJPEG[kPathSize];
+extern char stateini;
+
+// Configuration values. Written by the window thread (start-up, settings
+// dialog) and, for SIP_realm, the SIP thread; IP_addr and PopUp are read by
+// the video reader and relay threads, so they are guarded.
+extern SharedText<64> IP_addr;
+extern std::atomic<int> PopUp;
+extern int left;
+extern int top;
+extern char SIP_id_doorphone[64];
+extern char SIP_call_prefix[64];
+extern char Snd_capture[50];
+extern char Snd_playback[50];
+extern char SIP_addr[64];
+extern char SIP_id[64];
+extern char SIP_pass[64];
+extern char SIP_realm[64];
+extern int SIP_reg_duration;
+extern int UseSIP;
+
+// The door unit's section: "Window 0" in every instance, so all instances
+// share one door-unit section.
+void FormWindowSection(char (&window)[15]);
+// Works out the folder and fills ini_file, NameJPEG and stateini.
+void AccessIniFile();
+// Reads the sixteen keys into their globals, in their documented order.
+void ReadConfiguration();
+
+// --- start-up and instance identity ----------------------------------------
+extern plat::UINT MESSAGE;
+extern int PocSpusteni;
+extern char AppName[32];
+extern plat::HWND g_hwndMain;
+extern t_ShowData ShowData;
+// Pop-up bookkeeping of the video reader, the tray click, the hide button
+// and the settings dialog.
+extern std::atomic<int> show;
+extern std::atomic<int> hide;
+
+// Gives the process its instance number by probing the named objects
+// "Vestibell_1.39<N>"; every name probed stays held until the process ends.
+void NumberInstance();
+int InitApp();
+// The whole life of one instance; returns the exit code.
+int VestibellMain();

@@ -1,0 +1,91 @@
+// Start-up: one instance of the program from its first step to the end of
+// its message loop.
+#include <cstdio>
+#include <vector>
+
+#include "events/window_proc.h"
+#include "platform/gdi.h"
+#include "platform/named_object.h"
+#include "platform/window.h"
+#include "shell/main.h"
+
+plat::UINT MESSAGE = 0;
+int PocSpusteni = 0;
+char AppName[32];
+plat::HWND g_hwndMain = nullptr;
+t_ShowData ShowData;
+std::atomic<int> show{1};
+std::atomic<int> hide{1};
+
+namespace {
+
+constexpr int kNoButton = 5; // the pointer is over no skin button
+constexpr plat::UINT kClassStyle = 3; // redraw on width and height changes
+constexpr plat::COLORREF kBlack = 0x000000;
+
+// Every name probed stays held for the life of the process: a number is
+// taken while its owner, or any instance that probed past it, still runs.
+std::vector<plat::NamedObject *> g_heldNames;
+
+} // namespace
+
+void NumberInstance() {
+  bool existed;
+  do {
+    ++PocSpusteni;
+    std::snprintf(AppName, sizeof AppName, "%s%i", kAppTitle, PocSpusteni);
+    // A name that cannot be made at all ends the probe like a free one.
+    g_heldNames.push_back(plat::CreateNamedObject(AppName, &existed));
+  } while (existed);
+}
+
+int InitApp() {
+  char window[15];
+  FormWindowSection(window);
+  AccessIniFile();
+  ReadConfiguration();
+
+  plat::WindowClass wc;
+  wc.name = kClassName;
+  wc.style = kClassStyle;
+  wc.proc = WindowProcMain;
+  wc.background = kBlack;
+  if (!plat::RegisterClass(wc))
+    return 0;
+
+  g_hwndMain = plat::CreateWindow(kClassName, kAppTitle, plat::WS_POPUP, left,
+                                  top, ShowData.ClientWidth,
+                                  ShowData.ClientHeight);
+  if (g_hwndMain == nullptr) {
+    plat::Beep(1000, 1000);
+    return 0;
+  }
+  plat::SetTimer(g_hwndMain, kReaderTimerId, kReaderTimerMs);
+  return 1;
+}
+
+int VestibellMain() {
+  ShowData.ClientWidth = kDefaultClientWidth;
+  ShowData.ClientHeight = kDefaultClientHeight;
+  ShowData.Kill_TCP = 1;
+  ShowData.call = 0;
+  ShowData.lin_call = 0;
+  ShowData.Button = kNoButton;
+
+  MESSAGE = plat::RegisterWindowMessage(kAppTitle);
+  NumberInstance();
+
+  if (!plat::Initialize())
+    std::fprintf(stderr, "vestibell: no display to open the window on "
+                         "(DISPLAY is not set)\n");
+  if (!InitApp())
+    return 0;
+
+  plat::SetWindowPos(g_hwndMain, plat::HWND_TOPMOST, 0, 0, 0, 0,
+                     plat::SWP_NOSIZE | plat::SWP_NOMOVE);
+  plat::ShowWindow(g_hwndMain, plat::SW_SHOW);
+  plat::UpdateWindow(g_hwndMain);
+  plat::CloseOnTerminationSignals(g_hwndMain);
+
+  return plat::RunMessageLoop();
+}

@@ -1,0 +1,299 @@
+// The window layer under Qt's offscreen platform: message delivery between
+// threads, timers, sizes, drawing from several threads at once.
+#include <gtest/gtest.h>
+
+#include <QWidget>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/gdi.h"
+#include "platform/window.h"
+#include "platform/window_internal.h"
+#include "support/pump.h"
+
+using namespace plat;
+
+namespace {
+
+struct Seen {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+  bool onWindowThread;
+};
+
+std::mutex g_seenMutex;
+std::vector<Seen> g_seen;
+std::atomic<int> g_destroyed{0};
+
+std::vector<Seen> SeenOf(UINT message) {
+  std::lock_guard lock(g_seenMutex);
+  std::vector<Seen> out;
+  for (const Seen &s : g_seen)
+    if (s.message == message)
+      out.push_back(s);
+  return out;
+}
+
+LRESULT TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  {
+    std::lock_guard lock(g_seenMutex);
+    g_seen.push_back({message, wParam, lParam, IsWindowThread()});
+  }
+  switch (message) {
+  case WM_USER + 1:
+    return static_cast<LRESULT>(wParam * 2 + 1);
+  case WM_DESTROY:
+    ++g_destroyed;
+    break;
+  case WM_GETMINMAXINFO:
+    reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize = {268, 61};
+    break;
+  default:
+    break;
+  }
+  return DefWindowProc(hwnd, message, wParam, lParam);
+}
+
+class WindowLayer : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(Initialize());
+    WindowClass wc;
+    wc.name = "TestClass";
+    wc.proc = TestProc;
+    wc.background = RGB(0, 0, 0);
+    ASSERT_TRUE(RegisterClass(wc));
+  }
+  void SetUp() override {
+    {
+      std::lock_guard lock(g_seenMutex);
+      g_seen.clear();
+    }
+    hwnd = CreateWindow("TestClass", "Title", WS_POPUP, 10, 20, 336, 301);
+    ASSERT_NE(hwnd, nullptr);
+  }
+  void TearDown() override {
+    if (IsWindow(hwnd))
+      DestroyWindow(hwnd);
+    PumpFor(std::chrono::milliseconds(20));
+  }
+  HWND hwnd = nullptr;
+};
+
+TEST_F(WindowLayer, ClassNamesAreUniqueAndUnknownClassesMakeNoWindow) {
+  WindowClass wc;
+  wc.name = "testclass"; // class names ignore case
+  wc.proc = TestProc;
+  EXPECT_FALSE(RegisterClass(wc));
+  EXPECT_EQ(CreateWindow("NoSuchClass", "", WS_POPUP, 0, 0, 10, 10), nullptr);
+}
+
+TEST_F(WindowLayer, SendFromAnotherThreadRunsOnTheWindowThreadAndWaits) {
+  std::atomic<LRESULT> result{-1};
+  std::thread worker(
+      [&] { result = SendMessage(hwnd, WM_USER + 1, 20, 0); });
+  ASSERT_TRUE(PumpUntil([&] { return result.load() != -1; }));
+  worker.join();
+  EXPECT_EQ(result.load(), 41);
+  const auto seen = SeenOf(WM_USER + 1);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0].onWindowThread);
+  // On the window thread itself a send is a direct call.
+  EXPECT_EQ(SendMessage(hwnd, WM_USER + 1, 1, 0), 3);
+}
+
+TEST_F(WindowLayer, PostedMessagesArriveLaterAndInOrder) {
+  std::thread worker([&] {
+    for (WPARAM i = 0; i < 100; ++i)
+      EXPECT_TRUE(PostMessage(hwnd, WM_USER + 2, i, 0));
+  });
+  worker.join();
+  EXPECT_TRUE(SeenOf(WM_USER + 2).empty());
+  ASSERT_TRUE(PumpUntil([&] { return SeenOf(WM_USER + 2).size() == 100; }));
+  const auto seen = SeenOf(WM_USER + 2);
+  for (WPARAM i = 0; i < 100; ++i)
+    EXPECT_EQ(seen[i].wParam, i);
+}
+
+TEST_F(WindowLayer, TimersTickWithTheirIdUntilKilledFromAnyThread) {
+  std::thread([&] { SetTimer(hwnd, 0, 20); }).join();
+  EXPECT_TRUE(IsTimerSet(hwnd, 0));
+  ASSERT_TRUE(PumpUntil([&] { return SeenOf(WM_TIMER).size() >= 3; }));
+  for (const Seen &s : SeenOf(WM_TIMER)) {
+    EXPECT_EQ(s.wParam, 0u);
+    EXPECT_TRUE(s.onWindowThread);
+  }
+  std::thread([&] { KillTimer(hwnd, 0); }).join();
+  EXPECT_FALSE(IsTimerSet(hwnd, 0));
+  PumpFor(std::chrono::milliseconds(30));
+  const std::size_t ticks = SeenOf(WM_TIMER).size();
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(SeenOf(WM_TIMER).size(), ticks);
+}
+
+TEST_F(WindowLayer, KillThenSetFromTwoThreadsLeavesTheTimerRunning) {
+  SetTimer(hwnd, 7, 10);
+  std::thread([&] { KillTimer(hwnd, 7); }).join();
+  SetTimer(hwnd, 7, 10); // queued after the worker's kill
+  ASSERT_TRUE(PumpUntil([&] { return SeenOf(WM_TIMER).size() >= 2; }));
+  EXPECT_EQ(SeenOf(WM_TIMER)[0].wParam, 7u);
+}
+
+TEST_F(WindowLayer, VisibilityChangesAtOnceForEveryThreadAndTheWindowFollows) {
+  std::thread([&] { ShowWindow(hwnd, SW_SHOW); }).join();
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  ASSERT_TRUE(PumpUntil([&] { return WidgetOf(hwnd)->isVisible(); }));
+  // A hide from a worker and a show from the window thread, queued in the
+  // other order, still end where the last call asked.
+  std::thread([&] { ShowWindow(hwnd, SW_HIDE); }).join();
+  ShowWindow(hwnd, SW_SHOW);
+  PumpFor(std::chrono::milliseconds(50));
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_TRUE(WidgetOf(hwnd)->isVisible());
+  ShowWindow(hwnd, SW_HIDE);
+  ASSERT_TRUE(PumpUntil([&] { return !WidgetOf(hwnd)->isVisible(); }));
+}
+
+TEST_F(WindowLayer, GeometryTitleAndTopmost) {
+  RECT r;
+  ASSERT_TRUE(GetWindowRect(hwnd, &r));
+  EXPECT_EQ(r.left, 10);
+  EXPECT_EQ(r.top, 20);
+  EXPECT_EQ(r.right - r.left, 336);
+  EXPECT_EQ(r.bottom - r.top, 301);
+  EXPECT_EQ(GetWindowText(hwnd), "Title");
+  SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+  SetWindowPos(hwnd, HWND_TOP, -1200, 5, 0, 0, SWP_NOSIZE);
+  std::thread([&] { SetWindowText(hwnd, "Door \xe9"); }).join();
+  ShowWindow(hwnd, SW_SHOW);
+  ASSERT_TRUE(PumpUntil([&] { return WidgetOf(hwnd)->isVisible(); }));
+  EXPECT_TRUE(IsTopmost(hwnd));
+  EXPECT_TRUE(
+      WidgetOf(hwnd)->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(
+      WidgetOf(hwnd)->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_EQ(WidgetOf(hwnd)->geometry(), QRect(-1200, 5, 336, 301));
+  EXPECT_EQ(WidgetOf(hwnd)->windowTitle(), QString::fromUtf8("Door é"));
+  EXPECT_EQ(GetWindowText(hwnd), "Door \xe9");
+}
+
+TEST_F(WindowLayer, ResizingSendsSizeAtOnceThenAPaint) {
+  SetWindowPos(hwnd, HWND_TOP, 0, 0, 640, 480, SWP_NOMOVE);
+  const auto sizes = SeenOf(WM_SIZE);
+  ASSERT_FALSE(sizes.empty());
+  EXPECT_EQ(LOWORD(sizes.back().lParam), 640u);
+  EXPECT_EQ(HIWORD(sizes.back().lParam), 480u);
+  EXPECT_TRUE(SeenOf(WM_PAINT).empty()) << "painting waits for the loop";
+  ASSERT_TRUE(PumpUntil([&] { return !SeenOf(WM_PAINT).empty(); }));
+  const SurfaceCopy surface = CopySurface(hwnd);
+  EXPECT_EQ(surface.width, 640);
+  EXPECT_EQ(surface.height, 480);
+  // The same size again is no change: no second WM_SIZE.
+  SetWindowPos(hwnd, HWND_TOP, 0, 0, 640, 480, SWP_NOMOVE);
+  EXPECT_EQ(SeenOf(WM_SIZE).size(), sizes.size());
+}
+
+TEST_F(WindowLayer, ManyThreadsDrawAtOnceAndEveryStrokeLands) {
+  ShowWindow(hwnd, SW_SHOW);
+  constexpr int kThreads = 4, kRounds = 200;
+  std::vector<std::thread> painters;
+  for (int t = 0; t < kThreads; ++t)
+    painters.emplace_back([&, t] {
+      std::vector<std::uint8_t> pixels(16 * 16 * 4);
+      for (int round = 0; round < kRounds; ++round) {
+        for (std::size_t i = 0; i < pixels.size(); i += 4) {
+          pixels[i] = static_cast<std::uint8_t>(t * 50);  // blue
+          pixels[i + 1] = static_cast<std::uint8_t>(round); // green
+          pixels[i + 2] = 200;                              // red
+        }
+        HDC dc = GetDC(hwnd);
+        ASSERT_NE(dc, nullptr);
+        DrawPixels(dc, t * 20, 0, 16, 16, pixels.data(), 16 * 4);
+        TextOut(dc, t * 20, 40, "x", RGB(255, 255, 0));
+        ReleaseDC(hwnd, dc);
+      }
+    });
+  // The window thread presents while the painters work.
+  std::atomic<bool> done{false};
+  std::thread joiner([&] {
+    for (auto &p : painters)
+      p.join();
+    done = true;
+  });
+  ASSERT_TRUE(PumpUntil([&] { return done.load(); }));
+  joiner.join();
+  PumpFor(std::chrono::milliseconds(30));
+  const SurfaceCopy s = CopySurface(hwnd);
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_EQ(s.at(t * 20 + 8, 8),
+              (200u << 16) | ((kRounds - 1u) << 8) | unsigned(t * 50));
+  EXPECT_EQ(s.at(100, 100), 0u) << "untouched surface keeps the background";
+}
+
+TEST_F(WindowLayer, BitmapsBlitAndOnlyRealBmpFilesLoad) {
+  std::vector<std::uint8_t> pixels(4 * 3 * 4, 0);
+  for (std::size_t i = 0; i < pixels.size(); i += 4)
+    pixels[i + 1] = 0xAB; // green
+  HBITMAP bmp = CreateBitmap(4, 3, pixels.data(), 16);
+  ASSERT_NE(bmp, nullptr);
+  EXPECT_EQ(BitmapWidth(bmp), 4);
+  EXPECT_EQ(BitmapHeight(bmp), 3);
+  HDC dc = GetDC(hwnd);
+  BitBlt(dc, 5, 6, 2, 2, bmp, 1, 1);
+  ReleaseDC(hwnd, dc);
+  const SurfaceCopy s = CopySurface(hwnd);
+  EXPECT_EQ(s.at(5, 6), 0x00AB00u);
+  EXPECT_EQ(s.at(6, 7), 0x00AB00u);
+  EXPECT_EQ(s.at(7, 8), 0u);
+  DeleteObject(bmp);
+
+  const std::uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  EXPECT_EQ(LoadBitmapMemory(png, sizeof png), nullptr);
+  const std::uint8_t truncated[] = {'B', 'M', 0x10, 0, 0, 0};
+  EXPECT_EQ(LoadBitmapMemory(truncated, sizeof truncated), nullptr);
+  EXPECT_EQ(LoadBitmapFile("/nonexistent/skin.bmp"), nullptr);
+}
+
+TEST_F(WindowLayer, RoundedShapeCutsOnlyTheCorners) {
+  SetWindowRoundRegion(hwnd, 337, 302, 15, 15);
+  EXPECT_FALSE(WindowRegionContains(hwnd, 0, 0));
+  EXPECT_FALSE(WindowRegionContains(hwnd, 335, 300));
+  EXPECT_TRUE(WindowRegionContains(hwnd, 7, 0));
+  EXPECT_TRUE(WindowRegionContains(hwnd, 0, 7));
+  EXPECT_TRUE(WindowRegionContains(hwnd, 168, 150));
+  EXPECT_TRUE(WindowRegionContains(hwnd, 335, 150));
+}
+
+TEST_F(WindowLayer, DestroyedWindowTellsItsProcedureThenRefusesEverything) {
+  const int before = g_destroyed.load();
+  std::atomic<LRESULT> result{-1};
+  ASSERT_EQ(SendMessage(hwnd, WM_CLOSE, 0, 0), 0); // default: destroy
+  EXPECT_EQ(g_destroyed.load(), before + 1);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(GetDC(hwnd), nullptr);
+  EXPECT_FALSE(PostMessage(hwnd, WM_USER + 1, 1, 0));
+  std::thread([&] { result = SendMessage(hwnd, WM_USER + 1, 1, 0); }).join();
+  EXPECT_EQ(result.load(), 0);
+}
+
+TEST_F(WindowLayer, QuitEndsTheLoopWithItsCode) {
+  PostMessage(hwnd, WM_USER + 3, 0, 0);
+  std::thread([] { PostQuitMessage(7); }).join();
+  EXPECT_EQ(RunMessageLoop(), 7);
+  EXPECT_EQ(SeenOf(WM_USER + 3).size(), 1u) << "messages before the quit run";
+}
+
+TEST(RegisteredMessages, SameNameSameIdDifferentNamesDiffer) {
+  const UINT a = RegisterWindowMessage("Vestibell_1.39");
+  EXPECT_GE(a, 0xC000u);
+  EXPECT_LE(a, 0xFFFFu);
+  EXPECT_EQ(RegisterWindowMessage("Vestibell_1.39"), a);
+  EXPECT_NE(RegisterWindowMessage("Vestibell_1.40"), a);
+  EXPECT_EQ(RegisterWindowMessage(""), 0u);
+}
+
+} // namespace

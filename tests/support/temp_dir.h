@@ -1,0 +1,41 @@
+// A folder of the test's own, removed afterwards.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+class TempDir {
+public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "vestibell-test-XXXXXX")
+            .string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+
+  const std::string &path() const { return path_; }
+  std::string operator/(const std::string &name) const {
+    return path_ + "/" + name;
+  }
+
+private:
+  std::string path_;
+};
+
+inline std::string ReadFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
