@@ -51,18 +51,15 @@ void FormWindowSection(char (&window)[15]) {
   std::snprintf(window, sizeof window, "Window %i", 0);
 }
 
+std::string ConfigBaseFolder() {
+  for (const char *name : kBaseVariables)
+    if (auto value = plat::GetEnvironmentVariable(name))
+      return *value;
+  return plat::DefaultConfigBase();
+}
+
 void AccessIniFile() {
-  std::string WinAppDir;
-  bool found = false;
-  for (const char *name : kBaseVariables) {
-    if (auto value = plat::GetEnvironmentVariable(name)) {
-      WinAppDir = *value;
-      found = true;
-      break;
-    }
-  }
-  if (!found)
-    WinAppDir = plat::DefaultConfigBase();
+  const std::string WinAppDir = ConfigBaseFolder();
 
   char path[kPathSize];
   // Instances run side by side, each with a frame file of its own.

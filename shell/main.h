@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "platform/window.h"
 #include "shell/show_data.h"
@@ -47,6 +48,10 @@ extern int UseSIP;
 // The door unit's section: "Window 0" in every instance, so all instances
 // share one door-unit section.
 void FormWindowSection(char (&window)[15]);
+// The folder under which "Vestibell" lives: the first of ALLUSERSPROFILE,
+// PROGRAMDATA, APPDATA, LOCALAPPDATA and TEMP that is set (an empty value
+// counts, and means the root), else the user's configuration folder.
+std::string ConfigBaseFolder();
 // Works out the folder and fills ini_file, NameJPEG and stateini.
 void AccessIniFile();
 // Reads the sixteen keys into their globals, in their documented order.

@@ -27,17 +27,19 @@ public:
   }
   // Stores at most N - 1 bytes of `text`.
   void Set(const char *text) {
+    const std::size_t n = strnlen(text, N - 1);
     std::lock_guard lock(mutex_);
-    std::strncpy(text_, text, N - 1);
-    text_[N - 1] = '\0';
+    std::memcpy(text_, text, n);
+    text_[n] = '\0';
   }
   // Copies into `out` (at most size - 1 bytes and a NUL).
   void CopyTo(char *out, std::size_t size) const {
     if (size == 0)
       return;
     std::lock_guard lock(mutex_);
-    std::strncpy(out, text_, size - 1);
-    out[size - 1] = '\0';
+    const std::size_t n = strnlen(text_, size - 1);
+    std::memcpy(out, text_, n);
+    out[n] = '\0';
   }
   static constexpr std::size_t size() { return N; }
 

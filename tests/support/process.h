@@ -18,7 +18,8 @@ extern char **environ;
 
 class Child {
 public:
-  // `env` entries ("NAME=value") are added to this process's environment.
+  // `env` entries ("NAME=value") are added to this process's environment;
+  // a bare "NAME" removes that variable.
   explicit Child(const std::vector<std::string> &argv,
                  const std::vector<std::string> &env = {}) {
     int in[2], out[2];
@@ -36,11 +37,13 @@ public:
     for (char **e = environ; *e; ++e)
       envText.emplace_back(*e);
     for (const auto &e : env) {
-      const std::string name = e.substr(0, e.find('=') + 1);
+      const bool removal = e.find('=') == std::string::npos;
+      const std::string name = removal ? e + "=" : e.substr(0, e.find('=') + 1);
       std::erase_if(envText, [&](const std::string &x) {
         return x.compare(0, name.size(), name) == 0;
       });
-      envText.push_back(e);
+      if (!removal)
+        envText.push_back(e);
     }
     std::vector<char *> envp;
     for (auto &e : envText)

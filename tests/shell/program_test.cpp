@@ -1,0 +1,52 @@
+// The real program as a process: how it starts and how it ends.
+#include <gtest/gtest.h>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::vector<std::string> Env(const TempDir &dir) {
+  return {"ALLUSERSPROFILE=" + dir.path(), "XDG_RUNTIME_DIR=" + dir.path(),
+          "QT_QPA_PLATFORM=offscreen"};
+}
+
+void Configure(const TempDir &dir) {
+  mkdir((dir / "Vestibell").c_str(), 0700);
+  WriteFile(dir / "Vestibell/Vestibell.ini", "[Window 0]\nIP_addr=127.0.0.1\n");
+}
+
+TEST(Program, ATerminationRequestClosesTheWindowAndExitsWithZero) {
+  TempDir dir;
+  Configure(dir);
+  Child program({VESTIBELL}, Env(dir));
+  ASSERT_TRUE(program.started());
+  // Up and numbered: its instance name is held.
+  const std::string held = dir / "vestibell/Vestibell_1.391.lock";
+  for (int i = 0; i < 400 && access(held.c_str(), F_OK) != 0; ++i)
+    usleep(10000);
+  usleep(300000);
+  kill(program.pid(), SIGTERM);
+  const auto status = program.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(status.has_value()) << "did not end";
+  ASSERT_TRUE(WIFEXITED(*status)) << "ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(Program, WithoutADisplayItEndsWithZeroInsteadOfCrashing) {
+  TempDir dir;
+  Configure(dir);
+  auto env = Env(dir);
+  env.pop_back();
+  env.push_back("QT_QPA_PLATFORM");
+  env.push_back("DISPLAY");
+  env.push_back("WAYLAND_DISPLAY");
+  Child program({VESTIBELL}, env);
+  ASSERT_TRUE(program.started());
+  const auto status = program.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(status.has_value());
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+} // namespace
