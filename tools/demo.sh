@@ -1,0 +1,78 @@
+#!/bin/bash
+# The README's main command: installs what is missing, builds, starts the
+# door-unit simulator on loopback and the program pointed at it, with the
+# program's settings in a data folder of its own (out/demo), so the user's
+# real configuration is never touched.
+#
+# On a desktop the window opens and the demonstration runs until the window
+# is closed. Without a display it runs on a virtual X server for a few
+# seconds and saves a screenshot.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/install-deps.sh"
+"$top/tools/build.sh" >/dev/null
+bin=${BUILD:-$top/build}
+data=${VESTIBELL_DEMO_DATA:-$top/out/demo}
+mkdir -p "$data/Vestibell"
+chmod 700 "$data/Vestibell"
+
+pids=()
+cleanup() { # the program first, its display last
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+
+# The simulator picks a free port on loopback and rings every 20 seconds.
+"$bin/tools/doorsim/doorsim" --listen 127.0.0.1:0 --ring-every 20 \
+  --ring-length 6 --title "Front door (simulated)" >"$data/doorsim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  port=$(sed -n '1s/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$data/doorsim.log")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || { echo "the simulator did not start; see $data/doorsim.log"; exit 1; }
+echo "door-unit simulator on 127.0.0.1:$port (log: $data/doorsim.log)"
+
+# Point the program at the simulator, keeping whatever else was saved there.
+ini=$data/Vestibell/Vestibell.ini
+if [ -f "$ini" ] && grep -q '^IP_addr=' "$ini"; then
+  sed -i "s/^IP_addr=.*/IP_addr=127.0.0.1:$port/" "$ini"
+else
+  printf '[Window 0]\nIP_addr=127.0.0.1:%s\npop=1\n' "$port" >"$ini"
+fi
+chmod 600 "$ini"
+export ALLUSERSPROFILE=$data
+
+sim() { # a control command for the simulator, over plain HTTP
+  exec 3<>"/dev/tcp/127.0.0.1/$port" &&
+    printf 'GET /sim/%s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3 &&
+    cat <&3 >/dev/null; exec 3>&-
+}
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  echo "settings: $ini; close the window (or press Ctrl+C) to end"
+  "$bin/vestibell"
+  exit 0
+fi
+
+# No display: a virtual one, a short demonstration and a screenshot.
+for n in $(seq 91 160); do
+  if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then disp=$n; break; fi
+done
+Xvfb :$disp -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.05; done
+export DISPLAY=:$disp
+"$bin/vestibell" &
+pids+=($!)
+sleep 3
+sim "ring?flag=1"
+sleep 2
+shot=$data/screenshot.png
+import -window root "$shot"
+sim "ring?flag=0"
+echo "screenshot of the running program: $shot"

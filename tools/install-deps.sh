@@ -1,0 +1,30 @@
+#!/bin/bash
+# Installs the Debian packages Vestibell needs to build, run and be tested.
+# Does nothing when they are all there; uses sudo when not run as root.
+set -eu
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
+  # libraries
+  qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
+  libjpeg62-turbo-dev fonts-dejavu-core
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # a real X display for tests and the demonstration
+  xvfb x11-utils xdotool imagemagick procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
