@@ -3,6 +3,8 @@
 
 #include "platform/files.h"
 #include "platform/gdi.h"
+#include "platform/http.h"
 #include "platform/named_object.h"
 #include "platform/profile.h"
+#include "platform/tray.h"
 #include "platform/window.h"

@@ -1,0 +1,46 @@
+// The notification-area (tray) icon and message boxes.
+#pragma once
+
+#include "platform/window.h"
+
+namespace plat {
+
+constexpr UINT NIM_ADD = 0;
+constexpr UINT NIM_MODIFY = 1;
+constexpr UINT NIM_DELETE = 2;
+constexpr UINT NIF_MESSAGE = 1;
+constexpr UINT NIF_ICON = 2;
+constexpr UINT NIF_TIP = 4;
+
+struct NOTIFYICONDATA {
+  unsigned cbSize;
+  HWND hWnd;
+  UINT uID;
+  UINT uFlags;
+  UINT uCallbackMessage;
+  HICON hIcon;
+  char szTip[64];
+};
+
+// Adds, changes or removes the icon of (hWnd, uID). A press on the icon
+// posts uCallbackMessage to hWnd with wParam = uID and lParam = the mouse
+// message (WM_LBUTTONDOWN and WM_LBUTTONUP for a click, WM_LBUTTONDBLCLK
+// for a double click, WM_RBUTTONDOWN and WM_RBUTTONUP for the menu button).
+// Callable from any thread. Where the desktop has no tray yet, the icon is
+// kept and appears when a tray does.
+bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data);
+// Whether the desktop shows tray icons at this moment.
+bool TrayAvailable();
+// The tip the icon shows now, or empty when there is no such icon; for
+// tests.
+std::string TrayTip(HWND hwnd, UINT id);
+
+constexpr UINT MB_OK = 0x0000;
+constexpr UINT MB_ICONHAND = 0x0010;
+constexpr UINT MB_TASKMODAL = 0x2000;
+constexpr int IDOK = 1;
+
+// A modal box over `owner` (window thread). Returns IDOK.
+int MessageBox(HWND owner, const char *text, const char *caption, UINT type);
+
+} // namespace plat

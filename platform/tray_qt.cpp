@@ -1,0 +1,151 @@
+// Tray icons on QSystemTrayIcon, message boxes on QMessageBox.
+#include <QApplication>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "platform/tray.h"
+#include "platform/window_internal.h"
+
+namespace plat {
+
+namespace {
+
+struct Entry {
+  QSystemTrayIcon *icon = nullptr; // window thread only
+  std::string tip;                 // guarded by g_mutex
+  HICON image = nullptr;
+  UINT callback = 0;
+};
+
+std::mutex g_mutex;
+std::map<std::pair<HWND, UINT>, Entry> g_icons;
+
+void Post(HWND hwnd, UINT message, UINT id, UINT mouse) {
+  PostMessage(hwnd, message, id, static_cast<LPARAM>(mouse));
+}
+
+// Makes the real icon follow its entry. Window thread only.
+void SyncIcon(HWND hwnd, UINT id) {
+  std::string tip;
+  HICON image;
+  UINT callback;
+  {
+    std::lock_guard lock(g_mutex);
+    auto it = g_icons.find({hwnd, id});
+    if (it == g_icons.end())
+      return;
+    tip = it->second.tip;
+    image = it->second.image;
+    callback = it->second.callback;
+    if (it->second.icon == nullptr) {
+      auto *icon = new QSystemTrayIcon(qApp);
+      QObject::connect(
+          icon, &QSystemTrayIcon::activated, qApp,
+          [hwnd, id, callback](QSystemTrayIcon::ActivationReason why) {
+            switch (why) {
+            case QSystemTrayIcon::Trigger:
+              Post(hwnd, callback, id, WM_LBUTTONDOWN);
+              Post(hwnd, callback, id, WM_LBUTTONUP);
+              break;
+            case QSystemTrayIcon::DoubleClick:
+              Post(hwnd, callback, id, WM_LBUTTONDBLCLK);
+              Post(hwnd, callback, id, WM_LBUTTONUP);
+              break;
+            case QSystemTrayIcon::Context:
+              Post(hwnd, callback, id, WM_RBUTTONDOWN);
+              Post(hwnd, callback, id, WM_RBUTTONUP);
+              break;
+            default:
+              break;
+            }
+          });
+      it->second.icon = icon;
+    }
+    QSystemTrayIcon *icon = it->second.icon;
+    if (image != nullptr && icon->icon().cacheKey() != image->icon.cacheKey())
+      icon->setIcon(image->icon);
+    const QString qtip = QString::fromLatin1(tip.c_str());
+    if (icon->toolTip() != qtip)
+      icon->setToolTip(qtip);
+    if (!icon->isVisible())
+      icon->show();
+  }
+}
+
+void RemoveIcon(HWND hwnd, UINT id) {
+  QSystemTrayIcon *icon = nullptr;
+  {
+    std::lock_guard lock(g_mutex);
+    auto it = g_icons.find({hwnd, id});
+    if (it == g_icons.end())
+      return;
+    icon = it->second.icon;
+    g_icons.erase(it);
+  }
+  if (icon != nullptr) {
+    icon->hide();
+    icon->deleteLater();
+  }
+}
+
+} // namespace
+
+bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data) {
+  if (data == nullptr || qApp == nullptr)
+    return false;
+  const HWND hwnd = data->hWnd;
+  const UINT id = data->uID;
+  {
+    std::lock_guard lock(g_mutex);
+    const bool exists = g_icons.count({hwnd, id}) != 0;
+    if ((operation == NIM_ADD) == exists && operation != NIM_DELETE)
+      return false; // add twice, or change what is not there
+    if (operation == NIM_DELETE && !exists)
+      return false;
+    if (operation != NIM_DELETE) {
+      Entry &e = g_icons[{hwnd, id}];
+      if (data->uFlags & NIF_TIP)
+        e.tip.assign(data->szTip, strnlen(data->szTip, sizeof data->szTip));
+      if (data->uFlags & NIF_ICON)
+        e.image = data->hIcon;
+      if (data->uFlags & NIF_MESSAGE)
+        e.callback = data->uCallbackMessage;
+    }
+  }
+  if (operation == NIM_DELETE)
+    RunOnWindowThread([hwnd, id] { RemoveIcon(hwnd, id); });
+  else
+    RunOnWindowThread([hwnd, id] { SyncIcon(hwnd, id); });
+  return true;
+}
+
+bool TrayAvailable() {
+  return qApp != nullptr && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+std::string TrayTip(HWND hwnd, UINT id) {
+  std::lock_guard lock(g_mutex);
+  auto it = g_icons.find({hwnd, id});
+  return it == g_icons.end() ? std::string() : it->second.tip;
+}
+
+int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
+  if (qApp == nullptr)
+    return IDOK;
+  // Parented to the main window, so it never opens underneath the window
+  // that stays on top.
+  QMessageBox box(WidgetOf(owner));
+  box.setWindowTitle(QString::fromLatin1(caption ? caption : ""));
+  box.setText(QString::fromLatin1(text ? text : ""));
+  box.setIcon((type & MB_ICONHAND) ? QMessageBox::Critical
+                                   : QMessageBox::NoIcon);
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+  return IDOK;
+}
+
+} // namespace plat

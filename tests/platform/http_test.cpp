@@ -1,0 +1,142 @@
+// The HTTP client against the door-unit simulator over real connections.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/http.h"
+#include "support/doorsim.h"
+
+using namespace plat;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// A loopback port with nothing listening on it.
+int ClosedPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+std::string ReadAll(HINTERNET request, std::size_t *blocks = nullptr,
+                    std::size_t limit = 1 << 20) {
+  std::string body;
+  char buffer[1024];
+  std::size_t n = 0;
+  while (body.size() < limit &&
+         InternetReadFile(request, buffer, sizeof buffer, &n) && n > 0) {
+    EXPECT_LE(n, sizeof buffer);
+    body.append(buffer, n);
+    if (blocks)
+      ++*blocks;
+  }
+  return body;
+}
+
+TEST(Http, StreamArrivesInBlocksOfAtMost1024Bytes) {
+  DoorSim sim({"--fps", "50"});
+  ASSERT_NE(sim.port(), 0);
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  HINTERNET request =
+      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
+                      INTERNET_FLAG_NO_CACHE_WRITE);
+  ASSERT_NE(request, nullptr);
+  std::size_t blocks = 0;
+  const std::string body = ReadAll(request, &blocks, 100000);
+  EXPECT_GE(body.size(), 100000u);
+  EXPECT_NE(body.find("Content-Type: image/jpeg\r\nContent-Length: "),
+            std::string::npos);
+  EXPECT_GE(blocks, body.size() / 1024);
+  InternetCloseHandle(request);
+  InternetCloseHandle(session);
+}
+
+TEST(Http, ErrorPagesAreReadAsBodiesAndEndWithAZeroRead) {
+  DoorSim sim;
+  sim.Command("error 503 1");
+  ASSERT_TRUE(sim.WaitForLine("ok"));
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  HINTERNET request =
+      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(), 0);
+  ASSERT_NE(request, nullptr) << "an error status is still an answer";
+  const std::string page = ReadAll(request);
+  EXPECT_FALSE(page.empty());
+  std::size_t n = 99;
+  char buffer[16];
+  EXPECT_TRUE(InternetReadFile(request, buffer, sizeof buffer, &n));
+  EXPECT_EQ(n, 0u);
+  InternetCloseHandle(request);
+  InternetCloseHandle(session);
+}
+
+TEST(Http, NobodyListeningFailsAtOnce) {
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/video.mjpg";
+  const auto start = Clock::now();
+  EXPECT_EQ(InternetOpenUrl(session, url.c_str(), 0), nullptr);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  InternetCloseHandle(session);
+}
+
+TEST(Http, OnlyPlainHttpAddressesAreFollowed) {
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  EXPECT_EQ(InternetOpenUrl(session, "file:///etc/passwd", 0), nullptr);
+  EXPECT_EQ(InternetOpenUrl(session, "", 0), nullptr);
+  InternetCloseHandle(session);
+}
+
+TEST(Http, AStalledReadIsGivenUpAsSoonAsTheFlagIsSet) {
+  DoorSim sim;
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  std::atomic<int> abandon{0};
+  HINTERNET request =
+      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(), 0, &abandon);
+  ASSERT_NE(request, nullptr);
+  sim.Command("stall 30");
+  ASSERT_TRUE(sim.WaitForLine("ok"));
+  // Drain what was sent before the stall.
+  char buffer[1024];
+  std::size_t n;
+  std::atomic<Clock::rep> setAt{0};
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    setAt = Clock::now().time_since_epoch().count();
+    abandon = 1;
+  });
+  bool ok;
+  while ((ok = InternetReadFile(request, buffer, sizeof buffer, &n)) && n > 0) {
+  }
+  const auto gaveUp = Clock::now().time_since_epoch().count();
+  setter.join();
+  EXPECT_FALSE(ok) << "an abandoned read is a failure, not the end";
+  ASSERT_NE(setAt.load(), 0) << "the read ended before the flag was set";
+  EXPECT_LT(std::chrono::nanoseconds(gaveUp - setAt.load()),
+            std::chrono::milliseconds(500));
+  InternetCloseHandle(request);
+  InternetCloseHandle(session);
+}
+
+TEST(Http, ARelayCommandIsOneRequestTheSimulatorLogs) {
+  DoorSim sim;
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  HINTERNET request = InternetOpenUrl(
+      session, sim.url("/cgi-bin/remctrl.sh?id=relay2").c_str(), 0);
+  ASSERT_NE(request, nullptr);
+  InternetCloseHandle(request);
+  InternetCloseHandle(session);
+  EXPECT_TRUE(sim.WaitForLine("relay2"));
+}
+
+} // namespace

@@ -1,0 +1,65 @@
+// The door-unit simulator as a real process on a free loopback port.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+
+class DoorSim {
+public:
+  explicit DoorSim(std::vector<std::string> options = {}) {
+    std::vector<std::string> argv{DOORSIM, "--listen", "127.0.0.1:0"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    child_ = std::make_unique<Child>(argv);
+    const auto line = child_->ReadLine();
+    const std::string prefix = "listening 127.0.0.1:";
+    if (line && line->rfind(prefix, 0) == 0)
+      port_ = std::stoi(line->substr(prefix.size()));
+  }
+  ~DoorSim() {
+    if (child_) {
+      child_->Write("quit\n");
+      child_->Wait(std::chrono::seconds(5));
+    }
+  }
+
+  int port() const { return port_; }
+  // "127.0.0.1:PORT", what IP_addr holds to reach it.
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string url(const std::string &path) const {
+    return "http://" + address() + path;
+  }
+  // A control command on the simulator's standard input.
+  void Command(const std::string &line) { child_->Write(line + "\n"); }
+  // The next line the simulator prints (log lines, command answers).
+  std::optional<std::string> NextLine(std::chrono::milliseconds limit =
+                                          std::chrono::seconds(10)) {
+    return child_->ReadLine(limit);
+  }
+  // Reads lines until one contains `text`; false on time-out.
+  bool WaitForLine(const std::string &text,
+                   std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0)
+        return false;
+      const auto line = child_->ReadLine(left);
+      if (!line)
+        return false;
+      if (line->find(text) != std::string::npos)
+        return true;
+    }
+  }
+  void Kill() {
+    kill(child_->pid(), SIGKILL);
+    child_->Wait(std::chrono::seconds(5));
+    child_.reset();
+  }
+
+private:
+  std::unique_ptr<Child> child_;
+  int port_ = 0;
+};
