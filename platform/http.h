@@ -4,8 +4,8 @@
 // Each request handle belongs to one thread at a time.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
+#include <functional>
 
 namespace plat {
 
@@ -18,13 +18,14 @@ constexpr unsigned INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000; // nothing is cach
 HINTERNET InternetOpen(const char *agent);
 // Sends the GET and returns once the answer's headers have arrived; null
 // when the server cannot be reached or does not answer in time. The status
-// is not looked at: an error page is a body like any other. While `abandon`
-// (if given) reads non-zero, waiting stops and the call fails.
+// is not looked at: an error page is a body like any other. As soon as
+// `abandon` (if given) answers true, this and every later wait on the
+// request stop, and the call fails.
 HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned flags,
-                          const std::atomic<int> *abandon = nullptr);
+                          std::function<bool()> abandon = {});
 // Blocks until some of the body is there and copies at most `size` bytes.
 // True with 0 bytes at the end of the body; false when the connection
-// breaks, stays silent too long, or `abandon` becomes non-zero.
+// breaks, stays silent too long, or `abandon` answers true.
 bool InternetReadFile(HINTERNET request, void *buffer, std::size_t size,
                       std::size_t *read);
 bool InternetCloseHandle(HINTERNET handle);

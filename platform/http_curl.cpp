@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace plat {
 
@@ -36,7 +37,7 @@ struct Internet {
   // Request.
   CURLM *multi = nullptr;
   CURL *easy = nullptr;
-  const std::atomic<int> *abandon = nullptr;
+  std::function<bool()> abandon;
   std::string body; // received, not yet read; from `bodyStart` on
   std::size_t bodyStart = 0;
   bool headersDone = false;
@@ -78,7 +79,7 @@ std::size_t OnHeader(char *data, std::size_t size, std::size_t count,
 }
 
 bool Abandoned(const Internet *r) {
-  return r->abandon != nullptr && r->abandon->load() != 0;
+  return r->abandon && r->abandon();
 }
 
 // Drives the transfer until `ready` holds, it ends, or it must be given up.
@@ -119,11 +120,11 @@ HINTERNET InternetOpen(const char *agent) {
 }
 
 HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned,
-                          const std::atomic<int> *abandon) {
+                          std::function<bool()> abandon) {
   if (session == nullptr || url == nullptr || *url == '\0')
     return nullptr;
   auto *r = new Internet;
-  r->abandon = abandon;
+  r->abandon = std::move(abandon);
   r->multi = curl_multi_init();
   r->easy = curl_easy_init();
   if (r->multi == nullptr || r->easy == nullptr) {

@@ -102,7 +102,8 @@ TEST(Http, AStalledReadIsGivenUpAsSoonAsTheFlagIsSet) {
   HINTERNET session = InternetOpen("Vestibell_1.39");
   std::atomic<int> abandon{0};
   HINTERNET request =
-      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(), 0, &abandon);
+      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(), 0,
+                      [&] { return abandon.load() != 0; });
   ASSERT_NE(request, nullptr);
   sim.Command("stall 30");
   ASSERT_TRUE(sim.WaitForLine("ok"));
