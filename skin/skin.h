@@ -1,0 +1,91 @@
+// Module skin: the skinned main window. Its 27 elements and their loading,
+// their layout for a client size, the painting of the window and the
+// feedback of its buttons under the pointer.
+//
+// Coordinates follow the skin's own naming throughout: X is vertical and Y
+// horizontal, so PosX is an element's top (row) and PosY its left (column).
+#pragma once
+
+#include <atomic>
+
+#include "platform/gdi.h"
+#include "platform/window.h"
+#include "shell/show_data.h"
+#include "skin/skin_elements.h"
+
+// One skin element. The table owns ShBitmap from InitSkin until shutdown.
+// The geometry is rewritten by every layout pass, which may run on the
+// window thread (WM_SIZE) while another thread paints, so each field is
+// atomic; a copy loads every field once.
+struct t_Skin {
+  const char *Name = nullptr;
+  plat::HBITMAP ShBitmap = nullptr;
+  std::atomic<int> PosX{0}; // top
+  std::atomic<int> PosY{0}; // left
+  std::atomic<int> Width{0};
+  std::atomic<int> Height{0};
+
+  t_Skin() = default;
+  t_Skin(const t_Skin &o)
+      : Name(o.Name), ShBitmap(o.ShBitmap), PosX(o.PosX.load()),
+        PosY(o.PosY.load()), Width(o.Width.load()), Height(o.Height.load()) {}
+  t_Skin &operator=(const t_Skin &) = delete;
+};
+
+// The element table. Name and ShBitmap are written by InitSkin on the window
+// thread before any other thread starts, and only read afterwards.
+extern t_Skin Skin[kSkinCount];
+
+// Values of ShowData.Button: the index of the element drawn while the
+// pointer is over the button; BTN_NONE (the index of `tr`) is no button.
+enum : int {
+  BTN_NONE = 5,
+  BTN_RELAY1 = 11,
+  BTN_RELAY2 = 12,
+  BTN_SETTINGS = 15,
+  BTN_HIDE = 16,
+  BTN_CLOSE = 17,
+  BTN_CALL = 21,
+  BTN_HANGUP = 22,
+};
+
+// --- loading
+// ------------------------------------------------------------------- Loads
+// each element from "Skin/<name>.bmp" in the current directory when that file
+// is a Windows BMP, else from the built-in skin. Window thread, once at
+// start-up. `hwnd` is not used.
+void InitSkin(plat::HWND hwnd, t_Skin *Skin);
+// Releases the 27 bitmaps (shutdown).
+void FreeSkin(t_Skin *Skin);
+
+// --- layout
+// -------------------------------------------------------------------- Places
+// all 27 elements for a client size (height before width).
+void SkinBitmapPos(t_Skin *Skin, int ClientHeight, int ClientWidth);
+// The video area of the current layout, in client pixels; right and bottom
+// exclusive. Empty (or inverted) when the window is too small for one.
+plat::RECT SkinVideoArea(const t_Skin *Skin, int ClientHeight, int ClientWidth);
+// The smallest window the bottom row fits in: the answer to
+// WM_GETMINMAXINFO's ptMinTrackSize (268 x 61 with the built-in skin).
+plat::POINT SkinMinTrackSize(const t_Skin *Skin);
+
+// --- painting (any thread) ---------------------------------------------------
+// Shapes, shows and repaints the whole window from a copy of ShowData.
+void ShowMyWindow(plat::HWND hwnd, t_ShowData SData);
+// Repaints the title line and the top-right corner.
+void ShowTitle(plat::HWND hwnd, t_ShowData SData);
+// Draws len_text characters of `text` at row posx, column posy.
+void ShowMyText(plat::HDC hdc, const char *text, int len_text, int posx,
+                int posy, plat::COLORREF color);
+
+// --- pointer feedback (window thread) ----------------------------------------
+// True when `cur` (client x, y) lies inside the element's sensitive
+// rectangle: the first row and column and the last five of each excluded.
+plat::BOOL OverBMP(t_Skin s, plat::POINT cur);
+// WM_NCHITTEST: the drag strip along the top and the resize grip.
+plat::LRESULT MyNCHitTest(plat::HWND hwnd, plat::UINT message,
+                          plat::WPARAM wParam, plat::LPARAM lParam);
+// WM_MOUSEMOVE: the button under the pointer; redraws a change of hover.
+int MyMouseMove(plat::WPARAM wParam, plat::LPARAM lParam);
+// WM_LBUTTONDOWN: draws the pressed face of the button `But`.
+void MyLButtonDown(int But);
