@@ -35,7 +35,7 @@ std::string DefaultConfigBase() {
 }
 
 bool PathExists(const std::string &path) {
-  struct stat st{};
+  struct stat st {};
   return stat(path.c_str(), &st) == 0;
 }
 

@@ -95,8 +95,8 @@ void TextOut(HDC dc, int x, int y, const char *text, COLORREF color) {
   dc->painter.setPen(ToQColor(color));
   const QFontMetrics metrics(dc->painter.font());
   dc->painter.drawText(QPoint(x, y + metrics.ascent()), s);
-  dc->touched += QRect(x, y, metrics.horizontalAdvance(s) + 2,
-                       metrics.height() + 1);
+  dc->touched +=
+      QRect(x, y, metrics.horizontalAdvance(s) + 2, metrics.height() + 1);
 }
 
 void FillRect(HDC dc, const RECT &r, COLORREF color) {
@@ -167,9 +167,7 @@ bool DeleteObject(HBITMAP bitmap) {
 }
 
 int BitmapWidth(HBITMAP bitmap) { return bitmap ? bitmap->image.width() : 0; }
-int BitmapHeight(HBITMAP bitmap) {
-  return bitmap ? bitmap->image.height() : 0;
-}
+int BitmapHeight(HBITMAP bitmap) { return bitmap ? bitmap->image.height() : 0; }
 
 SurfaceCopy CopySurface(HWND w) {
   SurfaceCopy copy;
@@ -182,7 +180,8 @@ SurfaceCopy CopySurface(HWND w) {
   copy.height = w->surface.height();
   copy.pixels.resize(static_cast<std::size_t>(copy.width) * copy.height);
   for (int y = 0; y < copy.height; ++y) {
-    const auto *row = reinterpret_cast<const QRgb *>(w->surface.constScanLine(y));
+    const auto *row =
+        reinterpret_cast<const QRgb *>(w->surface.constScanLine(y));
     for (int x = 0; x < copy.width; ++x)
       copy.pixels[static_cast<std::size_t>(y) * copy.width + x] =
           row[x] & 0xFFFFFFu;

@@ -12,7 +12,8 @@ namespace plat {
 struct Internet;
 using HINTERNET = Internet *;
 
-constexpr unsigned INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000; // nothing is cached anyway
+constexpr unsigned INTERNET_FLAG_NO_CACHE_WRITE =
+    0x04000000; // nothing is cached anyway
 
 // A session: the user agent and the settings its requests share.
 HINTERNET InternetOpen(const char *agent);

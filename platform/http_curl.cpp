@@ -78,9 +78,7 @@ std::size_t OnHeader(char *data, std::size_t size, std::size_t count,
   return n;
 }
 
-bool Abandoned(const Internet *r) {
-  return r->abandon && r->abandon();
-}
+bool Abandoned(const Internet *r) { return r->abandon && r->abandon(); }
 
 // Drives the transfer until `ready` holds, it ends, or it must be given up.
 template <class Ready> bool Pump(Internet *r, Ready ready) {

@@ -25,7 +25,7 @@ namespace {
 bool OwnPrivateFolder(const std::string &path) {
   if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
     return false;
-  struct stat st{};
+  struct stat st {};
   if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     return false;
   return st.st_uid == geteuid() && (st.st_mode & 077) == 0;

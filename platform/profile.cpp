@@ -213,8 +213,8 @@ std::size_t GetPrivateProfileString(const char *section, const char *key,
   return n;
 }
 
-int GetPrivateProfileInt(const char *section, const char *key,
-                         int defaultValue, const char *file) {
+int GetPrivateProfileInt(const char *section, const char *key, int defaultValue,
+                         const char *file) {
   const auto value = Lookup(section, key, file);
   if (!value)
     return defaultValue;
@@ -247,8 +247,7 @@ bool WritePrivateProfileString(const char *section, const char *key,
   }
 
   const std::string lockPath = target + ".lock";
-  const int lockFd =
-      open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lockFd < 0)
     return false;
   if (!LockWithin(lockFd)) {

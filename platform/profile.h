@@ -18,8 +18,8 @@ std::size_t GetPrivateProfileString(const char *section, const char *key,
 // The value read as a decimal integer (leading blanks, a sign, then digits;
 // anything after the digits is ignored; no digits gives 0). The default
 // where the key is missing.
-int GetPrivateProfileInt(const char *section, const char *key,
-                         int defaultValue, const char *file);
+int GetPrivateProfileInt(const char *section, const char *key, int defaultValue,
+                         const char *file);
 // Replaces or adds the key, creating the section and the file as needed.
 // Safe against other processes writing the same file at the same time: the
 // file is locked, rewritten beside itself and renamed into place, so no

@@ -48,7 +48,7 @@ struct Window {
   std::mutex stateMutex;
   RECT rect{};
   std::string title;
-  QRegion shape; // empty: no shape set
+  QRegion shape;                             // empty: no shape set
   std::map<std::uintptr_t, unsigned> timers; // id -> period
   std::map<std::uintptr_t, unsigned long> timerGeneration;
   bool syncQueued = false;
@@ -75,6 +75,9 @@ QWidget *WidgetOf(HWND w);
 // Runs `task` on the window thread: at once when called there, otherwise
 // queued behind what is already waiting.
 void RunOnWindowThread(std::function<void()> task);
+// Runs `task` on the window thread later, after what is already waiting;
+// from any thread, the window thread included.
+void QueueOnWindowThread(std::function<void()> task);
 // Hands the drawn area to the window thread for presenting.
 void MarkDirty(Window *w, const QRect &area);
 

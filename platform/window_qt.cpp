@@ -14,10 +14,12 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
+#include <deque>
 #include <memory>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "platform/window_internal.h"
@@ -28,6 +30,29 @@ namespace {
 
 QApplication *g_app = nullptr;
 std::atomic<bool> g_loopEnded{false};
+
+// Work handed to the window thread, in the order it was handed over. The
+// queue is ours rather than the toolkit's so that every hand-over is a
+// plain lock that thread checkers can see; an eventfd wakes the loop.
+std::mutex g_taskMutex;
+std::deque<std::function<void()>> g_tasks;
+int g_wakeFd = -1;
+
+void RunQueuedTasks() {
+  std::uint64_t count;
+  [[maybe_unused]] ssize_t n = read(g_wakeFd, &count, sizeof count);
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(g_taskMutex);
+      if (g_tasks.empty())
+        return;
+      task = std::move(g_tasks.front());
+      g_tasks.pop_front();
+    }
+    task();
+  }
+}
 std::atomic<unsigned> g_beeps{0};
 
 std::mutex g_classMutex;
@@ -146,12 +171,12 @@ protected:
     if (drag_ == Drag::Resize) {
       const MINMAXINFO mm = AskMinMax(w_);
       const QPoint d = global - pressGlobal_;
-      const int cx = std::clamp(start_.width() + d.x(), mm.ptMinTrackSize.x,
-                                std::max(mm.ptMinTrackSize.x,
-                                         mm.ptMaxTrackSize.x));
-      const int cy = std::clamp(start_.height() + d.y(), mm.ptMinTrackSize.y,
-                                std::max(mm.ptMinTrackSize.y,
-                                         mm.ptMaxTrackSize.y));
+      const int cx =
+          std::clamp(start_.width() + d.x(), mm.ptMinTrackSize.x,
+                     std::max(mm.ptMinTrackSize.x, mm.ptMaxTrackSize.x));
+      const int cy =
+          std::clamp(start_.height() + d.y(), mm.ptMinTrackSize.y,
+                     std::max(mm.ptMinTrackSize.y, mm.ptMaxTrackSize.y));
       SetWindowPos(w_, nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
       return;
     }
@@ -315,13 +340,9 @@ void QueueSync(Window *w) {
       return;
     w->syncQueued = true;
   }
-  if (IsWindowThread()) {
-    // Still deferred a little, so that several changes made in one handler
-    // reach the real window together and in a consistent order.
-    QMetaObject::invokeMethod(g_app, [w] { Sync(w); }, Qt::QueuedConnection);
-  } else {
-    RunOnWindowThread([w] { Sync(w); });
-  }
+  // Deferred even on the window thread, so that several changes made in
+  // one handler reach the real window together and in a consistent order.
+  QueueOnWindowThread([w] { Sync(w); });
 }
 
 void DeliverPaint(Window *w) {
@@ -372,7 +393,18 @@ void RunOnWindowThread(std::function<void()> task) {
     task();
     return;
   }
-  QMetaObject::invokeMethod(g_app, std::move(task), Qt::QueuedConnection);
+  QueueOnWindowThread(std::move(task));
+}
+
+void QueueOnWindowThread(std::function<void()> task) {
+  if (g_app == nullptr || g_wakeFd < 0)
+    return;
+  {
+    std::lock_guard lock(g_taskMutex);
+    g_tasks.push_back(std::move(task));
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(g_wakeFd, &one, sizeof one);
 }
 
 void MarkDirty(Window *w, const QRect &area) {
@@ -391,20 +423,17 @@ void MarkDirty(Window *w, const QRect &area) {
     return;
   // Presenting happens on the window thread, once for everything drawn
   // since the last time.
-  QMetaObject::invokeMethod(
-      g_app,
-      [w] {
-        QRegion region;
-        {
-          std::lock_guard lock(w->dirtyMutex);
-          region = w->dirty;
-          w->dirty = QRegion();
-          w->presentQueued = false;
-        }
-        if (!w->destroyed.load() && w->widget != nullptr)
-          w->widget->update(region);
-      },
-      Qt::QueuedConnection);
+  QueueOnWindowThread([w] {
+    QRegion region;
+    {
+      std::lock_guard lock(w->dirtyMutex);
+      region = w->dirty;
+      w->dirty = QRegion();
+      w->presentQueued = false;
+    }
+    if (!w->destroyed.load() && w->widget != nullptr)
+      w->widget->update(region);
+  });
 }
 
 bool Initialize() {
@@ -425,6 +454,9 @@ bool Initialize() {
   static char *argv[] = {name, nullptr};
   g_app = new QApplication(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  g_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  auto *wake = new QSocketNotifier(g_wakeFd, QSocketNotifier::Read, g_app);
+  QObject::connect(wake, &QSocketNotifier::activated, g_app, RunQueuedTasks);
   return true;
 }
 
@@ -433,11 +465,12 @@ bool IsWindowThread() {
 }
 
 HICON CreateIconFromImages(const IconImage *images, std::size_t count) {
+  if (g_app == nullptr)
+    return nullptr;
   auto *icon = new Icon;
   for (std::size_t i = 0; i < count; ++i) {
     QPixmap pixmap;
-    if (g_app != nullptr &&
-        pixmap.loadFromData(images[i].data, static_cast<uint>(images[i].size)))
+    if (pixmap.loadFromData(images[i].data, static_cast<uint>(images[i].size)))
       icon->icon.addPixmap(pixmap);
   }
   if (icon->icon.isNull()) {
@@ -497,8 +530,8 @@ HWND CreateWindow(const char *className, const char *title, std::uint32_t,
   w->widget->setGeometry(x, y, std::max(width, 1), std::max(height, 1));
   {
     std::lock_guard lock(w->surfaceMutex);
-    w->surface = QImage(std::max(width, 1), std::max(height, 1),
-                        QImage::Format_RGB32);
+    w->surface =
+        QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
     w->surface.fill(w->background);
   }
   return w;
@@ -580,12 +613,9 @@ LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   };
   auto reply = std::make_shared<Reply>();
   auto releaser = std::make_shared<Releaser>(reply);
-  QMetaObject::invokeMethod(
-      g_app,
-      [releaser, w, message, wParam, lParam] {
-        releaser->reply->Set(CallProc(w, message, wParam, lParam));
-      },
-      Qt::QueuedConnection);
+  QueueOnWindowThread([releaser, w, message, wParam, lParam] {
+    releaser->reply->Set(CallProc(w, message, wParam, lParam));
+  });
   releaser.reset();
   std::unique_lock lock(reply->mutex);
   while (!reply->ready) {
@@ -599,9 +629,8 @@ LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
 bool PostMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!IsWindow(w) || g_app == nullptr)
     return false;
-  QMetaObject::invokeMethod(
-      g_app, [w, message, wParam, lParam] { CallProc(w, message, wParam, lParam); },
-      Qt::QueuedConnection);
+  QueueOnWindowThread(
+      [w, message, wParam, lParam] { CallProc(w, message, wParam, lParam); });
   return true;
 }
 
@@ -642,9 +671,7 @@ int RunMessageLoop() {
 void PostQuitMessage(int exitCode) {
   if (g_app == nullptr)
     return;
-  QMetaObject::invokeMethod(
-      g_app, [exitCode] { QCoreApplication::exit(exitCode); },
-      Qt::QueuedConnection);
+  QueueOnWindowThread([exitCode] { QCoreApplication::exit(exitCode); });
 }
 
 bool SetTimer(HWND w, std::uintptr_t id, unsigned ms) {
@@ -790,8 +817,7 @@ bool InvalidateRect(HWND w) {
     return false;
   w->paintPending = true;
   if (!w->paintQueued.exchange(true))
-    QMetaObject::invokeMethod(
-        g_app, [w] { DeliverPaint(w); }, Qt::QueuedConnection);
+    QueueOnWindowThread([w] { DeliverPaint(w); });
   return true;
 }
 
@@ -830,7 +856,7 @@ void CloseOnTerminationSignals(HWND w) {
     [[maybe_unused]] ssize_t got = read(g_signalPipe[0], &byte, 1);
     PostMessage(g_signalWindow, WM_CLOSE, 0, 0);
   });
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);
   for (int signo : {SIGTERM, SIGINT, SIGHUP})

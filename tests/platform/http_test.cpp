@@ -1,8 +1,8 @@
 // The HTTP client against the door-unit simulator over real connections.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -48,9 +48,8 @@ TEST(Http, StreamArrivesInBlocksOfAtMost1024Bytes) {
   DoorSim sim({"--fps", "50"});
   ASSERT_NE(sim.port(), 0);
   HINTERNET session = InternetOpen("Vestibell_1.39");
-  HINTERNET request =
-      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
-                      INTERNET_FLAG_NO_CACHE_WRITE);
+  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
+                                      INTERNET_FLAG_NO_CACHE_WRITE);
   ASSERT_NE(request, nullptr);
   std::size_t blocks = 0;
   const std::string body = ReadAll(request, &blocks, 100000);
@@ -101,9 +100,8 @@ TEST(Http, AStalledReadIsGivenUpAsSoonAsTheFlagIsSet) {
   DoorSim sim;
   HINTERNET session = InternetOpen("Vestibell_1.39");
   std::atomic<int> abandon{0};
-  HINTERNET request =
-      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(), 0,
-                      [&] { return abandon.load() != 0; });
+  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
+                                      0, [&] { return abandon.load() != 0; });
   ASSERT_NE(request, nullptr);
   sim.Command("stall 30");
   ASSERT_TRUE(sim.WaitForLine("ok"));

@@ -19,8 +19,8 @@ protected:
   std::string Get(const char *section, const char *key, const char *def,
                   std::size_t size = 256) {
     std::string buffer(size, '#');
-    const std::size_t n = GetPrivateProfileString(section, key, def,
-                                                  buffer.data(), size, file());
+    const std::size_t n =
+        GetPrivateProfileString(section, key, def, buffer.data(), size, file());
     EXPECT_EQ(n, std::strlen(buffer.c_str()));
     return buffer.c_str();
   }
@@ -80,13 +80,13 @@ TEST_F(Profile, KeysOfOtherSectionsAreNotSeen) {
 }
 
 TEST_F(Profile, WriteCreatesFileOwnerOnlyAndTextRoundTripsAsTyped) {
-  ASSERT_TRUE(WritePrivateProfileString("SIP", "SIP_reg_duration", "0600",
-                                        file()));
+  ASSERT_TRUE(
+      WritePrivateProfileString("SIP", "SIP_reg_duration", "0600", file()));
   ASSERT_TRUE(WritePrivateProfileString("Window 0", "Left", "-1200", file()));
   EXPECT_EQ(Get("SIP", "SIP_reg_duration", ""), "0600");
   EXPECT_EQ(GetPrivateProfileInt("SIP", "SIP_reg_duration", 0, file()), 600);
   EXPECT_EQ(GetPrivateProfileInt("Window 0", "Left", 0, file()), -1200);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat(file(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file holds a SIP password";
   // Still a plain INI a person can read and edit.
@@ -97,8 +97,8 @@ TEST_F(Profile, WriteCreatesFileOwnerOnlyAndTextRoundTripsAsTyped) {
 TEST_F(Profile, WriteReplacesInPlaceAndKeepsEverythingElse) {
   WriteFile(path_, "; my door\n[Window 0]\nIP_addr=1.2.3.4\npop=1\n\n"
                    "[SIP]\nSIP_id=me\n");
-  ASSERT_TRUE(WritePrivateProfileString("window 0", "ip_addr", "127.0.0.1",
-                                        file()));
+  ASSERT_TRUE(
+      WritePrivateProfileString("window 0", "ip_addr", "127.0.0.1", file()));
   ASSERT_TRUE(WritePrivateProfileString("Window 0", "Width", "640", file()));
   EXPECT_EQ(ReadFile(path_), "; my door\n[Window 0]\nip_addr=127.0.0.1\n"
                              "pop=1\nWidth=640\n\n[SIP]\nSIP_id=me\n");
@@ -130,8 +130,7 @@ TEST_F(Profile, NullValueRemovesKeyAndNullKeyRemovesSection) {
 
 TEST_F(Profile, WriteIntoMissingFolderFailsAndReadsGiveDefaults) {
   const std::string nowhere = dir_ / "missing/Vestibell.ini";
-  EXPECT_FALSE(
-      WritePrivateProfileString("A", "x", "1", nowhere.c_str()));
+  EXPECT_FALSE(WritePrivateProfileString("A", "x", "1", nowhere.c_str()));
   EXPECT_EQ(GetPrivateProfileInt("A", "x", 5, nowhere.c_str()), 5);
 }
 
@@ -140,7 +139,7 @@ TEST_F(Profile, WriteFollowsASymbolicLinkToTheRealFile) {
   WriteFile(real, "[A]\nx=1\n");
   ASSERT_EQ(symlink(real.c_str(), file()), 0);
   ASSERT_TRUE(WritePrivateProfileString("A", "y", "2", file()));
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(lstat(file(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadFile(real), "[A]\nx=1\ny=2\n");

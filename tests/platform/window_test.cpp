@@ -94,8 +94,7 @@ TEST_F(WindowLayer, ClassNamesAreUniqueAndUnknownClassesMakeNoWindow) {
 
 TEST_F(WindowLayer, SendFromAnotherThreadRunsOnTheWindowThreadAndWaits) {
   std::atomic<LRESULT> result{-1};
-  std::thread worker(
-      [&] { result = SendMessage(hwnd, WM_USER + 1, 20, 0); });
+  std::thread worker([&] { result = SendMessage(hwnd, WM_USER + 1, 20, 0); });
   ASSERT_TRUE(PumpUntil([&] { return result.load() != -1; }));
   worker.join();
   EXPECT_EQ(result.load(), 41);
@@ -172,10 +171,8 @@ TEST_F(WindowLayer, GeometryTitleAndTopmost) {
   ShowWindow(hwnd, SW_SHOW);
   ASSERT_TRUE(PumpUntil([&] { return WidgetOf(hwnd)->isVisible(); }));
   EXPECT_TRUE(IsTopmost(hwnd));
-  EXPECT_TRUE(
-      WidgetOf(hwnd)->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-  EXPECT_TRUE(
-      WidgetOf(hwnd)->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_TRUE(WidgetOf(hwnd)->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(WidgetOf(hwnd)->windowFlags().testFlag(Qt::FramelessWindowHint));
   EXPECT_EQ(WidgetOf(hwnd)->geometry(), QRect(-1200, 5, 336, 301));
   EXPECT_EQ(WidgetOf(hwnd)->windowTitle(), QString::fromUtf8("Door é"));
   EXPECT_EQ(GetWindowText(hwnd), "Door \xe9");
@@ -206,7 +203,7 @@ TEST_F(WindowLayer, ManyThreadsDrawAtOnceAndEveryStrokeLands) {
       std::vector<std::uint8_t> pixels(16 * 16 * 4);
       for (int round = 0; round < kRounds; ++round) {
         for (std::size_t i = 0; i < pixels.size(); i += 4) {
-          pixels[i] = static_cast<std::uint8_t>(t * 50);  // blue
+          pixels[i] = static_cast<std::uint8_t>(t * 50);    // blue
           pixels[i + 1] = static_cast<std::uint8_t>(round); // green
           pixels[i + 2] = 200;                              // red
         }

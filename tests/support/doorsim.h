@@ -33,8 +33,8 @@ public:
   // A control command on the simulator's standard input.
   void Command(const std::string &line) { child_->Write(line + "\n"); }
   // The next line the simulator prints (log lines, command answers).
-  std::optional<std::string> NextLine(std::chrono::milliseconds limit =
-                                          std::chrono::seconds(10)) {
+  std::optional<std::string>
+  NextLine(std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     return child_->ReadLine(limit);
   }
   // Reads lines until one contains `text`; false on time-out.
@@ -52,6 +52,26 @@ public:
       if (line->find(text) != std::string::npos)
         return true;
     }
+  }
+  // One figure of the simulator's status line ("frames_sent",
+  // "connections", "relay1", ...); -1 when it does not answer.
+  long Status(const std::string &name) {
+    Command("status");
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const auto line = NextLine();
+      if (!line)
+        break;
+      if (line->empty() || (*line)[0] != '{')
+        continue;
+      const std::string key = "\"" + name + "\":";
+      const auto at = line->find(key);
+      if (at == std::string::npos)
+        return -1;
+      return std::strtol(line->c_str() + at + key.size(), nullptr, 10);
+    }
+    return -1;
   }
   void Kill() {
     kill(child_->pid(), SIGKILL);

@@ -85,8 +85,8 @@ public:
 
   // One line of the child's output, without its end; nullopt on time-out
   // or end of output.
-  std::optional<std::string> ReadLine(std::chrono::milliseconds limit =
-                                          std::chrono::seconds(20)) {
+  std::optional<std::string>
+  ReadLine(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
       const auto nl = buffered_.find('\n');
@@ -111,8 +111,8 @@ public:
   }
 
   // The exit status (as waitpid gives it), or nullopt on time-out.
-  std::optional<int> Wait(std::chrono::milliseconds limit =
-                              std::chrono::seconds(30)) {
+  std::optional<int>
+  Wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       int status;

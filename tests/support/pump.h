@@ -7,9 +7,9 @@
 #include <chrono>
 #include <functional>
 
-inline bool PumpUntil(const std::function<bool()> &done,
-                      std::chrono::milliseconds limit =
-                          std::chrono::seconds(10)) {
+inline bool
+PumpUntil(const std::function<bool()> &done,
+          std::chrono::milliseconds limit = std::chrono::seconds(10)) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline)
