@@ -1,8 +1,32 @@
 #include "events/window_proc.h"
 
+#include "commands/commands.h"
+#include "platform/gdi.h"
 #include "shell/main.h"
+#include "skin/skin.h"
+#include "video/video.h"
 
 using namespace plat;
+
+namespace {
+
+// The tray icon was clicked: hide a visible window, bring back a hidden one,
+// and keep the pop-up bookkeeping in step with what the user did.
+void TrayToggle(HWND hwnd) {
+  ShowData.Button = BTN_NONE;
+  if (IsWindowVisible(hwnd)) {
+    ShowWindow(hwnd, SW_HIDE);
+    // Hidden during a ring: it must not pop up again for this ring.
+    show = (PopUp && ShowData.call) ? 0 : 1;
+  } else {
+    ShowWindow(hwnd, SW_RESTORE);
+    SetForegroundWindow(hwnd);
+    // Opened during a ring: it goes away again when the ring ends.
+    hide = (PopUp && ShowData.call) ? 1 : 0;
+  }
+}
+
+} // namespace
 
 LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -15,6 +39,44 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // The frameless window is exactly as large as its client area.
     SetWindowPos(g_hwndMain, HWND_TOP, 0, 0, ShowData.ClientWidth,
                  ShowData.ClientHeight, SWP_NOMOVE);
+    SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+    break;
+  case WM_PAINT: {
+    // The paint context only validates here: ShowMyWindow takes its own,
+    // and a surface cannot be held twice by one thread.
+    HDC hdc = BeginPaint(g_hwndMain);
+    EndPaint(g_hwndMain, hdc);
+    ShowMyWindow(g_hwndMain, ShowData);
+    break;
+  }
+  case WM_CLOSE:
+    MyClose();
+    break;
+  case WM_GETMINMAXINFO:
+    reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize =
+        SkinMinTrackSize(Skin);
+    break;
+  case WM_NCHITTEST:
+    return MyNCHitTest(hwnd, message, wParam, lParam);
+  case WM_TIMER:
+    // Only the reader's timer, and only while the video is not connected.
+    if (wParam != kReaderTimerId || ShowData.Kill_TCP != 1)
+      break;
+    EndReaderThread(MJPEG_Thread);
+    MJPEG_Thread = StartReaderThread();
+    break;
+  case WM_MOUSEMOVE:
+    ShowData.Button = MyMouseMove(wParam, lParam);
+    break;
+  case WM_LBUTTONDOWN:
+    MyLButtonDown(ShowData.Button);
+    break;
+  case WM_LBUTTONUP:
+    MyLButtonUp(ShowData.Button);
+    break;
+  case WM_TRAYICON:
+    if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)
+      TrayToggle(hwnd);
     break;
   default:
     break;

@@ -100,9 +100,8 @@ void ReadConfiguration() {
   plat::GetPrivateProfileString(window, "SIP_id_doorphone", "",
                                 SIP_id_doorphone, sizeof SIP_id_doorphone,
                                 ini_file);
-  plat::GetPrivateProfileString(window, "SIP_call_prefix", "",
-                                SIP_call_prefix, sizeof SIP_call_prefix,
-                                ini_file);
+  plat::GetPrivateProfileString(window, "SIP_call_prefix", "", SIP_call_prefix,
+                                sizeof SIP_call_prefix, ini_file);
 
   plat::GetPrivateProfileString("Sound", "Sound capture", "", Snd_capture,
                                 sizeof Snd_capture, ini_file);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 
+#include "platform/tray.h"
 #include "platform/window.h"
 #include "shell/show_data.h"
 
@@ -17,6 +18,8 @@ inline constexpr const char kClassName[] = "VestibellClass";
 inline constexpr int kDefaultClientWidth = 336;
 inline constexpr int kDefaultClientHeight = 301;
 inline constexpr std::uintptr_t kReaderTimerId = 0;
+// The tray icon's callback message (WM_APP + 1).
+inline constexpr plat::UINT WM_TRAYICON = 0x8001;
 inline constexpr unsigned kReaderTimerMs = 1000;
 
 // --- configuration store ---------------------------------------------------
@@ -67,6 +70,17 @@ extern t_ShowData ShowData;
 // and the settings dialog.
 extern std::atomic<int> show;
 extern std::atomic<int> hide;
+
+// --- tray icon and shutdown
+// --------------------------------------------------- The tray icon's record.
+// Guarded inside tray.cpp; use the functions.
+extern plat::NOTIFYICONDATA nid;
+int AddNotifyIcon();
+int DeleteNotifyIcon();
+// Shows `text` (at most 63 characters) as the tray tip. Any thread.
+void SetTrayTip(const char *text);
+// The closing sequence, on WM_CLOSE before the window is destroyed.
+void MyClose();
 
 // Gives the process its instance number by probing the named objects
 // "Vestibell_1.39<N>"; every name probed stays held until the process ends.

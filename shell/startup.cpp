@@ -1,13 +1,17 @@
 // Start-up: one instance of the program from its first step to the end of
 // its message loop.
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include "events/window_proc.h"
 #include "platform/gdi.h"
 #include "platform/named_object.h"
 #include "platform/window.h"
+#include "resources/resources.h"
 #include "shell/main.h"
+#include "skin/skin.h"
+#include "video/video.h"
 
 plat::UINT MESSAGE = 0;
 int PocSpusteni = 0;
@@ -19,13 +23,22 @@ std::atomic<int> hide{1};
 
 namespace {
 
-constexpr int kNoButton = 5; // the pointer is over no skin button
 constexpr plat::UINT kClassStyle = 3; // redraw on width and height changes
 constexpr plat::COLORREF kBlack = 0x000000;
 
 // Every name probed stays held for the life of the process: a number is
 // taken while its owner, or any instance that probed past it, still runs.
 std::vector<plat::NamedObject *> g_heldNames;
+
+// The program's icon, in every size it is drawn at.
+plat::HICON LoadProgramIcon() {
+  plat::IconImage images[std::size(res::kIconSizes)];
+  std::size_t count = 0;
+  for (int size : res::kIconSizes)
+    if (const res::ResourceData data = res::FindResource(res::kIconId, size))
+      images[count++] = {data.data, data.size};
+  return plat::CreateIconFromImages(images, count);
+}
 
 } // namespace
 
@@ -49,13 +62,15 @@ int InitApp() {
   wc.name = kClassName;
   wc.style = kClassStyle;
   wc.proc = WindowProcMain;
+  wc.icon = LoadProgramIcon();
+  wc.smallIcon = wc.icon;
   wc.background = kBlack;
   if (!plat::RegisterClass(wc))
     return 0;
 
-  g_hwndMain = plat::CreateWindow(kClassName, kAppTitle, plat::WS_POPUP, left,
-                                  top, ShowData.ClientWidth,
-                                  ShowData.ClientHeight);
+  g_hwndMain =
+      plat::CreateWindow(kClassName, kAppTitle, plat::WS_POPUP, left, top,
+                         ShowData.ClientWidth, ShowData.ClientHeight);
   if (g_hwndMain == nullptr) {
     plat::Beep(1000, 1000);
     return 0;
@@ -70,7 +85,8 @@ int VestibellMain() {
   ShowData.Kill_TCP = 1;
   ShowData.call = 0;
   ShowData.lin_call = 0;
-  ShowData.Button = kNoButton;
+  ShowData.Button = BTN_NONE;
+  ShowData.Skin = Skin;
 
   MESSAGE = plat::RegisterWindowMessage(kAppTitle);
   NumberInstance();
@@ -81,11 +97,19 @@ int VestibellMain() {
   if (!InitApp())
     return 0;
 
+  InitSkin(g_hwndMain, Skin);
+  SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+  ShowMyWindow(g_hwndMain, ShowData);
+  if (!AddNotifyIcon())
+    return 0;
+
   plat::SetWindowPos(g_hwndMain, plat::HWND_TOPMOST, 0, 0, 0, 0,
                      plat::SWP_NOSIZE | plat::SWP_NOMOVE);
   plat::ShowWindow(g_hwndMain, plat::SW_SHOW);
   plat::UpdateWindow(g_hwndMain);
   plat::CloseOnTerminationSignals(g_hwndMain);
+
+  MJPEG_Thread = StartReaderThread();
 
   return plat::RunMessageLoop();
 }

@@ -36,7 +36,7 @@ TEST(ConfigFolder, WithoutTheVariablesTheUsersConfigFolderIsUsed) {
   ASSERT_EQ(mkdir((dir / "home").c_str(), 0700), 0);
   EXPECT_EQ(ConfigBaseFolder(), dir / "home/.config");
   // A fresh account without ~/.config still gets its settings saved.
-  struct stat st{};
+  struct stat st {};
   EXPECT_EQ(stat((dir / "home/.config").c_str(), &st), 0);
 }
 
@@ -56,7 +56,7 @@ TEST_F(AccessIni, CreatesTheFolderOnceAndFormsBothPaths) {
   EXPECT_EQ(stateini, 1);
   EXPECT_EQ(std::string(ini_file), dir_ / "Vestibell/Vestibell.ini");
   EXPECT_EQ(std::string(NameJPEG), dir_ / "Vestibell/Vestibell_1.tmp");
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat((dir_ / "Vestibell").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 077, 0u) << "the folder holds a SIP password";
@@ -76,8 +76,8 @@ TEST_F(AccessIni, APlainFileInTheWayLeavesStateZeroAndWritesFail) {
   WriteFile(dir_ / "Vestibell", "not a folder");
   AccessIniFile();
   EXPECT_EQ(stateini, 0);
-  EXPECT_FALSE(plat::WritePrivateProfileString("Window 0", "Left", "5",
-                                               ini_file));
+  EXPECT_FALSE(
+      plat::WritePrivateProfileString("Window 0", "Left", "5", ini_file));
 }
 
 TEST_F(AccessIni, AFolderThatCannotBeMadeGivesStateTwo) {
@@ -172,8 +172,11 @@ TEST_F(Configuration, EveryInstanceUsesWindowZero) {
 }
 
 TEST_F(Configuration, EmptyValuesStayEmptyAndLongOnesAreCut) {
-  Load("[Window 0]\nIP_addr=" + std::string(70, '1') + "\n[Sound]\n"
-       "Sound capture=" + std::string(60, 'c') + "\n[SIP]\nSIP_id=\n"
+  Load("[Window 0]\nIP_addr=" + std::string(70, '1') +
+       "\n[Sound]\n"
+       "Sound capture=" +
+       std::string(60, 'c') +
+       "\n[SIP]\nSIP_id=\n"
        "SIP_reg_duration=\n");
   char ip[64];
   IP_addr.CopyTo(ip, sizeof ip);

@@ -1,6 +1,10 @@
 // The real program as a process: how it starts and how it ends.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "platform/profile.h"
+#include "support/doorsim.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -47,6 +51,36 @@ TEST(Program, WithoutADisplayItEndsWithZeroInsteadOfCrashing) {
   ASSERT_TRUE(status.has_value());
   ASSERT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(Program, ClosingSavesPlaceAndSizeAndLeavesNoFrameFile) {
+  TempDir dir;
+  DoorSim sim;
+  ASSERT_NE(sim.port(), 0);
+  mkdir((dir / "Vestibell").c_str(), 0700);
+  const std::string ini = dir / "Vestibell/Vestibell.ini";
+  WriteFile(ini,
+            "[Window 0]\nIP_addr=" + sim.address() + "\nLeft=-1200\nTop=35\n");
+  Child program({VESTIBELL}, Env(dir));
+  ASSERT_TRUE(program.started());
+  const std::string frame = dir / "Vestibell/Vestibell_1.tmp";
+  for (int i = 0; i < 500 && !std::filesystem::exists(frame); ++i)
+    usleep(10000);
+  ASSERT_TRUE(std::filesystem::exists(frame)) << "never connected";
+  WriteFile(ini, "[Window 0]\nIP_addr=" + sim.address() + "\n");
+  kill(program.pid(), SIGTERM);
+  const auto status = program.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(status.has_value()) << "did not end";
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_FALSE(std::filesystem::exists(frame));
+  auto get = [&](const char *key) {
+    return plat::GetPrivateProfileInt("Window 0", key, 12345, ini.c_str());
+  };
+  EXPECT_EQ(get("Left"), -1200);
+  EXPECT_EQ(get("Top"), 35);
+  EXPECT_EQ(get("Width"), 336);
+  EXPECT_EQ(get("Height"), 301);
 }
 
 } // namespace

@@ -4,7 +4,7 @@
 # saved place and size, and neither starts any other process.
 set -u
 prog=$1
-for tool in Xvfb xwininfo xprop; do
+for tool in Xvfb xwininfo xprop convert; do
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
@@ -30,6 +30,12 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 mkdir -p "$tmp/Vestibell"
 printf '[Window 0]\nIP_addr=127.0.0.1\nLeft=40\nTop=60\nWidth=400\nHeight=320\n' \
   >"$tmp/Vestibell/Vestibell.ini"
+
+# A background picture of its own keeps a not-connected window at its saved
+# size (without one it takes the skin's natural size).
+mkdir -p "$tmp/run/Skin"
+convert -size 64x48 xc:gray40 "$tmp/run/Skin/pozadi.jpg"
+cd "$tmp/run"
 
 windows() { xwininfo -root -tree | awk '/"Vestibell_1.39"/ {print $1}'; }
 wait_windows() {

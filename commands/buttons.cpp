@@ -1,0 +1,52 @@
+// What the buttons do when the left mouse button is released over them.
+#include "commands/commands.h"
+
+#include "platform/gdi.h"
+#include "platform/window.h"
+#include "shell/main.h"
+#include "skin/skin.h"
+#include "video/video.h"
+
+using namespace plat;
+
+namespace {
+
+// Draws the bitmap of element `face` at the place of element `place`,
+// straight onto the window.
+void DrawFaceAt(int face, int place) {
+  const t_Skin &f = Skin[face];
+  const t_Skin &p = Skin[place];
+  if (f.ShBitmap == nullptr)
+    return;
+  HDC hdc = GetDC(g_hwndMain);
+  BitBlt(hdc, p.PosY, p.PosX, BitmapWidth(f.ShBitmap), BitmapHeight(f.ShBitmap),
+         f.ShBitmap, 0, 0);
+  ReleaseDC(g_hwndMain, hdc);
+}
+
+} // namespace
+
+void MyLButtonUp(int But) {
+  switch (But) {
+  case BTN_RELAY1:
+    StartRelayThread(1);
+    DrawFaceAt(SKIN_B1_OVER, SKIN_B1_UP);
+    break;
+  case BTN_RELAY2:
+    StartRelayThread(2);
+    DrawFaceAt(SKIN_B2_OVER, SKIN_B2_UP);
+    break;
+  case BTN_HIDE:
+    ShowWindow(g_hwndMain, SW_HIDE);
+    ShowData.Button = BTN_NONE;
+    // Hidden during a ring: no pop-up again until this ring ends.
+    if (PopUp && ShowData.call)
+      show = 0;
+    break;
+  case BTN_CLOSE:
+    SendMessage(g_hwndMain, WM_CLOSE, 0, 0);
+    break;
+  default:
+    break;
+  }
+}

@@ -1,0 +1,46 @@
+// Closing: stop the window's activity, remove the icon, free the skin and
+// save the window's place and size.
+#include <cstdio>
+
+#include "platform/gdi.h"
+#include "platform/profile.h"
+#include "shell/main.h"
+#include "skin/skin.h"
+#include "video/video.h"
+
+using namespace plat;
+
+namespace {
+
+// How long closing waits for relay requests still on their way.
+constexpr unsigned kRelayWaitMs = 2000;
+
+void WriteInt(const char *window, const char *key, int value) {
+  char text[16]; // any int, sign included
+  std::snprintf(text, sizeof text, "%i", value);
+  WritePrivateProfileString(window, key, text, ini_file);
+}
+
+} // namespace
+
+void MyClose() {
+  KillTimer(g_hwndMain, kReaderTimerId);
+  ShowData.Kill_TCP = 1;
+  ShowWindow(g_hwndMain, SW_HIDE);
+  DeleteNotifyIcon();
+
+  // The reader and the relay threads paint with the skin's bitmaps: they
+  // end (promptly, as they are told to stop) before the bitmaps go.
+  EndReaderThread(MJPEG_Thread);
+  if (StopRelayThreads(kRelayWaitMs))
+    FreeSkin(Skin);
+
+  char window[15];
+  FormWindowSection(window);
+  RECT info;
+  GetWindowRect(g_hwndMain, &info);
+  WriteInt(window, "Left", info.left);
+  WriteInt(window, "Top", info.top);
+  WriteInt(window, "Width", ShowData.ClientWidth);
+  WriteInt(window, "Height", ShowData.ClientHeight);
+}

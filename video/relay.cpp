@@ -1,0 +1,71 @@
+// The door unit's two relays: one request each, sent and forgotten.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/http.h"
+#include "shell/main.h"
+#include "skin/skin.h"
+#include "video/video.h"
+
+using namespace plat;
+
+namespace {
+
+// Relay threads still running, and whether they are asked to give up
+// (shutdown frees what they paint with).
+std::atomic<int> g_relayThreads{0};
+std::atomic<bool> g_relayStop{false};
+
+} // namespace
+
+void relay(int rele) {
+  HINTERNET hConnect = nullptr;
+  HINTERNET hSession = InternetOpen(kAppTitle);
+  if (hSession == nullptr)
+    ShowData.Kill_TCP = 1;
+
+  char ip[64];
+  IP_addr.CopyTo(ip, sizeof ip);
+  char url[64 + 40] = "";
+  if (rele == 1)
+    std::snprintf(url, sizeof url, "http://%s/cgi-bin/remctrl.sh?id=relay1",
+                  ip);
+  else if (rele == 2)
+    std::snprintf(url, sizeof url, "http://%s/cgi-bin/remctrl.sh?id=relay2",
+                  ip);
+
+  if (hSession != nullptr) {
+    hConnect =
+        InternetOpenUrl(hSession, url, 0, [] { return g_relayStop.load(); });
+    if (hConnect == nullptr) {
+      InternetCloseHandle(hSession);
+      hSession = nullptr;
+      ShowData.Kill_TCP = 1;
+    }
+  }
+  // Lost, or already not connected: show it at once.
+  if (ShowData.Kill_TCP && !g_relayStop)
+    ShowMyWindow(g_hwndMain, ShowData);
+  if (hConnect != nullptr)
+    InternetCloseHandle(hConnect);
+  if (hSession != nullptr)
+    InternetCloseHandle(hSession);
+}
+
+void StartRelayThread(int rele) {
+  ++g_relayThreads;
+  std::thread([rele] {
+    relay(rele);
+    --g_relayThreads;
+  }).detach();
+}
+
+bool StopRelayThreads(unsigned ms) {
+  g_relayStop = true;
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (g_relayThreads > 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return g_relayThreads == 0;
+}

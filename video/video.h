@@ -1,0 +1,58 @@
+// Module video: the door unit's stream read into frames on a thread of its
+// own, the frames drawn into the video area, and the relay commands.
+#pragma once
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "platform/window.h"
+
+struct t_Skin;
+
+// --- the video reader --------------------------------------------------------
+// Frames completed since the request was last renewed; kept across runs.
+// Reader thread only (one run at a time).
+extern std::atomic<int> PocetSnimku;
+
+// One run of the reader: one connection to the door unit, from its start to
+// its end. Returns when the connection fails or ends, when
+// ShowData.Kill_TCP is set, or when `stop` is set.
+void DownloadMJPEG(const std::atomic<bool> *stop);
+
+// The thread running the current run. Window thread only.
+struct t_ReaderThread {
+  std::thread thread;
+  std::shared_ptr<std::atomic<bool>> stop;
+};
+extern t_ReaderThread MJPEG_Thread;
+// Starts a run of DownloadMJPEG on a new thread.
+t_ReaderThread StartReaderThread();
+// Stops a run and waits for it. A run waiting on the network gives up at
+// once; one drawing a frame finishes that first. It always does its own
+// clean-up, so nothing of it is left for the next run to meet.
+void EndReaderThread(t_ReaderThread &reader);
+
+// --- frame display -----------------------------------------------------------
+// Decodes the frame file, stretches it to the video area and draws it
+// there. Draws nothing from a missing or undecodable file or into an area
+// without pixels.
+void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
+              const t_Skin *Skin);
+
+// The stream functions FreeImage reads the frame file through.
+unsigned myReadProc(void *buffer, unsigned size, unsigned count, void *handle);
+unsigned myWriteProc(void *buffer, unsigned size, unsigned count, void *handle);
+int mySeekProc(void *handle, long offset, int origin);
+long myTellProc(void *handle);
+
+// --- relays ------------------------------------------------------------------
+// Switches relay `rele` (1 or 2) of the door unit: one request, nothing read.
+// A door unit that cannot be reached is taken as a lost video connection.
+void relay(int rele);
+// Starts relay(rele) on a thread of its own that nobody waits for.
+void StartRelayThread(int rele);
+// Waits, at most `ms` milliseconds, until no relay thread runs any more;
+// those still waiting on the network give up. True when none is left.
+bool StopRelayThreads(unsigned ms);

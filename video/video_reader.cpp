@@ -1,0 +1,202 @@
+// The video reader: one run per connection to the door unit's stream.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/window.h"
+#include "shell/main.h"
+#include "skin/skin.h"
+#include "video/mjpeg_parser.h"
+#include "video/video.h"
+
+using namespace plat;
+
+std::atomic<int> PocetSnimku{0};
+t_ReaderThread MJPEG_Thread;
+
+namespace {
+
+constexpr int kRenewAfterFrames = 100; // counts 0..100 pass, 101 renews
+constexpr auto kRenewPause = std::chrono::milliseconds(1000);
+constexpr auto kPauseStep = std::chrono::milliseconds(20);
+// A camera picture is far smaller; a part that claims more is cut here, so
+// a damaged stream cannot fill the disk (the cut picture is not drawn).
+constexpr std::size_t kMaxFrameBytes = 32u << 20;
+
+// What one run holds; the parser's callbacks reach it through the sink.
+struct t_Run {
+  HWND hwnd = nullptr;
+  const std::atomic<bool> *stop = nullptr;
+  HINTERNET hSession = nullptr;
+  HINTERNET hConnect = nullptr;
+  char url[96] = {};
+  FILE *soubor = nullptr;
+  std::size_t stored = 0; // bytes in the frame file
+
+  bool Ending() const {
+    return ShowData.Kill_TCP != 0 || (stop != nullptr && stop->load());
+  }
+};
+
+void OnCall(void *context, char flag) {
+  const t_Run &run = *static_cast<t_Run *>(context);
+  const HWND hwnd = run.hwnd;
+  if (flag == '0') {
+    if (ShowData.call && PopUp)
+      show = 1;
+    if (IsWindowVisible(hwnd) && ShowData.call) {
+      ShowData.call = 0;
+      ShowMyWindow(hwnd, ShowData); // without the call indicator
+    }
+    ShowData.call = 0;
+    if (PopUp && IsWindowVisible(hwnd) && hide) {
+      ShowWindow(hwnd, SW_HIDE);
+      ShowData.Button = BTN_NONE;
+    }
+  } else if (flag == '1' || flag == '2') {
+    if (!ShowData.call && PopUp)
+      hide = 1;
+    if (!ShowData.call && IsWindowVisible(hwnd)) {
+      ShowData.call = 1;
+      ShowMyWindow(hwnd, ShowData); // with the call indicator
+    }
+    ShowData.call = 1;
+    if (PopUp && show && !IsWindowVisible(hwnd))
+      ShowMyWindow(hwnd, ShowData); // shows it, indicator lit
+  }
+}
+
+void OnTitle(void *context, const char *title) {
+  const t_Run &run = *static_cast<t_Run *>(context);
+  ShowData.title.Set(title);
+  SetWindowText(run.hwnd, title);
+  SetTrayTip(title);
+}
+
+void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
+  t_Run &run = *static_cast<t_Run *>(context);
+  // A frame file that could not be made loses its pictures, nothing more.
+  if (run.soubor == nullptr || run.stored + length > kMaxFrameBytes)
+    return;
+  run.stored += std::fwrite(bytes, 1, length, run.soubor);
+}
+
+// Waits out the renewal pause, or less when the run is told to end.
+void Pause(const t_Run &run) {
+  const auto until = std::chrono::steady_clock::now() + kRenewPause;
+  while (std::chrono::steady_clock::now() < until && !run.Ending())
+    std::this_thread::sleep_for(kPauseStep);
+}
+
+bool OnFrame(void *context) {
+  t_Run &run = *static_cast<t_Run *>(context);
+  if (run.soubor != nullptr)
+    std::fclose(run.soubor);
+  run.soubor = nullptr;
+  if (IsWindowVisible(run.hwnd)) {
+    ShowJPEG(run.hwnd, NameJPEG, ShowData.ClientWidth, ShowData.ClientHeight,
+             ShowData.Skin);
+    ShowTitle(run.hwnd, ShowData);
+  }
+  run.soubor = std::fopen(NameJPEG, "wb");
+  run.stored = 0;
+
+  if (PocetSnimku > kRenewAfterFrames) {
+    PocetSnimku = 0;
+    if (run.hConnect != nullptr)
+      InternetCloseHandle(run.hConnect);
+    run.hConnect = nullptr;
+    Pause(run);
+    if (!run.Ending())
+      run.hConnect = InternetOpenUrl(run.hSession, run.url, 0,
+                                     [&run] { return run.Ending(); });
+    // The rest of this block came over the old connection.
+    return false;
+  }
+  ++PocetSnimku;
+  // Bytes after the picture usually hold the next part's header: parse on.
+  return true;
+}
+
+} // namespace
+
+void DownloadMJPEG(const std::atomic<bool> *stop) {
+  t_Run run;
+  run.stop = stop;
+  run.hwnd = g_hwndMain;
+  KillTimer(g_hwndMain, kReaderTimerId);
+  ShowData.Kill_TCP = 0;
+  unsigned char buffer[kMaxBlock];
+  std::size_t BufferLen = 0;
+
+  run.hSession = InternetOpen(kAppTitle);
+  if (run.hSession == nullptr)
+    ShowData.Kill_TCP = 1;
+  char ip[64];
+  IP_addr.CopyTo(ip, sizeof ip);
+  std::snprintf(run.url, sizeof run.url, "http://%s/video.mjpg", ip);
+  run.hConnect =
+      InternetOpenUrl(run.hSession, run.url, INTERNET_FLAG_NO_CACHE_WRITE,
+                      [&run] { return run.Ending(); });
+  if (run.hConnect == nullptr)
+    ShowData.Kill_TCP = 1;
+  t_MjpegRun parser;
+  MjpegStartRun(parser);
+  run.soubor = std::fopen(NameJPEG, "wb");
+
+  t_MjpegSink sink;
+  sink.context = &run;
+  sink.OnCall = OnCall;
+  sink.OnTitle = OnTitle;
+  sink.OnPicture = OnPicture;
+  sink.OnFrame = OnFrame;
+  for (;;) {
+    if (!InternetReadFile(run.hConnect, buffer, sizeof buffer, &BufferLen) ||
+        BufferLen == 0)
+      ShowData.Kill_TCP = 1;
+    else
+      MjpegParseBlock(parser, sink, buffer, static_cast<int>(BufferLen));
+    if (run.Ending())
+      break;
+  }
+
+  // The end of a run.
+  if (run.soubor != nullptr)
+    std::fclose(run.soubor);
+  DeleteFile(NameJPEG);
+  char blank[64];
+  std::memset(blank, ' ', 63);
+  blank[63] = '\0';
+  ShowData.title.Set(blank);
+  SetWindowText(run.hwnd, kAppTitle);
+  SetTrayTip(kAppTitle);
+  ShowData.call = 0;
+  // A run told to stop by whoever starts the next one finds Kill_TCP clear
+  // only when it was stopped from outside; either way it is not connected.
+  ShowData.Kill_TCP = 1;
+  if (IsWindowVisible(run.hwnd))
+    ShowMyWindow(run.hwnd, ShowData); // "Connecting, please wait..."
+  if (run.hConnect != nullptr)
+    InternetCloseHandle(run.hConnect);
+  if (run.hSession != nullptr)
+    InternetCloseHandle(run.hSession);
+  SetTimer(run.hwnd, kReaderTimerId, kReaderTimerMs);
+}
+
+t_ReaderThread StartReaderThread() {
+  t_ReaderThread reader;
+  reader.stop = std::make_shared<std::atomic<bool>>(false);
+  reader.thread = std::thread(DownloadMJPEG, reader.stop.get());
+  return reader;
+}
+
+void EndReaderThread(t_ReaderThread &reader) {
+  if (reader.stop)
+    *reader.stop = true;
+  if (reader.thread.joinable())
+    reader.thread.join();
+  reader = t_ReaderThread{};
+}
