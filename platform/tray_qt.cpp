@@ -123,6 +123,14 @@ bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data) {
   return true;
 }
 
+bool HasTrayIcon(HWND hwnd) {
+  std::lock_guard lock(g_mutex);
+  for (const auto &[key, entry] : g_icons)
+    if (key.first == hwnd)
+      return true;
+  return false;
+}
+
 bool TrayAvailable() {
   return qApp != nullptr && QSystemTrayIcon::isSystemTrayAvailable();
 }

@@ -69,6 +69,9 @@ struct Window {
   bool everShown = false;
 };
 
+// Whether the window has a tray icon (shown or waiting for a tray).
+bool HasTrayIcon(HWND w);
+
 // The real window of a handle (window thread only); null once destroyed.
 QWidget *WidgetOf(HWND w);
 

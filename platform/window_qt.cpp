@@ -22,6 +22,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "platform/tray.h"
 #include "platform/window_internal.h"
 
 namespace plat {
@@ -291,12 +292,22 @@ void Sync(Window *w) {
   }
 
   const bool visible = w->visible.load();
-  if (visible && !widget->isVisible()) {
-    widget->show();
+  const bool minimized = widget->windowState().testFlag(Qt::WindowMinimized);
+  if (visible && (!widget->isVisible() || minimized)) {
+    if (minimized)
+      widget->showNormal();
+    else
+      widget->show();
     widget->raise();
     w->everShown = true;
-  } else if (!visible && widget->isVisible()) {
-    widget->hide();
+  } else if (!visible && widget->isVisible() && !minimized) {
+    // A hidden window comes back through its tray icon. Where the desktop
+    // shows no tray, it is minimized instead, so that it can still be
+    // brought back from the task bar.
+    if (HasTrayIcon(w) && !TrayAvailable())
+      widget->showMinimized();
+    else
+      widget->hide();
   }
 
   // Timers: start what was asked for, restart what was asked again, stop

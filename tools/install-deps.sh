@@ -12,7 +12,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # a real X display for tests and the demonstration
-  xvfb x11-utils xdotool imagemagick procps
+  xvfb x11-utils xdotool imagemagick procps openbox trayer
 )
 
 missing=()

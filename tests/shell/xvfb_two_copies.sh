@@ -17,15 +17,10 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-# A display number nobody uses.
-for n in $(seq 91 160); do
-  if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then disp=$n; break; fi
-done
-Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.05; done
+source "$(dirname "$0")/../support/xvfb.sh"
+start_xvfb 1024x768x24
 
-export DISPLAY=:$disp ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
+export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 mkdir -p "$tmp/Vestibell"
 printf '[Window 0]\nIP_addr=127.0.0.1\nLeft=40\nTop=60\nWidth=400\nHeight=320\n' \

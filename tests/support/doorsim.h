@@ -8,8 +8,10 @@
 
 class DoorSim {
 public:
-  explicit DoorSim(std::vector<std::string> options = {}) {
-    std::vector<std::string> argv{DOORSIM, "--listen", "127.0.0.1:0"};
+  // On a free port, or on `port` when given (a door unit coming back).
+  explicit DoorSim(std::vector<std::string> options = {}, int port = 0) {
+    std::vector<std::string> argv{DOORSIM, "--listen",
+                                  "127.0.0.1:" + std::to_string(port)};
     argv.insert(argv.end(), options.begin(), options.end());
     child_ = std::make_unique<Child>(argv);
     const auto line = child_->ReadLine();
