@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -112,10 +113,34 @@ void DrawPixels(HDC dc, int x, int y, int w, int h, const std::uint8_t *bgrx,
                 int stride) {
   if (dc == nullptr || bgrx == nullptr || w <= 0 || h <= 0)
     return;
-  const QImage view(bgrx, w, h, stride, QImage::Format_RGB32);
-  dc->painter.setCompositionMode(QPainter::CompositionMode_Source);
-  dc->painter.drawImage(QPoint(x, y), view);
-  dc->touched += QRect(x, y, w, h);
+  QImage &surface = dc->window->surface;
+  const QRect area = QRect(x, y, w, h).intersected(surface.rect());
+  if (area.isEmpty())
+    return;
+  if (surface.format() != QImage::Format_RGB32) {
+    const QImage view(bgrx, w, h, stride, QImage::Format_RGB32);
+    dc->painter.setCompositionMode(QPainter::CompositionMode_Source);
+    dc->painter.drawImage(QPoint(x, y), view);
+  } else {
+    // The surface's own pixel format: the rows go straight in, a video
+    // frame at a time, without a painter's detour. The painter draws
+    // immediately, so nothing of it is pending over these pixels.
+    std::uint8_t *base = surface.bits();
+    const qsizetype pitch = surface.bytesPerLine();
+    for (int row = area.top(); row <= area.bottom(); ++row) {
+      auto *to =
+          reinterpret_cast<std::uint32_t *>(base + row * pitch) + area.left();
+      const std::uint8_t *from =
+          bgrx + static_cast<std::ptrdiff_t>(row - y) * stride +
+          static_cast<std::ptrdiff_t>(area.left() - x) * 4;
+      for (int i = 0; i < area.width(); ++i) {
+        std::uint32_t pixel;
+        std::memcpy(&pixel, from + i * 4, 4);
+        to[i] = pixel | 0xFF000000u; // X is opaque alpha in this format
+      }
+    }
+  }
+  dc->touched += area;
 }
 
 HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size) {

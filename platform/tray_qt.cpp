@@ -108,12 +108,18 @@ bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data) {
       return false;
     if (operation != NIM_DELETE) {
       Entry &e = g_icons[{hwnd, id}];
+      const Entry before = e;
       if (data->uFlags & NIF_TIP)
         e.tip.assign(data->szTip, strnlen(data->szTip, sizeof data->szTip));
       if (data->uFlags & NIF_ICON)
         e.image = data->hIcon;
       if (data->uFlags & NIF_MESSAGE)
         e.callback = data->uCallbackMessage;
+      // The tip is set again with every picture; only a change needs the
+      // window thread.
+      if (operation == NIM_MODIFY && e.tip == before.tip &&
+          e.image == before.image && e.callback == before.callback)
+        return true;
     }
   }
   if (operation == NIM_DELETE)

@@ -22,6 +22,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "platform/trace.h"
 #include "platform/tray.h"
 #include "platform/window_internal.h"
 
@@ -116,6 +117,7 @@ public:
   }
 
   bool closingByProc = false;
+  bool justShown = false; // for the trace: the next paint is the first
 
 protected:
   void paintEvent(QPaintEvent *event) override {
@@ -125,6 +127,11 @@ protected:
     painter.fillRect(area, w_->background);
     if (!w_->surface.isNull())
       painter.drawImage(area.topLeft(), w_->surface, area);
+    if (justShown) {
+      justShown = false;
+      Trace(TRACE_SHOWN);
+    }
+    Trace(TRACE_PRESENTED);
   }
 
   void resizeEvent(QResizeEvent *) override {
@@ -298,6 +305,7 @@ void Sync(Window *w) {
       widget->showNormal();
     else
       widget->show();
+    widget->justShown = true;
     widget->raise();
     w->everShown = true;
   } else if (!visible && widget->isVisible() && !minimized) {
@@ -775,6 +783,10 @@ bool SetWindowText(HWND w, const char *text) {
     return false;
   {
     std::lock_guard lock(w->stateMutex);
+    // The door unit repeats its title with every picture; only a change
+    // needs the window thread.
+    if (w->title == (text ? text : ""))
+      return true;
     w->title = text ? text : "";
   }
   QueueSync(w);

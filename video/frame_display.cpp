@@ -3,9 +3,12 @@
 #include <FreeImage.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "platform/gdi.h"
+#include "platform/trace.h"
 #include "skin/skin.h"
+#include "video/bspline_scale.h"
 #include "video/video.h"
 
 namespace {
@@ -13,6 +16,24 @@ namespace {
 // A door unit's camera picture is a few megapixels at most; a header that
 // claims more is not decoded, so a damaged stream cannot exhaust memory.
 constexpr unsigned kMaxPictureSide = 8192;
+
+// Weight tables and pixel rows of the last frame's sizes, reused while the
+// picture and the video area keep their sizes. Per thread: each run of the
+// reader has its own.
+thread_local t_BsplineScale t_scale;
+thread_local std::vector<std::uint8_t> t_pixels;
+
+// FreeImage's JPEG loader decodes at half size when asked for a picture of
+// half the larger side (the size goes in the upper half of the flags). The
+// stretch that follows shrinks by two or more anyway, and its B-spline
+// passes almost nothing the half-size decode leaves out.
+int DecodeFlags(unsigned fullW, unsigned fullH, int W, int H) {
+  if (fullW < 2u * static_cast<unsigned>(W) ||
+      fullH < 2u * static_cast<unsigned>(H))
+    return 0;
+  const unsigned larger = fullW > fullH ? fullW : fullH;
+  return static_cast<int>((larger / 2) << 16);
+}
 
 } // namespace
 
@@ -53,35 +74,49 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   io.tell_proc = myTellProc;
   FIBITMAP *header =
       FreeImage_LoadFromHandle(FIF_JPEG, &io, file, FIF_LOAD_NOPIXELS);
-  const bool sane = header != nullptr &&
-                    FreeImage_GetWidth(header) <= kMaxPictureSide &&
-                    FreeImage_GetHeight(header) <= kMaxPictureSide;
-  if (header != nullptr)
+  unsigned fullW = 0, fullH = 0;
+  if (header != nullptr) {
+    fullW = FreeImage_GetWidth(header);
+    fullH = FreeImage_GetHeight(header);
     FreeImage_Unload(header);
+  }
+  const bool sane = fullW > 0 && fullH > 0 && fullW <= kMaxPictureSide &&
+                    fullH <= kMaxPictureSide;
   FIBITMAP *image = nullptr;
   if (sane && std::fseek(file, 0, SEEK_SET) == 0)
-    image = FreeImage_LoadFromHandle(FIF_JPEG, &io, file, 0);
+    image = FreeImage_LoadFromHandle(FIF_JPEG, &io, file,
+                                     DecodeFlags(fullW, fullH, W, H));
   std::fclose(file);
+  if (image != nullptr && FreeImage_GetBPP(image) != 24) {
+    // Grey or otherwise unusual pictures: the rare road through a copy.
+    FIBITMAP *colour = FreeImage_ConvertTo24Bits(image);
+    FreeImage_Unload(image);
+    image = colour;
+  }
   if (image == nullptr)
     return;
 
-  FIBITMAP *scaled = FreeImage_Rescale(image, W, H, FILTER_BSPLINE);
-  FreeImage_Unload(image);
-  FIBITMAP *pixels = nullptr;
-  if (scaled != nullptr) {
-    pixels = FreeImage_ConvertTo32Bits(scaled);
-    FreeImage_Unload(scaled);
-  }
-  if (pixels == nullptr)
-    return;
+  const int srcW = static_cast<int>(FreeImage_GetWidth(image));
+  const int srcH = static_cast<int>(FreeImage_GetHeight(image));
+  const int pitch = static_cast<int>(FreeImage_GetPitch(image));
+  // A half-size decode keeps the weights of the full picture; anything else
+  // is stretched as decoded.
+  const bool half = static_cast<unsigned>(srcW) == (fullW + 1) / 2 &&
+                    static_cast<unsigned>(srcH) == (fullH + 1) / 2 &&
+                    (static_cast<unsigned>(srcW) != fullW ||
+                     static_cast<unsigned>(srcH) != fullH);
   // FreeImage keeps the bottom row first; the surface wants the top first.
-  FreeImage_FlipVertical(pixels);
-  const int width = static_cast<int>(FreeImage_GetWidth(pixels));
-  const int height = static_cast<int>(FreeImage_GetHeight(pixels));
+  const std::uint8_t *top =
+      FreeImage_GetBits(image) + static_cast<std::ptrdiff_t>(srcH - 1) * pitch;
+  t_pixels.resize(static_cast<std::size_t>(W) * H * 4);
+  const bool scaled = BsplineScale(
+      t_scale, top, srcW, srcH, -pitch, half ? static_cast<int>(fullW) : srcW,
+      half ? static_cast<int>(fullH) : srcH, t_pixels.data(), W, H, W * 4);
+  FreeImage_Unload(image);
+  if (!scaled)
+    return;
   plat::HDC hdc = plat::GetDC(hwnd);
-  plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, width, height,
-                   FreeImage_GetBits(pixels),
-                   static_cast<int>(FreeImage_GetPitch(pixels)));
+  plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, W, H, t_pixels.data(), W * 4);
   plat::ReleaseDC(hwnd, hdc);
-  FreeImage_Unload(pixels);
+  plat::Trace(plat::TRACE_DRAWN);
 }

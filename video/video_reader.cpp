@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/trace.h"
 #include "platform/window.h"
 #include "shell/main.h"
 #include "skin/skin.h"
@@ -57,6 +58,8 @@ void OnCall(void *context, char flag) {
       ShowData.Button = BTN_NONE;
     }
   } else if (flag == '1' || flag == '2') {
+    if (!ShowData.call)
+      Trace(TRACE_CALL);
     if (!ShowData.call && PopUp)
       hide = 1;
     if (!ShowData.call && IsWindowVisible(hwnd)) {
@@ -93,6 +96,7 @@ void Pause(const t_Run &run) {
 
 bool OnFrame(void *context) {
   t_Run &run = *static_cast<t_Run *>(context);
+  Trace(TRACE_FRAME);
   if (run.soubor != nullptr)
     std::fclose(run.soubor);
   run.soubor = nullptr;

@@ -34,7 +34,8 @@ Options:
                        picks a free port. The first line of standard output
                        is always "listening ADDR:PORT" with the real port.
   --size WxH           size of the generated picture (default 320x240)
-  --fps F              parts per second on each stream (default 10)
+  --fps F              parts per second on each stream (default 10); 0:
+                       as fast as the client reads them
   --quality Q          JPEG quality of the generated picture (default 80)
   --frames DIR         send the *.jpg/*.jpeg files of DIR, in name order, in
                        a loop, instead of the generated picture
@@ -272,8 +273,9 @@ void ParseOptions(int argc, char **argv) {
         Fail("--size takes WxH, each 16 to 4096");
       o.size = {w, h};
     } else if (option == "--fps") {
-      if (!ParseSeconds(value, o.fps) || o.fps < 0.01 || o.fps > 1000)
-        Fail("--fps takes 0.01 to 1000");
+      if (!ParseSeconds(value, o.fps) || (o.fps != 0 && o.fps < 0.01) ||
+          o.fps > 1000)
+        Fail("--fps takes 0.01 to 1000, or 0");
     } else if (option == "--quality") {
       if (!ParseInt(value, o.quality, 1, 100))
         Fail("--quality takes 1 to 100");

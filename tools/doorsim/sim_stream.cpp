@@ -51,12 +51,15 @@ public:
         parts_ >= static_cast<unsigned long>(settings.drop_after))
       return Close("dropped after " + std::to_string(parts_) + " parts");
 
-    // Pace the parts; a drop or stop cuts the wait short.
-    if (!SleepWhile(next_part_ - Clock::now(), [&] { return Alive(); }))
-      return Close("dropped");
-    auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / g_options.fps));
-    next_part_ = std::max(next_part_ + period, Clock::now() - period);
+    // Pace the parts; a drop or stop cuts the wait short. Unpaced (--fps 0)
+    // the next part goes as soon as the client has taken the last one.
+    if (g_options.fps > 0) {
+      if (!SleepWhile(next_part_ - Clock::now(), [&] { return Alive(); }))
+        return Close("dropped");
+      auto period = std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(1.0 / g_options.fps));
+      next_part_ = std::max(next_part_ + period, Clock::now() - period);
+    }
 
     std::string picture = NextPicture();
     PartSpec spec;

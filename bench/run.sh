@@ -1,0 +1,72 @@
+#!/bin/bash
+# The benchmark: component figures (bench_frame) and the whole program
+# against the simulator on a virtual display (bench_process), with ffmpeg's
+# figures on the same pictures beside the program's. Prints figures only.
+#
+#   bench/run.sh            about 6 minutes; memory up to 10,000 frames
+#   bench/run.sh --quick    about 2 minutes; shorter samples, 1,000 frames
+#   bench/run.sh --long     memory up to 100,000 frames (the program renews
+#                           its stream every 102 frames after a 1 s pause,
+#                           so this alone takes about 20 minutes)
+#
+# BUILD (default build-bench beside the source) is built in Release mode.
+# The camera-like pictures are made once with ffmpeg and kept in
+# $BUILD/bench-frames.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$top/build-bench}
+mode=${1:-}
+
+need=()
+command -v ffmpeg >/dev/null || need+=(ffmpeg)
+command -v Xvfb >/dev/null || need+=(xvfb)
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=(); [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+[ -f "$build/build.ninja" ] ||
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target vestibell doorsim bench_frame bench_process >/dev/null
+
+# Camera-like sequences: a moving test scene with sensor noise, so the
+# pictures are neither trivially small nor all alike.
+frames=$build/bench-frames
+make_frames() { # size folder
+  [ -f "$2/f0100.jpg" ] && return 0
+  mkdir -p "$2"
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=size=$1:rate=25" \
+    -vf "noise=alls=10:allf=t+u" -frames:v 100 -q:v 4 "$2/f%04d.jpg"
+}
+make_frames 640x480 "$frames/640x480"
+make_frames 1920x1080 "$frames/1920x1080"
+
+args=(--seconds 15 --rings 20 --drops 5 --memory-frames 10000)
+bench_time=0.5
+case "$mode" in
+--quick) args=(--seconds 5 --rings 5 --drops 3 --memory-frames 1000); bench_time=0.1 ;;
+--long) args=(--seconds 15 --rings 20 --drops 5 --memory-frames 100000) ;;
+"") ;;
+*) echo "usage: $0 [--quick|--long]"; exit 2 ;;
+esac
+
+echo "== Stages of the video path (bench_frame) =="
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_frame" \
+  --benchmark_min_time=$bench_time 2>/dev/null
+
+# A virtual display of our own for the program's window.
+for n in $(seq 171 240); do
+  if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then disp=$n; break; fi
+done
+Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
+for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.05; done
+
+echo
+echo "== The whole program (bench_process, display :$disp) =="
+DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_process" \
+  --vestibell "${VESTIBELL:-$build/vestibell}" \
+  --doorsim "$build/tools/doorsim/doorsim" --ffmpeg "$(command -v ffmpeg)" \
+  --frames640 "$frames/640x480" --frames1080 "$frames/1920x1080" "${args[@]}"

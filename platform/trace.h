@@ -1,0 +1,30 @@
+// Timestamps of the video path's events, for the benchmarks.
+//
+// Off unless the environment variable VESTIBELL_TRACE names a file when the
+// program starts; then every event appends one line "NAME NANOSECONDS" to
+// it (monotonic clock, the clock of std::chrono::steady_clock). Off, an
+// event costs one test of an integer.
+#pragma once
+
+namespace plat {
+
+enum TraceEvent {
+  TRACE_FRAME,     // the reader completed a frame ("frame")
+  TRACE_DRAWN,     // the frame is in the window's surface ("drawn")
+  TRACE_PRESENTED, // the window put drawn pixels on the screen ("presented")
+  TRACE_CALL,      // the reader saw a ring begin ("call")
+  TRACE_SHOWN,     // a window that was hidden is on the screen ("shown")
+};
+
+// The trace file's descriptor, -1 when tracing is off. Set before main and
+// never changed afterwards.
+extern const int g_traceFd;
+
+void TraceWrite(TraceEvent event);
+
+inline void Trace(TraceEvent event) {
+  if (g_traceFd >= 0)
+    TraceWrite(event);
+}
+
+} // namespace plat
