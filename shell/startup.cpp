@@ -30,14 +30,18 @@ constexpr plat::COLORREF kBlack = 0x000000;
 // taken while its owner, or any instance that probed past it, still runs.
 std::vector<plat::NamedObject *> g_heldNames;
 
-// The program's icon, in every size it is drawn at.
-plat::HICON LoadProgramIcon() {
-  plat::IconImage images[std::size(res::kIconSizes)];
-  std::size_t count = 0;
-  for (int size : res::kIconSizes)
-    if (const res::ResourceData data = res::FindResource(res::kIconId, size))
-      images[count++] = {data.data, data.size};
-  return plat::CreateIconFromImages(images, count);
+// The program's icon, in every size it is drawn at; made once and kept, as
+// a resource of the program.
+plat::HICON ProgramIcon() {
+  static const plat::HICON icon = [] {
+    plat::IconImage images[std::size(res::kIconSizes)];
+    std::size_t count = 0;
+    for (int size : res::kIconSizes)
+      if (const res::ResourceData data = res::FindResource(res::kIconId, size))
+        images[count++] = {data.data, data.size};
+    return plat::CreateIconFromImages(images, count);
+  }();
+  return icon;
 }
 
 } // namespace
@@ -62,7 +66,7 @@ int InitApp() {
   wc.name = kClassName;
   wc.style = kClassStyle;
   wc.proc = WindowProcMain;
-  wc.icon = LoadProgramIcon();
+  wc.icon = ProgramIcon();
   wc.smallIcon = wc.icon;
   wc.background = kBlack;
   if (!plat::RegisterClass(wc))

@@ -26,15 +26,9 @@ cleanup() { # the program first, its display last
 trap cleanup EXIT
 
 # The simulator picks a free port on loopback and rings every 20 seconds.
-"$bin/tools/doorsim/doorsim" --listen 127.0.0.1:0 --ring-every 20 \
-  --ring-length 6 --title "Front door (simulated)" >"$data/doorsim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  port=$(sed -n '1s/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$data/doorsim.log")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || { echo "the simulator did not start; see $data/doorsim.log"; exit 1; }
+source "$top/tests/support/doorsim.sh"
+start_doorsim "$data/doorsim.log" --ring-every 20 --ring-length 6 \
+  --title "Front door (simulated)"
 echo "door-unit simulator on 127.0.0.1:$port (log: $data/doorsim.log)"
 
 # Point the program at the simulator, keeping whatever else was saved there.
@@ -46,12 +40,6 @@ else
 fi
 chmod 600 "$ini"
 export ALLUSERSPROFILE=$data
-
-sim() { # a control command for the simulator, over plain HTTP
-  exec 3<>"/dev/tcp/127.0.0.1/$port" &&
-    printf 'GET /sim/%s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3 &&
-    cat <&3 >/dev/null; exec 3>&-
-}
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   echo "settings: $ini; close the window (or press Ctrl+C) to end"
@@ -74,13 +62,13 @@ pids+=($!)
 # In pop-up mode the window hides with the first quiet part and comes up
 # when the door unit rings.
 sleep 3
-sim "ring?flag=1"
+sim "ring?flag=1" >/dev/null
 sleep 1.5
 xdotool mousemove $((40 + 280)) $((50 + 280)) sleep 0.3 click 1 # relay 1
 sleep 1
 shot=$data/screenshot.png
 import -window root "$shot"
-sim "ring?flag=0"
+sim "ring?flag=0" >/dev/null
 echo "relay requests the simulator received:"
 grep -h 'relay' "$data/doorsim.log" | sed 's/^/  /'
 echo "screenshot of the running program: $shot"

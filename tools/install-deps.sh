@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
   libjpeg-dev fonts-dejavu-core
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
   xvfb x11-utils xdotool imagemagick procps openbox trayer
 )

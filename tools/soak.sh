@@ -1,0 +1,89 @@
+#!/bin/bash
+# Soak: the program against a door unit that misbehaves over and over.
+#   tools/soak.sh [CYCLES]        (default 1000)
+# Each cycle is one fault from the simulator: a dropped connection, a
+# stalled stream or a burst of garbage, then the picture must flow again.
+# Afterwards the program's open files, threads and memory must be back where
+# they were. Loopback only; bounded in time (about a second a cycle).
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+bin=${BUILD:-$top/build}
+cycles=${1:-1000}
+[ -x "$bin/vestibell" ] || { echo "build first (tools/build.sh)"; exit 2; }
+
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -KILL "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+source "$top/tests/support/xvfb.sh"
+source "$top/tests/support/doorsim.sh"
+
+start_xvfb 800x600x24
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+start_doorsim "$tmp/doorsim.log" --fps 25 --size 640x480 --title soak
+mkdir -p "$tmp/Vestibell"
+chmod 700 "$tmp"
+printf '[Window 0]\nIP_addr=127.0.0.1:%s\n' "$port" >"$tmp/Vestibell/Vestibell.ini"
+(cd "$tmp" && ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp exec "$bin/vestibell") &
+program=$!
+pids+=($program)
+
+figure() { # open files, threads, resident KiB
+  echo "$(ls /proc/$program/fd | wc -l) \
+$(awk '/^Threads:/ {print $2}' /proc/$program/status) \
+$(awk '/^VmRSS:/ {print $2}' /proc/$program/status)"
+}
+frames() { sim status | sed -n 's/.*"frames_sent":\([0-9]*\).*/\1/p'; }
+streams() { sim status | sed -n 's/.*"open_streams":\([0-9]*\).*/\1/p'; }
+# The picture flows: a stream is open and parts keep going out on it.
+flowing() {
+  local deadline=$((SECONDS + ${1:-10})) before
+  while [ $SECONDS -lt $deadline ]; do
+    if [ "$(streams)" = 1 ]; then
+      before=$(frames)
+      sleep 0.3
+      [ "$(streams)" = 1 ] && [ "$(frames)" -gt "$before" ] && return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+flowing 20 || { echo "FAIL: the picture never started"; exit 1; }
+sleep 3 # settled: caches filled, threads started
+read -r fd0 th0 rss0 < <(figure)
+echo "before: $fd0 open files, $th0 threads, $rss0 KiB resident"
+
+start=$SECONDS
+for ((c = 1; c <= cycles; c++)); do
+  case $((c % 3)) in
+    0) sim drop >/dev/null ;;
+    1) sim "stall?seconds=1" >/dev/null ;;
+    2) sim "garbage?bytes=4000" >/dev/null ;;
+  esac
+  if ! flowing 10; then
+    echo "FAIL: cycle $c: the picture did not come back"
+    exit 1
+  fi
+  if [ $((c % 100)) = 0 ]; then
+    read -r fd th rss < <(figure)
+    echo "cycle $c ($((SECONDS - start)) s): $fd open files, $th threads, $rss KiB"
+  fi
+done
+sleep 3
+read -r fd1 th1 rss1 < <(figure)
+echo "after $cycles cycles: $fd1 open files, $th1 threads, $rss1 KiB resident"
+kill -0 $program || { echo "FAIL: the program is gone"; exit 1; }
+status=0
+[ "$fd1" -le "$fd0" ] || { echo "FAIL: open files grew from $fd0 to $fd1"; status=1; }
+[ "$th1" -le "$th0" ] || { echo "FAIL: threads grew from $th0 to $th1"; status=1; }
+# A little slack for the allocator's own bookkeeping.
+[ $((rss1 - rss0)) -le 4096 ] || { echo "FAIL: memory grew by $((rss1 - rss0)) KiB"; status=1; }
+[ $status = 0 ] && echo "PASS: $cycles faults survived, nothing left behind"
+exit $status
