@@ -39,6 +39,21 @@ figure() { # open files, threads, resident KiB
 $(awk '/^Threads:/ {print $2}' /proc/$program/status) \
 $(awk '/^VmRSS:/ {print $2}' /proc/$program/status)"
 }
+# The most of readings over a few seconds: the request is renewed every
+# hundred-odd pictures, and for that second its connection's files are shut.
+settled_figure() {
+  local best="" f
+  for _ in $(seq 15); do
+    f=$(figure)
+    if [ -z "$best" ]; then best=$f; else
+      best=$(printf '%s\n%s\n' "$best" "$f" | awk '
+        NR == 1 {a = $1; b = $2; c = $3}
+        NR == 2 {print (a > $1 ? a : $1), (b > $2 ? b : $2), $3}')
+    fi
+    sleep 0.2
+  done
+  echo "$best"
+}
 frames() { sim status | sed -n 's/.*"frames_sent":\([0-9]*\).*/\1/p'; }
 streams() { sim status | sed -n 's/.*"open_streams":\([0-9]*\).*/\1/p'; }
 # The picture flows: a stream is open and parts keep going out on it.
@@ -57,7 +72,7 @@ flowing() {
 
 flowing 20 || { echo "FAIL: the picture never started"; exit 1; }
 sleep 3 # settled: caches filled, threads started
-read -r fd0 th0 rss0 < <(figure)
+read -r fd0 th0 rss0 < <(settled_figure)
 echo "before: $fd0 open files, $th0 threads, $rss0 KiB resident"
 
 start=$SECONDS
@@ -77,7 +92,7 @@ for ((c = 1; c <= cycles; c++)); do
   fi
 done
 sleep 3
-read -r fd1 th1 rss1 < <(figure)
+read -r fd1 th1 rss1 < <(settled_figure)
 echo "after $cycles cycles: $fd1 open files, $th1 threads, $rss1 KiB resident"
 kill -0 $program || { echo "FAIL: the program is gone"; exit 1; }
 status=0

@@ -114,13 +114,14 @@ Examples:
   echo 'tiny 5' | doorsim          (or type commands while it runs)
 )";
 
-httplib::Server *g_server = nullptr;
+// Set by main while the server runs; the signal and input threads stop it.
+std::atomic<httplib::Server *> g_server{nullptr};
 
 void Stop() {
   if (g_stopping.exchange(true))
     return;
-  if (g_server != nullptr)
-    g_server->stop();
+  if (httplib::Server *server = g_server.load())
+    server->stop();
 }
 
 void ReadStandardInput() {
