@@ -62,10 +62,10 @@ public:
     }
 
     std::string picture = NextPicture();
-    PartSpec spec;
-    spec.flag = settings.flag;
-    spec.title = settings.title;
-    spec.picture = &picture;
+    PartContent content;
+    content.flag = settings.flag;
+    content.title = settings.title;
+    content.picture = &picture;
 
     std::string lead;
     if (now.garbage != seen_.garbage) {
@@ -76,30 +76,30 @@ public:
     }
     if (now.badjpeg != seen_.badjpeg) {
       seen_.badjpeg = now.badjpeg;
-      spec.bad_first_byte = true;
+      content.bad_first_byte = true;
       Fault("badjpeg");
     }
     if (now.nodigits != seen_.nodigits) {
       seen_.nodigits = now.nodigits;
-      spec.no_digits = true;
+      content.no_digits = true;
       Fault("nodigits");
     }
     if (now.longtitle != seen_.longtitle) {
       seen_.longtitle = now.longtitle;
-      spec.title.clear();
+      content.title.clear();
       for (int i = 0; i < settings.longtitle_length; ++i)
-        spec.title += static_cast<char>('A' + i % 26);
+        content.title += static_cast<char>('A' + i % 26);
       Fault("longtitle " + std::to_string(settings.longtitle_length));
     }
 
     std::size_t picture_offset = 0;
-    std::string part = lead + ComposePart(spec, &picture_offset);
+    std::string part = lead + ComposePart(content, &picture_offset);
     picture_offset += lead.size();
     if (record_index_.is_open())
-      record_index_ << "part " << parts_ << " flag " << spec.flag << " length "
-                    << (spec.no_digits ? 0 : picture.size()) << " offset "
-                    << (sent_ + picture_offset) << " title " << spec.title
-                    << "\n"
+      record_index_ << "part " << parts_ << " flag " << content.flag
+                    << " length " << (content.no_digits ? 0 : picture.size())
+                    << " offset " << (sent_ + picture_offset) << " title "
+                    << content.title << "\n"
                     << std::flush;
 
     std::size_t first = 0;

@@ -15,22 +15,23 @@ static_assert(sizeof kEndGap - 1 == 4);
 
 } // namespace
 
-std::string ComposePart(const PartSpec &spec, std::size_t *picture_offset) {
-  std::string picture = spec.picture ? *spec.picture : std::string();
-  if (spec.bad_first_byte && !picture.empty())
+std::string ComposePart(const PartContent &content,
+                        std::size_t *picture_offset) {
+  std::string picture = content.picture ? *content.picture : std::string();
+  if (content.bad_first_byte && !picture.empty())
     picture[0] = '\0';
   std::string part;
-  part.reserve(picture.size() + 160 + spec.title.size());
+  part.reserve(picture.size() + 160 + content.title.size());
   part += "--";
   part += kBoundary;
   part += "\r\n";
   part += kPartHeader;
-  if (!spec.no_digits)
+  if (!content.no_digits)
     part += std::to_string(picture.size());
   part += kCallGap;
-  part += spec.flag;
+  part += content.flag;
   part += kTitleGap;
-  part += spec.title;
+  part += content.title;
   part += kEndGap;
   if (picture_offset != nullptr)
     *picture_offset = part.size();

@@ -16,7 +16,7 @@ inline constexpr char kBoundary[] = "vestibell";
 inline constexpr char kStreamContentType[] =
     "multipart/x-mixed-replace; boundary=vestibell";
 
-struct PartSpec {
+struct PartContent {
   char flag = '0';
   std::string title;
   const std::string *picture = nullptr;
@@ -25,4 +25,5 @@ struct PartSpec {
 };
 
 // The bytes of the part; *picture_offset gets where the picture begins.
-std::string ComposePart(const PartSpec &spec, std::size_t *picture_offset);
+std::string ComposePart(const PartContent &content,
+                        std::size_t *picture_offset);

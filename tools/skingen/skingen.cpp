@@ -498,10 +498,10 @@ QImage Icon(int size) {
 }
 
 void SaveBmp(const std::string &folder, int index, const QImage &image) {
-  const t_SkinBuiltin &spec = kSkinBuiltin[index];
+  const t_SkinBuiltin &builtin = kSkinBuiltin[index];
   const std::string path = folder + "/" + NameBMP[index] + ".bmp";
-  if (image.width() != spec.width || image.height() != spec.height ||
-      !WriteBmp(path, image, spec.bitsPerPixel)) {
+  if (image.width() != builtin.width || image.height() != builtin.height ||
+      !WriteBmp(path, image, builtin.bitsPerPixel)) {
     std::fprintf(stderr, "skingen: cannot write %s\n", path.c_str());
     std::exit(1);
   }
