@@ -11,16 +11,7 @@ bin=${BUILD:-$top/build}
 cycles=${1:-1000}
 [ -x "$bin/vestibell" ] || { echo "build first (tools/build.sh)"; exit 2; }
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -KILL "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+source "$top/tests/support/scratch.sh"
 source "$top/tests/support/xvfb.sh"
 source "$top/tests/support/doorsim.sh"
 

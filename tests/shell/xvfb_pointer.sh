@@ -7,22 +7,11 @@
 set -u
 prog=$1
 mode=${2:-bare}
-for tool in Xvfb xdotool xwininfo import convert; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-if [ "$mode" = wm ] && ! command -v openbox >/dev/null; then
-  echo "SKIP: openbox is not installed"; exit 77
-fi
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -KILL "${pids[i]}" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL ($mode): $*"; exit 1; }
-
+label=$mode
+source "$(dirname "$0")/../support/scratch.sh"
+need Xvfb xdotool xwininfo import convert
+[ "$mode" = wm ] && need openbox
 source "$(dirname "$0")/../support/xvfb.sh"
 start_xvfb 1024x768x24
 export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp

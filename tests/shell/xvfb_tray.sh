@@ -5,19 +5,9 @@
 # still be brought back.
 set -u
 prog=$1
-for tool in Xvfb xdotool xwininfo xprop trayer openbox; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -KILL "${pids[i]}" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-
+source "$(dirname "$0")/../support/scratch.sh"
+need Xvfb xdotool xwininfo xprop trayer openbox
 source "$(dirname "$0")/../support/xvfb.sh"
 start_xvfb 800x600x24
 export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp

@@ -4,19 +4,9 @@
 # saved place and size, and neither starts any other process.
 set -u
 prog=$1
-for tool in Xvfb xwininfo xprop convert; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-
+source "$(dirname "$0")/../support/scratch.sh"
+need Xvfb xwininfo xprop convert
 source "$(dirname "$0")/../support/xvfb.sh"
 start_xvfb 1024x768x24
 

@@ -1,0 +1,20 @@
+# Sourced by the scripts that start processes of their own: a scratch folder
+# $tmp, the array `pids` of what was started (ended in reverse order when
+# the script exits, the folder removed), `need TOOL...` to skip (exit 77)
+# where a tool is missing, and `fail TEXT`.
+need() {
+  for tool; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+tmp=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -KILL "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() { echo "FAIL${label:+ ($label)}: $*"; exit 1; }
