@@ -30,7 +30,8 @@ printf '[Window 0]\nIP_addr=127.0.0.1:9\nLeft=100\nTop=80\nWidth=336\nHeight=301
 convert -size 64x48 xc:gray40 "$tmp/run/Skin/pozadi.jpg"
 cd "$tmp/run"
 "$prog" &
-pids+=($!)
+program=$!
+pids+=($program)
 
 win=""
 for _ in $(seq 200); do
@@ -104,4 +105,14 @@ for button in "relay1 280 280 247 266 73 35" "relay2 200 280 174 266 73 35" \
   [ "$before" != "$lit" ] || fail "$name does not light under the pointer"
   [ "$before" = "$after" ] || fail "$name stays lit after the pointer left"
 done
-echo "PASS ($mode): drag, resize to 268x61 and back, six buttons light"
+# The close button ends the program, which saves where the window was.
+xdotool mousemove $((x + 316)) $((y + 10)) sleep 0.3 click 1
+for _ in $(seq 100); do kill -0 $program 2>/dev/null || break; sleep 0.1; done
+wait $program
+code=$?
+[ $code = 0 ] || fail "the close button ended the program with $code"
+ini=$tmp/Vestibell/Vestibell.ini
+for kv in "Left=$x" "Top=$y" "Width=336" "Height=301"; do
+  grep -qx "$kv" "$ini" || fail "after closing, $kv is not saved: $(tr '\n' ' ' <"$ini")"
+done
+echo "PASS ($mode): drag, resize to 268x61 and back, six buttons light, close saves the place"
