@@ -9,10 +9,16 @@ need() {
 }
 tmp=$(mktemp -d)
 pids=()
+# Politely first: an X server killed outright leaves its lock and socket
+# behind, and two servers starting later may then both claim that display.
 cleanup() {
+  local p
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -KILL "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
+    p=${pids[i]}
+    kill -TERM "$p" 2>/dev/null || continue
+    for _ in $(seq 30); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$p" 2>/dev/null || true
+    wait "$p" 2>/dev/null || true
   done
   rm -rf "$tmp"
 }

@@ -3,13 +3,25 @@
 # never race for one), appends its pid to the array `pids` and exports
 # DISPLAY. Needs $tmp, a folder of the caller's.
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp \
-    3>"$tmp/.display" >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 200); do
-    [ -s "$tmp/.display" ] && break
-    sleep 0.05
+  local attempt server
+  for attempt in 1 2 3; do
+    rm -f "$tmp/.display"
+    Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp \
+      3>"$tmp/.display" >/dev/null 2>&1 &
+    server=$!
+    pids+=($server)
+    for _ in $(seq 200); do
+      [ -s "$tmp/.display" ] && break
+      sleep 0.05
+    done
+    export DISPLAY=:$(head -n 1 "$tmp/.display" 2>/dev/null)
+    # A server that lost its display to another one starting at the same
+    # moment answers nobody; start another.
+    if [ -s "$tmp/.display" ] && xdpyinfo >/dev/null 2>&1; then
+      return 0
+    fi
+    kill "$server" 2>/dev/null || true
   done
-  [ -s "$tmp/.display" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
-  export DISPLAY=:$(head -n 1 "$tmp/.display")
+  echo "FAIL: Xvfb did not start"
+  exit 1
 }
