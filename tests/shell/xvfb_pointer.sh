@@ -29,18 +29,7 @@ printf '[Window 0]\nIP_addr=127.0.0.1:9\nLeft=100\nTop=80\nWidth=336\nHeight=301
   >"$tmp/Vestibell/Vestibell.ini"
 convert -size 64x48 xc:gray40 "$tmp/run/Skin/pozadi.jpg"
 cd "$tmp/run"
-"$prog" &
-program=$!
-pids+=($program)
-
-win=""
-for _ in $(seq 200); do
-  win=$(xdotool search --name '^Vestibell_1\.39$' 2>/dev/null | head -n 1)
-  [ -n "$win" ] && break
-  sleep 0.05
-done
-[ -n "$win" ] || fail "no window"
-sleep 0.5
+start_program
 
 geometry() { # left top width height, of the window's visible area
   xwininfo -id "$win" | awk -F: '

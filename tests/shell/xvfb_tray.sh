@@ -18,19 +18,6 @@ chmod 700 "$tmp"
 printf '[Window 0]\nIP_addr=127.0.0.1:9\nLeft=20\nTop=60\n' >"$tmp/Vestibell/Vestibell.ini"
 cd "$tmp"
 
-start() {
-  "$prog" &
-  program=$!
-  pids+=($program)
-  win=""
-  for _ in $(seq 200); do
-    win=$(xdotool search --name '^Vestibell_1\.39$' 2>/dev/null | head -n 1)
-    [ -n "$win" ] && break
-    sleep 0.05
-  done
-  [ -n "$win" ] || fail "no window"
-  sleep 0.5
-}
 state() { xwininfo -id "$win" | awk -F: '/Map State/ {gsub(/ /,"",$2); print $2}'; }
 expect() { sleep 0.7; [ "$(state)" = "$1" ] || fail "$2: the window is $(state)"; }
 
@@ -38,7 +25,7 @@ expect() { sleep 0.7; [ "$(state)" = "$1" ] || fail "$2: the window is $(state)"
 trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
-start
+start_program
 icon=""
 for _ in $(seq 100); do
   icon=$(xwininfo -root -tree | awk '/"vestibell": \("vestibell" "vestibell"\)  22x22/ {print $1}' | head -n 1)
@@ -64,7 +51,7 @@ kill -KILL "${pids[1]}"
 openbox >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
-start
+start_program
 xdotool mousemove $((20 + 296)) $((60 + 10)) click 1
 sleep 0.7
 xprop -id "$win" WM_STATE | grep -q 'window state: Iconic' ||

@@ -25,3 +25,19 @@ start_xvfb() {
   echo "FAIL: Xvfb did not start"
   exit 1
 }
+
+# start_program: starts $prog, appends it to `pids`, sets `program` to its
+# pid and `win` to its main window once that is on the display.
+start_program() {
+  "$prog" &
+  program=$!
+  pids+=($program)
+  win=""
+  for _ in $(seq 200); do
+    win=$(xdotool search --name '^Vestibell_1\.39$' 2>/dev/null | head -n 1)
+    [ -n "$win" ] && break
+    sleep 0.05
+  done
+  [ -n "$win" ] || fail "no window"
+  sleep 0.5
+}
