@@ -8,6 +8,11 @@
 #   bench/run.sh --long     memory up to 100,000 frames (the program renews
 #                           its stream every 102 frames after a 1 s pause,
 #                           so this alone takes about 20 minutes)
+#   bench/run.sh MODE [bench_process options]
+#                           e.g. --quick --sections cpu,hidden --repeat 3:
+#                           only those figures, medians of three samples; the
+#                           component figures are left out when --sections
+#                           is given
 #
 # BUILD (default build-bench beside the source) is built in Release mode.
 # The camera-like pictures are made once with ffmpeg and kept in
@@ -16,6 +21,10 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$top/build-bench}
 mode=${1:-}
+[ $# -gt 0 ] && shift
+extra=("$@")
+components=1
+for a in "${extra[@]}"; do [ "$a" = --sections ] && components=0; done
 
 need=()
 command -v ffmpeg >/dev/null || need+=(ffmpeg)
@@ -47,13 +56,15 @@ bench_time=0.5
 case "$mode" in
 --quick) args=(--seconds 5 --rings 5 --drops 3 --memory-frames 1000); bench_time=0.1 ;;
 --long) args=(--seconds 15 --rings 20 --drops 5 --memory-frames 100000) ;;
-"") ;;
-*) echo "usage: $0 [--quick|--long]"; exit 2 ;;
+""|-) ;;
+*) echo "usage: $0 [--quick|--long|-] [bench_process options]"; exit 2 ;;
 esac
 
-echo "== Stages of the video path (bench_frame) =="
-QT_QPA_PLATFORM=offscreen "$build/bench/bench_frame" \
-  --benchmark_min_time=$bench_time 2>/dev/null
+if [ $components = 1 ]; then
+  echo "== Stages of the video path (bench_frame) =="
+  QT_QPA_PLATFORM=offscreen "$build/bench/bench_frame" \
+    --benchmark_min_time=$bench_time 2>/dev/null
+fi
 
 # A virtual display of our own for the program's window.
 for n in $(seq 171 240); do
@@ -69,4 +80,5 @@ echo "== The whole program (bench_process, display :$disp) =="
 DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_process" \
   --vestibell "${VESTIBELL:-$build/vestibell}" \
   --doorsim "$build/tools/doorsim/doorsim" --ffmpeg "$(command -v ffmpeg)" \
-  --frames640 "$frames/640x480" --frames1080 "$frames/1920x1080" "${args[@]}"
+  --frames640 "$frames/640x480" --frames1080 "$frames/1920x1080" "${args[@]}" \
+  ${extra[@]+"${extra[@]}"}

@@ -25,6 +25,12 @@ struct t_BsplineScale {
   t_ScaleAxis x, y;
   int step = 1; // source pixels per axis sample: 2 when decoded at half size
   std::vector<std::int16_t> row; // one vertically filtered source row
+  // The horizontal weights laid out for the vector units: per two
+  // destination pixels and per weight pair, the pair repeated four times
+  // for the first pixel, then for the second.
+  std::vector<std::int32_t> xpairs;
+  std::vector<int> xoffsets; // per destination pixel (and the last again):
+                             // its first value in `row`
 };
 
 constexpr int kScaleBits = 14;
@@ -43,3 +49,8 @@ void BsplineAxis(t_ScaleAxis &axis, int fullSrc, int dst, int step = 1);
 bool BsplineScale(t_BsplineScale &scale, const std::uint8_t *src, int srcW,
                   int srcH, int srcPitch, int fullW, int fullH,
                   std::uint8_t *dst, int dstW, int dstH, int dstPitch);
+
+// Where the processor has AVX2 the stretch uses it (the same arithmetic,
+// twice as wide). False keeps to the SSE2 code, so that tests cover both;
+// true goes back to choosing by the processor.
+void BsplineAllowAvx2(bool allow);

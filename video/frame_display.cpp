@@ -22,6 +22,10 @@ constexpr unsigned kMaxPictureSide = 8192;
 // reader has its own.
 thread_local t_BsplineScale t_scale;
 thread_local std::vector<std::uint8_t> t_pixels;
+// The frame file is read through a buffer that holds a whole camera picture:
+// one read, and the second pass after the header costs no read at all.
+constexpr std::size_t kFileBuffer = 256u << 10;
+thread_local std::vector<char> t_fileBuffer;
 
 // FreeImage's JPEG loader decodes at half size when asked for a picture of
 // half the larger side (the size goes in the upper half of the flags). The
@@ -66,6 +70,8 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   FILE *file = std::fopen(NameJPEG, "rb");
   if (file == nullptr)
     return;
+  t_fileBuffer.resize(kFileBuffer);
+  std::setvbuf(file, t_fileBuffer.data(), _IOFBF, t_fileBuffer.size());
 
   FreeImageIO io;
   io.read_proc = myReadProc;

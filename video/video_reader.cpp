@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/http.h"
@@ -26,6 +28,7 @@ constexpr auto kPauseStep = std::chrono::milliseconds(20);
 // A camera picture is far smaller; a part that claims more is cut here, so
 // a damaged stream cannot fill the disk (the cut picture is not drawn).
 constexpr std::size_t kMaxFrameBytes = 32u << 20;
+constexpr std::size_t kFileBuffer = 256u << 10;
 
 // What one run holds; the parser's callbacks reach it through the sink.
 struct t_Run {
@@ -36,6 +39,42 @@ struct t_Run {
   char url[96] = {};
   FILE *soubor = nullptr;
   std::size_t stored = 0; // bytes in the frame file
+  // The frame file's buffer: a camera picture goes out in one or two
+  // writes rather than one per 4 KiB, which counts most while the window
+  // is hidden and the file is all the work a part makes.
+  std::vector<char> fileBuffer = std::vector<char>(kFileBuffer);
+
+  void OpenFrameFile() {
+    soubor = std::fopen(NameJPEG, "wb");
+    stored = 0;
+    if (soubor != nullptr)
+      std::setvbuf(soubor, fileBuffer.data(), _IOFBF, fileBuffer.size());
+  }
+
+  // The picture is complete: the file holds it and nothing else. The file
+  // stays open for the next one; opening and emptying it anew for every
+  // part was most of what a part cost while the window is hidden.
+  void EndPicture() {
+    if (soubor == nullptr)
+      return;
+    if (std::fflush(soubor) != 0 || std::ferror(soubor) != 0 ||
+        ftruncate(fileno(soubor), static_cast<off_t>(stored)) != 0) {
+      // Whatever went wrong, the next picture starts from a new file.
+      std::fclose(soubor);
+      soubor = nullptr;
+    }
+  }
+
+  // The next picture goes in from the start of the file.
+  void NextPicture() {
+    if (soubor == nullptr || std::fseek(soubor, 0, SEEK_SET) != 0) {
+      if (soubor != nullptr)
+        std::fclose(soubor);
+      OpenFrameFile();
+      return;
+    }
+    stored = 0;
+  }
 
   bool Ending() const {
     return ShowData.Kill_TCP != 0 || (stop != nullptr && stop->load());
@@ -97,16 +136,13 @@ void Pause(const t_Run &run) {
 bool OnFrame(void *context) {
   t_Run &run = *static_cast<t_Run *>(context);
   Trace(TRACE_FRAME);
-  if (run.soubor != nullptr)
-    std::fclose(run.soubor);
-  run.soubor = nullptr;
+  run.EndPicture();
   if (IsWindowVisible(run.hwnd)) {
     ShowJPEG(run.hwnd, NameJPEG, ShowData.ClientWidth, ShowData.ClientHeight,
              ShowData.Skin);
     ShowTitle(run.hwnd, ShowData);
   }
-  run.soubor = std::fopen(NameJPEG, "wb");
-  run.stored = 0;
+  run.NextPicture();
 
   if (PocetSnimku > kRenewAfterFrames) {
     PocetSnimku = 0;
@@ -149,7 +185,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
     ShowData.Kill_TCP = 1;
   t_MjpegRun parser;
   MjpegStartRun(parser);
-  run.soubor = std::fopen(NameJPEG, "wb");
+  run.OpenFrameFile();
 
   t_MjpegSink sink;
   sink.context = &run;

@@ -231,6 +231,37 @@ TEST_F(WindowLayer, ManyThreadsDrawAtOnceAndEveryStrokeLands) {
   EXPECT_EQ(s.at(100, 100), 0u) << "untouched surface keeps the background";
 }
 
+// Pixel rows go in four at a time with a tail for the rest; a picture that
+// reaches past the surface is cut there, its X byte always made opaque.
+TEST_F(WindowLayer, PixelsOfAnyWidthLandWhereAskedAndAreCutAtTheEdge) {
+  const SurfaceCopy before = CopySurface(hwnd);
+  const int w = before.width, h = before.height;
+  constexpr int kW = 7, kH = 3;
+  std::vector<std::uint8_t> pixels(kW * kH * 4);
+  for (int i = 0; i < kW * kH; ++i) {
+    pixels[i * 4] = static_cast<std::uint8_t>(i);         // blue: the index
+    pixels[i * 4 + 1] = 0x40;                             // green
+    pixels[i * 4 + 2] = static_cast<std::uint8_t>(i * 3); // red
+    pixels[i * 4 + 3] = 0x00; // X: anything; the surface is opaque anyway
+  }
+  HDC dc = GetDC(hwnd);
+  ASSERT_NE(dc, nullptr);
+  DrawPixels(dc, 3, 5, kW, kH, pixels.data(), kW * 4);
+  DrawPixels(dc, w - 2, h - 1, kW, kH, pixels.data(), kW * 4); // cut
+  ReleaseDC(hwnd, dc);
+  const SurfaceCopy s = CopySurface(hwnd);
+  auto expect = [](int i) {
+    return (static_cast<unsigned>(i * 3) << 16) | 0x4000u | unsigned(i);
+  };
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x)
+      EXPECT_EQ(s.at(3 + x, 5 + y), expect(y * kW + x)) << x << "," << y;
+  EXPECT_EQ(s.at(2, 5), before.at(2, 5)) << "nothing left of the picture";
+  EXPECT_EQ(s.at(3 + kW, 5), before.at(3 + kW, 5)) << "nor right of it";
+  EXPECT_EQ(s.at(w - 2, h - 1), expect(0));
+  EXPECT_EQ(s.at(w - 1, h - 1), expect(1));
+}
+
 TEST_F(WindowLayer, BitmapsBlitAndOnlyRealBmpFilesLoad) {
   std::vector<std::uint8_t> pixels(4 * 3 * 4, 0);
   for (std::size_t i = 0; i < pixels.size(); i += 4)
