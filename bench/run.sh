@@ -26,14 +26,7 @@ extra=("$@")
 components=1
 for a in "${extra[@]}"; do [ "$a" = --sections ] && components=0; done
 
-need=()
-command -v ffmpeg >/dev/null || need+=(ffmpeg)
-command -v Xvfb >/dev/null || need+=(xvfb)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=(); [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+"$top/tools/install-deps.sh"
 
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
