@@ -86,5 +86,8 @@ void MyClose();
 // "Vestibell_1.39<N>"; every name probed stays held until the process ends.
 void NumberInstance();
 int InitApp();
+// The display state before anything is read: default size, not connected,
+// no ring, no call, no button, the skin table.
+void SetInitialDisplayState();
 // The whole life of one instance; returns the exit code.
 int VestibellMain();

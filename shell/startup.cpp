@@ -83,7 +83,7 @@ int InitApp() {
   return 1;
 }
 
-int VestibellMain() {
+void SetInitialDisplayState() {
   ShowData.ClientWidth = kDefaultClientWidth;
   ShowData.ClientHeight = kDefaultClientHeight;
   ShowData.Kill_TCP = 1;
@@ -91,6 +91,10 @@ int VestibellMain() {
   ShowData.lin_call = 0;
   ShowData.Button = BTN_NONE;
   ShowData.Skin = Skin;
+}
+
+int VestibellMain() {
+  SetInitialDisplayState();
 
   MESSAGE = plat::RegisterWindowMessage(kAppTitle);
   NumberInstance();

@@ -45,11 +45,7 @@ protected:
     g_data = new TempDir;
     setenv("ALLUSERSPROFILE", g_data->path().c_str(), 1);
     ASSERT_TRUE(Initialize());
-    ShowData.ClientWidth = kDefaultClientWidth;
-    ShowData.ClientHeight = kDefaultClientHeight;
-    ShowData.Kill_TCP = 1;
-    ShowData.Button = BTN_NONE;
-    ShowData.Skin = Skin;
+    SetInitialDisplayState();
     PocSpusteni = 1;
     ASSERT_EQ(InitApp(), 1);
     KillTimer(g_hwndMain, kReaderTimerId);

@@ -65,14 +65,8 @@ protected:
       e.ShBitmap = nullptr;
       e.PosX = e.PosY = e.Width = e.Height = 0;
     }
-    ShowData.ClientWidth = kDefaultClientWidth;
-    ShowData.ClientHeight = kDefaultClientHeight;
-    ShowData.Kill_TCP = 1;
-    ShowData.call = 0;
-    ShowData.lin_call = 0;
-    ShowData.Button = BTN_NONE;
+    SetInitialDisplayState();
     ShowData.title.Set("");
-    ShowData.Skin = Skin;
   }
 
   void TearDown() override {
