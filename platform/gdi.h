@@ -43,6 +43,18 @@ void FillRect(HDC hdc, const RECT &rect, COLORREF color);
 // top row first) at (x, y).
 void DrawPixels(HDC hdc, int x, int y, int w, int h, const std::uint8_t *bgrx,
                 int stride);
+// The device's own pixels of the w x h area at (x, y), for writing in
+// place until ReleaseDC: 32 bits each (B, G, R, then 0xFF), top row first,
+// rows `*stride` bytes apart. The area counts as drawn. Null when the area
+// is not wholly on the window or its pixels are of another kind; DrawPixels
+// serves then.
+std::uint8_t *DevicePixels(HDC hdc, int x, int y, int w, int h, int *stride);
+
+// How many times anything has been drawn over `area` of the window (counted
+// from the first time the area is asked about): a painter that repeats the
+// same picture can tell whether its last one still stands. A window keeps
+// a few such areas; past those every answer is new.
+std::uint64_t DrawnOver(HWND hwnd, const RECT &area);
 
 // Reads a Windows BMP file (any of its usual depths). Null when the file is
 // missing or is not a BMP.

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include <atomic>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/trace.h"
 #include "platform/window_internal.h"
 
 namespace plat {
@@ -55,6 +57,9 @@ HDC GetDC(HWND w) {
     delete dc;
     return nullptr;
   }
+  // The server may still be reading the last picture out of the surface.
+  if (w->presenter != nullptr)
+    w->presenter->Settle();
   dc->painter.begin(&w->surface);
   dc->painter.setFont(DefaultFont());
   return dc;
@@ -67,8 +72,17 @@ int ReleaseDC(HWND, HDC dc) {
   Window *w = dc->window;
   const QRect bounds = w->surface.rect();
   const QRegion touched = dc->touched.intersected(bounds);
+  for (Window::Watch &watch : w->watches)
+    if (touched.intersects(watch.area))
+      ++watch.drawn;
+  const bool presented = !touched.isEmpty() && w->presenter != nullptr &&
+                         w->presenter->Present(w->surface, touched);
   dc->lock.unlock();
   delete dc;
+  if (presented) {
+    Trace(TRACE_PRESENTED);
+    return 1;
+  }
   for (const QRect &r : touched)
     MarkDirty(w, r);
   return 1;
@@ -155,6 +169,39 @@ void DrawPixels(HDC dc, int x, int y, int w, int h, const std::uint8_t *bgrx,
     }
   }
   dc->touched += area;
+}
+
+std::uint8_t *DevicePixels(HDC dc, int x, int y, int w, int h, int *stride) {
+  if (dc == nullptr || stride == nullptr || w <= 0 || h <= 0)
+    return nullptr;
+  QImage &surface = dc->window->surface;
+  const QRect area(x, y, w, h);
+  if (surface.format() != QImage::Format_RGB32 ||
+      !surface.rect().contains(area))
+    return nullptr;
+  // The painter draws immediately, so nothing of it is pending over these
+  // pixels.
+  dc->touched += area;
+  *stride = static_cast<int>(surface.bytesPerLine());
+  return surface.bits() + static_cast<qsizetype>(y) * surface.bytesPerLine() +
+         static_cast<qsizetype>(x) * 4;
+}
+
+std::uint64_t DrawnOver(HWND w, const RECT &area) {
+  static std::atomic<std::uint64_t> fresh{1ull << 63};
+  constexpr std::size_t kMaxWatches = 8;
+  if (!IsWindow(w))
+    return fresh++;
+  const QRect rect(area.left, area.top, area.right - area.left,
+                   area.bottom - area.top);
+  std::lock_guard lock(w->surfaceMutex);
+  for (const Window::Watch &watch : w->watches)
+    if (watch.area == rect)
+      return watch.drawn;
+  if (w->watches.size() >= kMaxWatches)
+    return fresh++;
+  w->watches.push_back({rect, 0});
+  return 0;
 }
 
 HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size) {

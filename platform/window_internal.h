@@ -12,8 +12,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/gdi.h"
+#include "platform/present_xcb.h"
 #include "platform/window.h"
 
 class QTimer;
@@ -53,9 +55,17 @@ struct Window {
   std::map<std::uintptr_t, unsigned long> timerGeneration;
   bool syncQueued = false;
 
-  // The surface every thread draws into. Guarded by `surfaceMutex`.
+  // The surface every thread draws into, and where the X server can read
+  // it in place, what shows it there (null: the toolkit presents it).
+  // Guarded by `surfaceMutex`.
   std::mutex surfaceMutex;
   QImage surface;
+  std::unique_ptr<XcbPresenter> presenter;
+  struct Watch {
+    QRect area;
+    std::uint64_t drawn = 0;
+  };
+  std::vector<Watch> watches; // see DrawnOver
 
   // Surface areas drawn but not yet presented. Guarded by `dirtyMutex`.
   std::mutex dirtyMutex;
@@ -83,5 +93,8 @@ void RunOnWindowThread(std::function<void()> task);
 void QueueOnWindowThread(std::function<void()> task);
 // Hands the drawn area to the window thread for presenting.
 void MarkDirty(Window *w, const QRect &area);
+// A surface of `width` x `height` for `w`, filled with its background.
+// Called under the surface lock.
+QImage NewSurface(Window *w, int width, int height);
 
 } // namespace plat

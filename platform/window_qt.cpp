@@ -109,33 +109,29 @@ MINMAXINFO AskMinMax(Window *w) {
 // close requests into the window procedure's messages.
 class WindowWidget : public QWidget {
 public:
-  explicit WindowWidget(Window *w)
-      : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), w_(w) {
+  WindowWidget(Window *w, bool direct)
+      : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), w_(w),
+        direct_(direct) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
+    // Shown straight from the surface: the toolkit keeps no copy of it.
+    setAttribute(Qt::WA_PaintOnScreen, direct_);
   }
 
   bool closingByProc = false;
   bool justShown = false; // for the trace: the next paint is the first
 
+  QPaintEngine *paintEngine() const override {
+    return direct_ ? nullptr : QWidget::paintEngine();
+  }
+
 protected:
   void paintEvent(QPaintEvent *event) override {
-    QPainter painter(this);
-    std::lock_guard lock(w_->surfaceMutex);
-    // Rectangle by rectangle: under a clip of several rectangles the
-    // toolkit blends through its general path (and its thread pool); under
-    // one rectangle a picture of the surface's kind is a plain copy.
-    for (const QRect &area : event->region()) {
-      painter.setClipRect(area);
-      // Only what the surface does not cover gets the background: filling
-      // under the picture as well doubled the cost of presenting a frame.
-      const QRegion bare = QRegion(area).subtracted(w_->surface.rect());
-      for (const QRect &r : bare)
-        painter.fillRect(r, w_->background);
-      if (!w_->surface.isNull())
-        painter.drawImage(area.topLeft(), w_->surface, area);
-    }
+    if (direct_)
+      PresentDirect(event->region());
+    else
+      PresentThroughToolkit(event->region());
     if (justShown) {
       justShown = false;
       Trace(TRACE_SHOWN);
@@ -259,7 +255,50 @@ private:
     start_ = geometry();
   }
 
+  void PresentDirect(const QRegion &region) {
+    std::lock_guard lock(w_->surfaceMutex);
+    if (w_->surface.isNull())
+      return;
+    XcbPresenter *presenter = w_->presenter.get();
+    // The toolkit may have made a new X window for us (some changes of
+    // window flags do); the id is checked on every paint.
+    const std::uint32_t id = static_cast<std::uint32_t>(winId());
+    if (presenter != nullptr && id != target_) {
+      target_ = id;
+      if (!presenter->SetTarget(id))
+        presenter = nullptr;
+    }
+    if (presenter != nullptr && presenter->Present(w_->surface, region))
+      return;
+    // Pixels of another kind than the surface's: the toolkit presents
+    // from now on.
+    w_->presenter.reset();
+    direct_ = false;
+    setAttribute(Qt::WA_PaintOnScreen, false);
+    update();
+  }
+
+  void PresentThroughToolkit(const QRegion &region) {
+    QPainter painter(this);
+    std::lock_guard lock(w_->surfaceMutex);
+    // Rectangle by rectangle: under a clip of several rectangles the
+    // toolkit blends through its general path (and its thread pool); under
+    // one rectangle a picture of the surface's kind is a plain copy.
+    for (const QRect &area : region) {
+      painter.setClipRect(area);
+      // Only what the surface does not cover gets the background: filling
+      // under the picture as well doubled the cost of presenting a frame.
+      const QRegion bare = QRegion(area).subtracted(w_->surface.rect());
+      for (const QRect &r : bare)
+        painter.fillRect(r, w_->background);
+      if (!w_->surface.isNull())
+        painter.drawImage(area.topLeft(), w_->surface, area);
+    }
+  }
+
   Window *w_;
+  bool direct_;
+  std::uint32_t target_ = 0;
   Drag drag_ = Drag::None;
   QPoint pressGlobal_;
   QRect start_;
@@ -388,8 +427,7 @@ void ApplySize(Window *w, int width, int height) {
     std::lock_guard lock(w->surfaceMutex);
     if (w->surface.width() == width && w->surface.height() == height)
       return;
-    QImage grown(width, height, QImage::Format_RGB32);
-    grown.fill(w->background);
+    QImage grown = NewSurface(w, width, height);
     if (!w->surface.isNull()) {
       QPainter painter(&grown);
       painter.setCompositionMode(QPainter::CompositionMode_Source);
@@ -433,6 +471,16 @@ void QueueOnWindowThread(std::function<void()> task) {
   }
   const std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(g_wakeFd, &one, sizeof one);
+}
+
+QImage NewSurface(Window *w, int width, int height) {
+  QImage surface;
+  if (w->presenter != nullptr)
+    surface = w->presenter->NewSurface(width, height);
+  if (surface.isNull())
+    surface = QImage(width, height, QImage::Format_RGB32);
+  surface.fill(w->background);
+  return surface;
 }
 
 void MarkDirty(Window *w, const QRect &area) {
@@ -551,16 +599,16 @@ HWND CreateWindow(const char *className, const char *title, std::uint32_t,
   w->icon = wc.icon;
   w->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
   w->title = title ? title : "";
-  w->widget = new WindowWidget(w);
+  if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    w->presenter = XcbPresenter::Create();
+  w->widget = new WindowWidget(w, w->presenter != nullptr);
   w->widget->setWindowTitle(QString::fromLatin1(w->title.c_str()));
   if (wc.icon != nullptr)
     w->widget->setWindowIcon(wc.icon->icon);
   w->widget->setGeometry(x, y, std::max(width, 1), std::max(height, 1));
   {
     std::lock_guard lock(w->surfaceMutex);
-    w->surface =
-        QImage(std::max(width, 1), std::max(height, 1), QImage::Format_RGB32);
-    w->surface.fill(w->background);
+    w->surface = NewSurface(w, std::max(width, 1), std::max(height, 1));
   }
   return w;
 }

@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   # libraries
   qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
-  libjpeg-dev fonts-dejavu-core
+  libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration

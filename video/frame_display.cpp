@@ -114,15 +114,25 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   // FreeImage keeps the bottom row first; the surface wants the top first.
   const std::uint8_t *top =
       FreeImage_GetBits(image) + static_cast<std::ptrdiff_t>(srcH - 1) * pitch;
-  t_pixels.resize(static_cast<std::size_t>(W) * H * 4);
+  // Stretched straight onto the window where its pixels can be written in
+  // place; through a buffer of our own where not.
+  plat::HDC hdc = plat::GetDC(hwnd);
+  int stride = 0;
+  std::uint8_t *into =
+      plat::DevicePixels(hdc, pozadi.PosY, pozadi.PosX, W, H, &stride);
+  if (into == nullptr) {
+    t_pixels.resize(static_cast<std::size_t>(W) * H * 4);
+    into = t_pixels.data();
+    stride = W * 4;
+  }
   const bool scaled = BsplineScale(
       t_scale, top, srcW, srcH, -pitch, half ? static_cast<int>(fullW) : srcW,
-      half ? static_cast<int>(fullH) : srcH, t_pixels.data(), W, H, W * 4);
+      half ? static_cast<int>(fullH) : srcH, into, W, H, stride);
   FreeImage_Unload(image);
+  if (scaled && into == t_pixels.data())
+    plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, W, H, into, stride);
+  plat::ReleaseDC(hwnd, hdc);
   if (!scaled)
     return;
-  plat::HDC hdc = plat::GetDC(hwnd);
-  plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, W, H, t_pixels.data(), W * 4);
-  plat::ReleaseDC(hwnd, hdc);
   plat::Trace(plat::TRACE_DRAWN);
 }

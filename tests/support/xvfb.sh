@@ -1,12 +1,13 @@
-# Sourced by the X display tests: start_xvfb GEOMETRY starts a virtual X
-# server on a display number it picks itself (so tests running side by side
+# Sourced by the X display tests: start_xvfb GEOMETRY [XVFB-OPTION...]
+# starts a virtual X server on a display number it picks itself (so tests running side by side
 # never race for one), appends its pid to the array `pids` and exports
 # DISPLAY. Needs $tmp, a folder of the caller's.
 start_xvfb() {
-  local attempt server
+  local attempt server geometry=${1:-1024x768x24}
+  shift $(($# > 0))
   for attempt in 1 2 3; do
     rm -f "$tmp/.display"
-    Xvfb -displayfd 3 -screen 0 "${1:-1024x768x24}" -nolisten tcp \
+    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp "$@" \
       3>"$tmp/.display" >/dev/null 2>&1 &
     server=$!
     pids+=($server)
@@ -27,14 +28,16 @@ start_xvfb() {
 }
 
 # start_program: starts $prog, appends it to `pids`, sets `program` to its
-# pid and `win` to its main window once that is on the display.
+# pid and `win` to its main window once that is on the display (found by
+# the pattern $window_name, by default the program's own title).
 start_program() {
   "$prog" &
   program=$!
   pids+=($program)
   win=""
   for _ in $(seq 200); do
-    win=$(xdotool search --name '^Vestibell_1\.39$' 2>/dev/null | head -n 1)
+    win=$(xdotool search --name "${window_name:-^Vestibell_1\.39\$}" 2>/dev/null |
+      head -n 1)
     [ -n "$win" ] && break
     sleep 0.05
   done

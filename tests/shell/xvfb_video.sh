@@ -1,0 +1,83 @@
+#!/bin/bash
+# Live video on a real X server, as the user sees it: the picture in the
+# video area moves while the door unit streams, stands still while it
+# stalls, and comes back whole when the window was covered and uncovered.
+# Three kinds of display: with shared memory (the picture is shown straight
+# from the window's surface), without it (through the toolkit's buffer), and
+# at 16 bits a pixel (pixels of another kind: through the toolkit as well).
+#   xvfb_video.sh PROGRAM DOORSIM shm|noshm|depth16
+set -u
+prog=$1
+doorsim=$2
+mode=${3:-shm}
+
+label=$mode
+source "$(dirname "$0")/../support/scratch.sh"
+need Xvfb xdotool xwininfo xmessage import
+source "$(dirname "$0")/../support/xvfb.sh"
+case $mode in
+shm) start_xvfb 800x600x24 ;;
+noshm) start_xvfb 800x600x24 -extension MIT-SHM ;;
+depth16) start_xvfb 800x600x16 ;;
+*) fail "unknown mode $mode" ;;
+esac
+export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
+chmod 700 "$tmp"
+unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+
+"$doorsim" --listen 127.0.0.1:0 --fps 25 --title "Video test" >"$tmp/doorsim.log" 2>&1 &
+pids+=($!)
+port=""
+for _ in $(seq 200); do
+  port=$(sed -n '1s/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$tmp/doorsim.log")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || fail "the simulator did not start"
+sim() {
+  exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
+  printf 'GET /sim/%s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3
+  sed '1,/^\r$/d' <&3 >/dev/null
+  exec 3>&-
+}
+
+mkdir -p "$tmp/Vestibell"
+printf '[Window 0]\nIP_addr=127.0.0.1:%s\nLeft=40\nTop=30\nWidth=336\nHeight=301\n' \
+  "$port" >"$tmp/Vestibell/Vestibell.ini"
+cd "$tmp"
+# Titled by the door unit once connected.
+window_name='^(Vestibell_1\.39|Video test)$'
+start_program
+
+# The video area: 320x240 at (8, 26) of the window, at (48, 56) on screen.
+video() { import -window root -crop 320x240+48+56 -depth 8 rgb:- 2>/dev/null | md5sum; }
+colours() { # distinct colours in the video area
+  import -window root -crop 320x240+48+56 -depth 8 -format %k info:- 2>/dev/null
+}
+shot() { import -window root "$tmp/$1.png" 2>/dev/null; }
+
+sleep 1.5
+a=$(video)
+sleep 0.5
+b=$(video)
+[ "$a" != "$b" ] || { shot moving; fail "the picture does not move"; }
+[ "$(colours)" -gt 50 ] || { shot colours; fail "the video area holds $(colours) colours"; }
+
+# The door unit stalls: the last picture stays.
+sim "stall?seconds=8"
+sleep 1
+still=$(video)
+sleep 0.5
+[ "$(video)" = "$still" ] || fail "the picture changed during a stall"
+
+# Covered by another window, then uncovered: the same picture again.
+xmessage -geometry 360x300+30+20 -center "covering the window" &
+cover=$!
+pids+=($cover)
+sleep 0.8
+[ "$(video)" != "$still" ] || fail "the cover did not cover the video area"
+kill "$cover"
+wait "$cover" 2>/dev/null
+sleep 0.8
+[ "$(video)" = "$still" ] || { shot uncovered; fail "the picture did not come back after an expose"; }
+echo "ok ($mode)"
