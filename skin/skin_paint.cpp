@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "skin/skin.h"
@@ -20,6 +21,24 @@ constexpr int kConnectingY = 30;
 constexpr plat::COLORREF kTitleColor = 0xE5F9; // golden yellow
 constexpr int kTitleRow = 5;
 constexpr const char kBackgroundPicture[] = "Skin/pozadi.jpg";
+
+// What ShowTitle last drew, and where the window's count of drawing over
+// the title line stood just after.
+struct t_TitleShown {
+  plat::HWND hwnd = nullptr;
+  const t_Skin *skin = nullptr;
+  int width = -1;
+  int button = -1;
+  char text[decltype(t_ShowData::title)::size()] = {};
+  std::uint64_t drawnOver = 0;
+  bool Same(const t_TitleShown &o) const {
+    return hwnd == o.hwnd && skin == o.skin && width == o.width &&
+           button == o.button && drawnOver == o.drawnOver &&
+           std::strcmp(text, o.text) == 0;
+  }
+};
+std::mutex g_titleMutex;
+t_TitleShown g_titleShown;
 
 // An edge repeated downwards at its column until the height is covered.
 void TileDown(plat::HDC hdc, const t_Skin &e, int CH) {
@@ -97,13 +116,39 @@ void ShowMyText(plat::HDC hdc, const char *text, int len_text, int posx,
 }
 
 void ShowTitle(plat::HWND hwnd, t_ShowData SData) {
-  if (!SData.Skin.load())
+  const t_Skin *S = SData.Skin.load();
+  if (!S)
     return;
+  // The reader calls this for every video frame with, nearly always, what
+  // it drew the last time. That repeat is left out while nothing else has
+  // drawn over the title line since: text layout and presenting it again
+  // cost as much as a tenth of a frame's decoding.
+  t_TitleShown now;
+  now.skin = S;
+  now.width = SData.ClientWidth;
+  now.button = SData.Button;
+  SData.title.CopyTo(now.text, sizeof now.text);
+  const t_Skin &tr = S[SKIN_TR];
+  const plat::RECT line{S[SKIN_TL].Width, 0,
+                        std::max(now.width, tr.PosY + tr.Width),
+                        std::max<int>(S[SKIN_T].Height, tr.PosX + tr.Height)};
+  {
+    std::lock_guard lock(g_titleMutex);
+    now.hwnd = hwnd;
+    now.drawnOver = plat::DrawnOver(hwnd, line);
+    if (g_titleShown.Same(now))
+      return;
+  }
   plat::HDC hdc = plat::GetDC(hwnd);
   if (!hdc)
     return;
   PaintTitle(hdc, SData);
   plat::ReleaseDC(hwnd, hdc);
+  // Counted with this paint; anything drawn over the line meanwhile makes
+  // the count larger still, and the next call paints again.
+  std::lock_guard lock(g_titleMutex);
+  now.drawnOver += 1;
+  g_titleShown = now;
 }
 
 void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {

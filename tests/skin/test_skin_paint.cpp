@@ -258,6 +258,59 @@ TEST_F(SkinPaintTest, ShowTitleReplacesTheText) {
     ASSERT_EQ(s.at(x, 12), Rgb(t, x % 128, 12)) << x;
 }
 
+// The reader repeats ShowTitle for every frame. A repeat over an untouched
+// title line draws nothing; once anything has drawn over the line (a button
+// lit, a wipe), or the title or the lit corner key changed, it paints again.
+TEST_F(SkinPaintTest, ShowTitleRepeatsOnlyWhatWasDrawnOver) {
+  OpenWindow(336, 301);
+  ShowData.title.Set("Front door");
+  Paint();
+  ShowTitle(g_hwndMain, ShowData);
+  const plat::SurfaceCopy titled = Surface();
+  const plat::RECT line{80, 0, 336, 26};
+  const std::uint64_t before = plat::DrawnOver(g_hwndMain, line);
+  ShowTitle(g_hwndMain, ShowData);
+  ShowTitle(g_hwndMain, ShowData);
+  EXPECT_EQ(plat::DrawnOver(g_hwndMain, line), before)
+      << "an unchanged title was drawn again";
+
+  // Something else wipes part of the line: the next repeat restores it.
+  plat::HDC hdc = plat::GetDC(g_hwndMain);
+  plat::FillRect(hdc, {60, 0, 200, 20}, plat::RGB(0, 0, 255));
+  plat::ReleaseDC(g_hwndMain, hdc);
+  ShowTitle(g_hwndMain, ShowData);
+  // Pixels of the title line that differ from the first title's.
+  const auto changed = [this, &titled] {
+    const plat::SurfaceCopy now = Surface();
+    int n = 0;
+    for (int y = 0; y < 26; ++y)
+      for (int x = 80; x < 336; ++x)
+        n += now.at(x, y) != titled.at(x, y);
+    return n;
+  };
+  EXPECT_EQ(changed(), 0);
+
+  // Drawing elsewhere (the video area) does not count as over the line.
+  const std::uint64_t settled = plat::DrawnOver(g_hwndMain, line);
+  hdc = plat::GetDC(g_hwndMain);
+  plat::FillRect(hdc, {8, 26, 328, 266}, plat::RGB(0, 0, 0));
+  plat::ReleaseDC(g_hwndMain, hdc);
+  ShowTitle(g_hwndMain, ShowData);
+  EXPECT_EQ(plat::DrawnOver(g_hwndMain, line), settled);
+
+  // A new title, and a lit corner key, are painted at once.
+  ShowData.title.Set("Back door");
+  ShowTitle(g_hwndMain, ShowData);
+  EXPECT_GT(changed(), 0);
+  ShowData.title.Set("Front door");
+  ShowTitle(g_hwndMain, ShowData);
+  EXPECT_EQ(changed(), 0);
+  ShowData.Button = BTN_CLOSE;
+  ShowTitle(g_hwndMain, ShowData);
+  EXPECT_GT(plat::DrawnOver(g_hwndMain, line), settled + 2);
+  ShowData.Button = BTN_NONE;
+}
+
 TEST_F(SkinPaintTest, ShowMyTextDrawsOnlyTheCountedCharacters) {
   OpenWindow(336, 301);
   ShowData.Kill_TCP = 0;
