@@ -146,6 +146,22 @@ void BM_Decode(benchmark::State &state) {
   }
   state.SetLabel(half ? "half size" : "full size");
 }
+// The header alone, as read to choose the decode's size.
+void BM_DecodeHeader(benchmark::State &state) {
+  const int w = static_cast<int>(state.range(0)),
+            h = static_cast<int>(state.range(1));
+  Jpeg(w, h);
+  for (auto _ : state) {
+    FIBITMAP *header = Decode(w, h, FIF_LOAD_NOPIXELS);
+    benchmark::DoNotOptimize(header);
+    FreeImage_Unload(header);
+  }
+}
+BENCHMARK(BM_DecodeHeader)
+    ->Args({640, 480})
+    ->Args({1920, 1080})
+    ->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_Decode)
     ->Args({640, 480, 0})
     ->Args({640, 480, 1})
