@@ -260,6 +260,10 @@ private:
     if (w_->surface.isNull())
       return;
     XcbPresenter *presenter = w_->presenter.get();
+    // A desktop that scales windows wants the surface enlarged, which only
+    // the toolkit does.
+    if (devicePixelRatio() != 1.0)
+      presenter = nullptr;
     // The toolkit may have made a new X window for us (some changes of
     // window flags do); the id is checked on every paint.
     const std::uint32_t id = static_cast<std::uint32_t>(winId());
@@ -270,8 +274,8 @@ private:
     }
     if (presenter != nullptr && presenter->Present(w_->surface, region))
       return;
-    // Pixels of another kind than the surface's: the toolkit presents
-    // from now on.
+    // Pixels of another kind than the surface's, or scaled: the toolkit
+    // presents from now on.
     w_->presenter.reset();
     direct_ = false;
     setAttribute(Qt::WA_PaintOnScreen, false);

@@ -71,7 +71,11 @@ read -r x4 y4 w4 h4 < <(geometry)
 
 # Back to the default size for the buttons' places.
 xdotool mousemove $((x + w4 - 4)) $((y + h4 - 4)) mousedown 1
-xdotool mousemove $((x + 336 - 4)) $((y + 301 - 4)); sleep 0.1
+for s in 1 2 3 4 5; do
+  xdotool mousemove $((x + w4 - 4 - (w4 - 336) * s / 5)) $((y + h4 - 4 - (h4 - 301) * s / 5))
+  sleep 0.05
+done
+sleep 0.2
 xdotool mouseup 1
 settle
 read -r _ _ w h < <(geometry)

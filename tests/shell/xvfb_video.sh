@@ -2,10 +2,11 @@
 # Live video on a real X server, as the user sees it: the picture in the
 # video area moves while the door unit streams, stands still while it
 # stalls, and comes back whole when the window was covered and uncovered.
-# Three kinds of display: with shared memory (the picture is shown straight
-# from the window's surface), without it (through the toolkit's buffer), and
-# at 16 bits a pixel (pixels of another kind: through the toolkit as well).
-#   xvfb_video.sh PROGRAM DOORSIM shm|noshm|depth16
+# Four kinds of display: with shared memory (the picture is shown straight
+# from the window's surface), without it (through the toolkit's buffer), at
+# 16 bits a pixel (pixels of another kind: through the toolkit as well), and
+# a desktop that scales windows twice (enlarged by the toolkit).
+#   xvfb_video.sh PROGRAM DOORSIM shm|noshm|depth16|scaled
 set -u
 prog=$1
 doorsim=$2
@@ -19,11 +20,17 @@ case $mode in
 shm) start_xvfb 800x600x24 ;;
 noshm) start_xvfb 800x600x24 -extension MIT-SHM ;;
 depth16) start_xvfb 800x600x16 ;;
+scaled) start_xvfb 1600x1200x24 ;;
 *) fail "unknown mode $mode" ;;
 esac
 export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
 chmod 700 "$tmp"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+scale=1
+if [ "$mode" = scaled ]; then
+  scale=2
+  export QT_SCALE_FACTOR=2
+fi
 
 "$doorsim" --listen 127.0.0.1:0 --fps 25 --title "Video test" >"$tmp/doorsim.log" 2>&1 &
 pids+=($!)
@@ -49,10 +56,12 @@ cd "$tmp"
 window_name='^(Vestibell_1\.39|Video test)$'
 start_program
 
-# The video area: 320x240 at (8, 26) of the window, at (48, 56) on screen.
-video() { import -window root -crop 320x240+48+56 -depth 8 rgb:- 2>/dev/null | md5sum; }
+# The video area: 320x240 at (8, 26) of the window, at (48, 56) on screen,
+# all twice as large when scaled.
+area=$((320 * scale))x$((240 * scale))+$((48 * scale))+$((56 * scale))
+video() { import -window root -crop "$area" -depth 8 rgb:- 2>/dev/null | md5sum; }
 colours() { # distinct colours in the video area
-  import -window root -crop 320x240+48+56 -depth 8 -format %k info:- 2>/dev/null
+  import -window root -crop "$area" -depth 8 -format %k info:- 2>/dev/null
 }
 shot() { import -window root "$tmp/$1.png" 2>/dev/null; }
 
@@ -62,6 +71,13 @@ sleep 0.5
 b=$(video)
 [ "$a" != "$b" ] || { shot moving; fail "the picture does not move"; }
 [ "$(colours)" -gt 50 ] || { shot colours; fail "the video area holds $(colours) colours"; }
+# Filled to its edges: no corner of it keeps the colour of the bare screen
+# (the top-left one is the picture's own black counter box).
+for corner in $((320 * scale - 1)),0 0,$((240 * scale - 1)) $((320 * scale - 1)),$((240 * scale - 1)); do
+  at=$(import -window root -crop 1x1+$((48 * scale + ${corner%,*}))+$((56 * scale + ${corner#*,})) \
+    -depth 8 txt:- 2>/dev/null | tail -n 1)
+  case $at in *"#000000"*) shot corners; fail "the video area is bare at $corner: $at" ;; esac
+done
 
 # The door unit stalls: the last picture stays.
 sim "stall?seconds=8"
@@ -71,7 +87,7 @@ sleep 0.5
 [ "$(video)" = "$still" ] || fail "the picture changed during a stall"
 
 # Covered by another window, then uncovered: the same picture again.
-xmessage -geometry 360x300+30+20 -center "covering the window" &
+xmessage -geometry $((360 * scale))x$((300 * scale))+$((30 * scale))+$((20 * scale)) -center "covering the window" &
 cover=$!
 pids+=($cover)
 sleep 0.8
