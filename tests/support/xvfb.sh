@@ -35,7 +35,8 @@ start_program() {
   program=$!
   pids+=($program)
   win=""
-  for _ in $(seq 200); do
+  # Generous: under the sanitizers, beside other tests, starting takes long.
+  for _ in $(seq 400); do
     win=$(xdotool search --name "${window_name:-^Vestibell_1\.39\$}" 2>/dev/null |
       head -n 1)
     [ -n "$win" ] && break
