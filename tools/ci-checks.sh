@@ -32,6 +32,20 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1
   done
+  # The reader again on a real X server, where frames reach the screen
+  # through shared memory from the reader's own thread.
+  exec 3>display.txt
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  exec 3>&-
+  trap 'kill $xvfb 2>/dev/null' EXIT
+  for _ in $(seq 200); do [ -s display.txt ] && break; sleep 0.05; done
+  echo "-- tests/events/test_live on display :$(cat display.txt)"
+  DISPLAY=:$(cat display.txt) QT_QPA_PLATFORM=xcb \
+    timeout 1200 ./tests/events/test_live --gtest_brief=1
+  kill $xvfb
+  wait $xvfb 2>/dev/null || true
+  trap - EXIT
 )
 
 echo "== Fuzzing the stream parser"
