@@ -80,6 +80,8 @@ int ReleaseDC(HWND, HDC dc) {
   dc->lock.unlock();
   delete dc;
   if (presented) {
+    if (w->justShown.exchange(false))
+      Trace(TRACE_SHOWN);
     Trace(TRACE_PRESENTED);
     return 1;
   }

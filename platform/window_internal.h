@@ -44,6 +44,9 @@ struct Window {
   std::atomic<bool> topmost{false};
   std::atomic<bool> paintPending{false};
   std::atomic<bool> paintQueued{false};
+  // For the trace: the window was just shown and its next presenting is
+  // the first one seen.
+  std::atomic<bool> justShown{false};
 
   // What the window should look like; the window thread makes the real
   // window follow (Sync). Guarded by `stateMutex`.

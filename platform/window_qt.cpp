@@ -120,7 +120,6 @@ public:
   }
 
   bool closingByProc = false;
-  bool justShown = false; // for the trace: the next paint is the first
 
   QPaintEngine *paintEngine() const override {
     return direct_ ? nullptr : QWidget::paintEngine();
@@ -132,10 +131,8 @@ protected:
       PresentDirect(event->region());
     else
       PresentThroughToolkit(event->region());
-    if (justShown) {
-      justShown = false;
+    if (w_->justShown.exchange(false))
       Trace(TRACE_SHOWN);
-    }
     Trace(TRACE_PRESENTED);
   }
 
@@ -357,7 +354,7 @@ void Sync(Window *w) {
       widget->showNormal();
     else
       widget->show();
-    widget->justShown = true;
+    w->justShown = true;
     widget->raise();
     w->everShown = true;
   } else if (!visible && widget->isVisible() && !minimized) {

@@ -131,8 +131,7 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   FreeImage_Unload(image);
   if (scaled && into == t_pixels.data())
     plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, W, H, into, stride);
+  if (scaled)
+    plat::Trace(plat::TRACE_DRAWN);
   plat::ReleaseDC(hwnd, hdc);
-  if (!scaled)
-    return;
-  plat::Trace(plat::TRACE_DRAWN);
 }
