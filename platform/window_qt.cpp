@@ -417,6 +417,10 @@ void DeliverPaint(Window *w) {
   w->paintQueued = false;
   if (w->destroyed.load() || !w->paintPending.load())
     return;
+  // As on Windows, a hidden window gets no WM_PAINT: the paint waits until
+  // it is shown (a handler that paints would otherwise show it again).
+  if (!w->visible.load())
+    return;
   CallProc(w, WM_PAINT, 0, 0);
   w->paintPending = false;
 }
@@ -787,6 +791,9 @@ bool ShowWindow(HWND w, int cmd) {
     return false;
   const bool wasVisible = w->visible.exchange(cmd != SW_HIDE);
   QueueSync(w);
+  // What was invalidated while it was hidden is painted now.
+  if (!wasVisible && cmd != SW_HIDE && w->paintPending.load())
+    InvalidateRect(w);
   return wasVisible;
 }
 
