@@ -103,8 +103,10 @@ bool SameKind(xcb_connection_t *c, std::uint8_t depth, xcb_visualid_t visual) {
 
 void DropErrors(xcb_connection_t *c) {
   // Nothing selects events on this connection: what arrives are errors of
-  // requests nobody waits for (a put to a window just destroyed).
-  while (xcb_generic_event_t *e = xcb_poll_for_event(c))
+  // requests nobody waits for (a put to a window just destroyed). Only
+  // what waiting for a reply has already read is dropped: reading the
+  // connection again here would cost a system call a frame.
+  while (xcb_generic_event_t *e = xcb_poll_for_queued_event(c))
     std::free(e);
 }
 

@@ -124,6 +124,7 @@ void ShowTitle(plat::HWND hwnd, t_ShowData SData) {
   // drawn over the title line since: text layout and presenting it again
   // cost as much as a tenth of a frame's decoding.
   t_TitleShown now;
+  now.hwnd = hwnd;
   now.skin = S;
   now.width = SData.ClientWidth;
   now.button = SData.Button;
@@ -134,7 +135,6 @@ void ShowTitle(plat::HWND hwnd, t_ShowData SData) {
                         std::max<int>(S[SKIN_T].Height, tr.PosX + tr.Height)};
   {
     std::lock_guard lock(g_titleMutex);
-    now.hwnd = hwnd;
     now.drawnOver = plat::DrawnOver(hwnd, line);
     if (g_titleShown.Same(now))
       return;

@@ -128,10 +128,11 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   const bool scaled = BsplineScale(
       t_scale, top, srcW, srcH, -pitch, half ? static_cast<int>(fullW) : srcW,
       half ? static_cast<int>(fullH) : srcH, into, W, H, stride);
-  FreeImage_Unload(image);
   if (scaled && into == t_pixels.data())
     plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, W, H, into, stride);
   if (scaled)
     plat::Trace(plat::TRACE_DRAWN);
   plat::ReleaseDC(hwnd, hdc);
+  // Freed after the window is let go, which other painters wait for.
+  FreeImage_Unload(image);
 }
