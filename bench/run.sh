@@ -27,6 +27,8 @@ components=1
 for a in "${extra[@]}"; do [ "$a" = --sections ] && components=0; done
 
 "$top/tools/install-deps.sh"
+# The program and the simulator run where only loopback is reachable.
+[ -n "${VESTIBELL_LOOPBACK_ONLY:-}" ] || exec "$top/tools/loopback-only.sh" "$0" "$@"
 
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

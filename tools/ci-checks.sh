@@ -5,6 +5,8 @@
 # loopback only. Needs the packages of tools/install-deps.sh.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+# Everything here starts the program or the simulator: loopback only.
+[ -n "${VESTIBELL_LOOPBACK_ONLY:-}" ] || exec "$top/tools/loopback-only.sh" "$0" "$@"
 supp=$top/tests/sanitizers
 cd "$top"
 

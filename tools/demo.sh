@@ -11,6 +11,12 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 "$top/tools/build.sh" >/dev/null
+# Without a display everything below runs on a virtual X server of its own,
+# so it can run where nothing but loopback is reachable.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
+  [ -z "${VESTIBELL_LOOPBACK_ONLY:-}" ]; then
+  exec "$top/tools/loopback-only.sh" "$0" "$@"
+fi
 bin=${BUILD:-$top/build}
 data=${VESTIBELL_DEMO_DATA:-$top/out/demo}
 mkdir -p "$data/Vestibell"

@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
   xvfb x11-utils xdotool imagemagick procps openbox trayer
+  # tests run in a network namespace that has only loopback
+  iproute2 util-linux
 )
 
 missing=()

@@ -7,6 +7,7 @@
 # they were. Loopback only; bounded in time (about a second a cycle).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
+[ -n "${VESTIBELL_LOOPBACK_ONLY:-}" ] || exec "$top/tools/loopback-only.sh" "$0" "$@"
 bin=${BUILD:-$top/build}
 cycles=${1:-1000}
 [ -x "$bin/vestibell" ] || { echo "build first (tools/build.sh)"; exit 2; }

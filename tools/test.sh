@@ -5,4 +5,5 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
 "$top/tools/build.sh"
 cd "${BUILD:-$top/build}"
-ctest --output-on-failure -j2 --timeout 300
+# The tests start the program, the simulator and X servers: loopback only.
+"$top/tools/loopback-only.sh" ctest --output-on-failure -j2 --timeout 300
