@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,5 +45,61 @@ bool CreateDirectory(const std::string &path) {
 }
 
 bool DeleteFile(const std::string &path) { return unlink(path.c_str()) == 0; }
+
+std::FILE *CreatePrivateFile(const char *path) {
+  if (path == nullptr || *path == '\0') {
+    errno = ENOENT;
+    return nullptr;
+  }
+  // Someone may plant a new entry between the unlink and the create; the
+  // exclusive create then fails rather than opening theirs, and we try
+  // again a few times.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (unlink(path) != 0 && errno != ENOENT)
+      return nullptr; // a folder of that name, or no right to remove it
+    const int fd =
+        open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST)
+        continue;
+      return nullptr;
+    }
+    // The umask may have taken bits away, never added any; make it exact.
+    fchmod(fd, 0600);
+    std::FILE *file = fdopen(fd, "wb");
+    if (file == nullptr)
+      close(fd);
+    return file;
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
+std::FILE *OpenPrivateFile(const char *path) {
+  if (path == nullptr || *path == '\0') {
+    errno = ENOENT;
+    return nullptr;
+  }
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    close(fd);
+    errno = EPERM;
+    return nullptr;
+  }
+  // Blocking reads again: a regular file never waits anyway.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE *file = fdopen(fd, "rb");
+  if (file == nullptr)
+    close(fd);
+  return file;
+}
+
+bool TruncateFile(std::FILE *file, std::size_t size) {
+  return std::fflush(file) == 0 && std::ferror(file) == 0 &&
+         ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
 
 } // namespace plat

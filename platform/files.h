@@ -1,6 +1,8 @@
 // Files, folders and the environment, as the configuration store needs them.
 #pragma once
 
+#include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -17,5 +19,19 @@ bool PathExists(const std::string &path);
 // Creates one folder level, readable by its owner only.
 bool CreateDirectory(const std::string &path);
 bool DeleteFile(const std::string &path);
+
+// Files in a folder others may write into (the settings folder can be
+// shared): what stands at a path is never trusted to be what we left there.
+//
+// Makes the file afresh for writing: empty, a regular file of the user's
+// own, mode 0600. Whatever stood at the path before (a symbolic link, a
+// FIFO, a file of someone else's) is unlinked first, never written through
+// or emptied. Null when the file cannot be made (errno tells why).
+std::FILE *CreatePrivateFile(const char *path);
+// Opens for reading a regular file of the user's own, without following a
+// symbolic link and without waiting on a FIFO or a device. Null otherwise.
+std::FILE *OpenPrivateFile(const char *path);
+// Flushes an open file's buffer and cuts the file to `size` bytes.
+bool TruncateFile(std::FILE *file, std::size_t size);
 
 } // namespace plat

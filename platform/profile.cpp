@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <random>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,12 +58,61 @@ struct Text {
   bool crlf = false;
 };
 
-// Reads the whole file; nullopt when it cannot be read or is too large.
-std::optional<std::string> ReadAll(const char *path, bool *missing) {
+// How many symbolic links a settings path may pass through.
+constexpr int kMaxLinks = 8;
+
+// Where the settings really are. The path itself when it is missing or
+// anything but a symbolic link. A user may keep the file elsewhere on
+// purpose, so a link is followed when it, and every link after it, is the
+// user's own and the last leads to an existing regular file of the user's
+// own; a link planted by someone else in a shared folder must never make us
+// read or rewrite an unrelated document. Nullopt for every other link.
+std::optional<std::string> Resolve(const char *file) {
+  std::string path = file;
+  struct stat st {};
+  for (int hop = 0;; ++hop) {
+    if (lstat(path.c_str(), &st) != 0)
+      return hop == 0 && errno == ENOENT ? std::optional(path) : std::nullopt;
+    if (!S_ISLNK(st.st_mode)) {
+      if (hop == 0)
+        return path;
+      break;
+    }
+    if (st.st_uid != geteuid() || hop == kMaxLinks)
+      return std::nullopt;
+    char to[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof to)
+      return std::nullopt;
+    std::string next(to, static_cast<std::size_t>(n));
+    if (next[0] != '/')
+      next = path.substr(0, path.rfind('/') + 1) + next;
+    path = std::move(next);
+  }
+  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid())
+    return std::nullopt;
+  char *real = realpath(path.c_str(), nullptr);
+  if (real == nullptr)
+    return std::nullopt;
+  std::string target = real;
+  std::free(real);
+  return target;
+}
+
+// Reads the whole file; nullopt when it cannot be read, is too large or is
+// no regular file. Never follows a link (the path is resolved already) and
+// never waits on a FIFO or a device planted in its place.
+std::optional<std::string> ReadAll(int dirFd, const char *path, bool *missing) {
   *missing = false;
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  const int fd =
+      openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     *missing = errno == ENOENT;
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
     return std::nullopt;
   }
   std::string data;
@@ -160,8 +211,11 @@ std::optional<std::string> Lookup(const char *section, const char *key,
                                   const char *file) {
   if (section == nullptr || key == nullptr || file == nullptr || !*file)
     return std::nullopt;
+  const auto target = Resolve(file);
+  if (!target)
+    return std::nullopt;
   bool missing;
-  const auto data = ReadAll(file, &missing);
+  const auto data = ReadAll(AT_FDCWD, target->c_str(), &missing);
   if (!data)
     return std::nullopt;
   const Text text = Split(*data);
@@ -182,7 +236,59 @@ bool WriteAllAndSync(int fd, const std::string &data) {
       return false;
     done += static_cast<std::size_t>(put);
   }
-  return fdatasync(fd) == 0;
+  return fsync(fd) == 0;
+}
+
+// The lock beside the settings file. A symbolic link in its place is never
+// ours: it is removed rather than followed, so it cannot make us create a
+// file wherever it points. Anything but a regular file is refused.
+int OpenLock(int dirFd, const std::string &name) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd =
+        openat(dirFd, name.c_str(),
+               O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno != ELOOP)
+        return -1;
+      unlinkat(dirFd, name.c_str(), 0);
+      continue;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+      return fd;
+    close(fd);
+    return -1;
+  }
+  return -1;
+}
+
+// Writes `data` to a new file beside `name` and renames it over `name`:
+// readers see the old file or the new one, never half of either, and
+// nothing is ever written through a link that stands at `name`.
+bool ReplaceAtomically(int dirFd, const std::string &name,
+                       const std::string &data) {
+  std::random_device entropy;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x", entropy());
+    const std::string temp = name + suffix;
+    const int fd =
+        openat(dirFd, temp.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      if (errno == EEXIST)
+        continue;
+      return false;
+    }
+    fchmod(fd, 0600); // the file holds a SIP password
+    const bool written = WriteAllAndSync(fd, data);
+    close(fd);
+    if (written && renameat(dirFd, temp.c_str(), dirFd, name.c_str()) == 0)
+      return true;
+    unlinkat(dirFd, temp.c_str(), 0);
+    return false;
+  }
+  return false;
 }
 
 bool LockWithin(int fd) {
@@ -239,25 +345,33 @@ bool WritePrivateProfileString(const char *section, const char *key,
                                const char *value, const char *file) {
   if (section == nullptr || file == nullptr || !*file)
     return false;
-  // Write through a symbolic link to the file it names, as an editor would.
-  std::string target = file;
-  if (char *real = realpath(file, nullptr)) {
-    target = real;
-    std::free(real);
-  }
-
-  const std::string lockPath = target + ".lock";
-  const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd < 0)
+  const auto target = Resolve(file);
+  if (!target)
     return false;
+  // Everything happens relative to the target's own folder, opened once.
+  const std::size_t slash = target->rfind('/');
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                          : target->substr(0, slash);
+  const std::string name = target->substr(slash + 1);
+  const int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0)
+    return false;
+
+  const int lockFd = OpenLock(dirFd, name + ".lock");
+  if (lockFd < 0) {
+    close(dirFd);
+    return false;
+  }
   if (!LockWithin(lockFd)) {
     close(lockFd);
+    close(dirFd);
     return false;
   }
 
   bool ok = false;
   bool missing;
-  const auto data = ReadAll(target.c_str(), &missing);
+  const auto data = ReadAll(dirFd, name.c_str(), &missing);
   if (data || missing) {
     Text text = Split(data ? *data : std::string());
     std::string line;
@@ -298,18 +412,11 @@ bool WritePrivateProfileString(const char *section, const char *key,
     for (const std::string &l : text.lines)
       out += l + eol;
 
-    std::string temp = target + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC); // created 0600
-    if (fd >= 0) {
-      const bool written = WriteAllAndSync(fd, out);
-      close(fd);
-      ok = written && rename(temp.c_str(), target.c_str()) == 0;
-      if (!ok)
-        unlink(temp.c_str());
-    }
+    ok = ReplaceAtomically(dirFd, name, out);
   }
   flock(lockFd, LOCK_UN);
   close(lockFd);
+  close(dirFd);
   return ok;
 }
 

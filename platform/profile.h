@@ -26,6 +26,13 @@ int GetPrivateProfileInt(const char *section, const char *key, int defaultValue,
 // writer loses another's keys and no reader sees half a file. A new file is
 // readable by its owner only. A value is cut at its first line break, so it
 // can never add lines of its own.
+//
+// A settings file kept as a symbolic link is read and rewritten at the end
+// of the link only when every link on the way is the user's own and it ends
+// at a regular file of the user's own; the target is replaced in its own
+// folder and the link stays. Any other link reads as a missing file and
+// refuses writes. Nothing but a regular file is ever read, and the lock is
+// never taken through a link.
 bool WritePrivateProfileString(const char *section, const char *key,
                                const char *value, const char *file);
 

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "platform/tray.h"
@@ -160,6 +161,14 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
   return IDOK;
+}
+
+void PostMessageBox(HWND owner, const char *text, const char *caption,
+                    UINT type) {
+  QueueOnWindowThread([owner, t = std::string(text ? text : ""),
+                       c = std::string(caption ? caption : ""), type] {
+    MessageBox(owner, t.c_str(), c.c_str(), type);
+  });
 }
 
 } // namespace plat

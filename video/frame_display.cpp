@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/gdi.h"
 #include "platform/trace.h"
 #include "skin/skin.h"
@@ -67,7 +68,8 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   const int H = ClH - Skin[SKIN_T].Height - Skin[SKIN_B].Height;
   if (W <= 0 || H <= 0)
     return;
-  FILE *file = std::fopen(NameJPEG, "rb");
+  // Not through a link planted in a shared folder, nor stuck on a FIFO.
+  FILE *file = plat::OpenPrivateFile(NameJPEG);
   if (file == nullptr)
     return;
   t_fileBuffer.resize(kFileBuffer);

@@ -2,13 +2,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/trace.h"
+#include "platform/tray.h"
 #include "platform/window.h"
 #include "shell/main.h"
 #include "skin/skin.h"
@@ -30,6 +31,24 @@ constexpr auto kPauseStep = std::chrono::milliseconds(20);
 constexpr std::size_t kMaxFrameBytes = 32u << 20;
 constexpr std::size_t kFileBuffer = 256u << 10;
 
+// A settings folder where the frame file cannot be made would leave the
+// picture blank without a word. The user hears of it once per process, from
+// the window thread, so this thread never waits for a click.
+std::atomic<bool> g_toldFrameFile{false};
+
+void TellFrameFileFailed(HWND hwnd) {
+  if (g_toldFrameFile.exchange(true))
+    return;
+  std::string folder = NameJPEG;
+  folder = folder.substr(0, folder.rfind('/'));
+  if (folder.empty())
+    folder = "(its path is too long)";
+  const std::string text =
+      "Frame file error: cannot create a file in the settings folder " +
+      folder + "\nThe door camera's picture cannot be shown.";
+  PostMessageBox(hwnd, text.c_str(), "Error", MB_ICONHAND);
+}
+
 // What one run holds; the parser's callbacks reach it through the sink.
 struct t_Run {
   HWND hwnd = nullptr;
@@ -45,10 +64,12 @@ struct t_Run {
   std::vector<char> fileBuffer = std::vector<char>(kFileBuffer);
 
   void OpenFrameFile() {
-    soubor = std::fopen(NameJPEG, "wb");
+    soubor = CreatePrivateFile(NameJPEG);
     stored = 0;
     if (soubor != nullptr)
       std::setvbuf(soubor, fileBuffer.data(), _IOFBF, fileBuffer.size());
+    else
+      TellFrameFileFailed(hwnd);
   }
 
   // The picture is complete: the file holds it and nothing else. The file
@@ -57,8 +78,7 @@ struct t_Run {
   void EndPicture() {
     if (soubor == nullptr)
       return;
-    if (std::fflush(soubor) != 0 || std::ferror(soubor) != 0 ||
-        ftruncate(fileno(soubor), static_cast<off_t>(stored)) != 0) {
+    if (!TruncateFile(soubor, stored)) {
       // Whatever went wrong, the next picture starts from a new file.
       std::fclose(soubor);
       soubor = nullptr;

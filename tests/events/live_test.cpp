@@ -2,10 +2,14 @@
 // thread, the window procedure on this one, real HTTP in between.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QImage>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -374,6 +378,111 @@ TEST_F(Live, AnUnreachableDoorUnitMakesTheVideoReconnect) {
   ASSERT_TRUE(PumpUntil([] { return ShowData.Kill_TCP == 0; }, 5s))
       << "the reader reconnects on the next tick";
   EXPECT_TRUE(PumpUntil([&] { return sim_->Status("connections") >= 2; }, 5s));
+}
+
+// The settings folder may be shared, and the door unit decides the frame
+// file's bytes: whatever was planted under its name is replaced by a file
+// of our own, never written through or emptied.
+TEST_F(Live, APlantedFrameFileIsReplacedNeverWrittenThrough) {
+  constexpr uid_t kOther = 65534; // "someone else", as root can make it
+  TempDir frames;
+  QuartersJpeg(frames.path());
+  const std::string doc = *g_data / "thesis.txt";
+  const std::string nowhere = *g_data / "made-through-a-link";
+  const std::string docText = "my own words\n";
+  struct Case {
+    const char *what;
+    int (*plant)(const char *from, const char *at);
+    const std::string &from;
+  } cases[] = {
+      {"a link to a document", symlink, doc},
+      {"a link to where nothing is yet", symlink, nowhere},
+      {"a hard link to someone else's file", link, doc},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(nowhere);
+    WriteFile(doc, docText);
+    ASSERT_EQ(chmod(doc.c_str(), 0644), 0);
+    ASSERT_EQ(chown(doc.c_str(), kOther, kOther), 0);
+    ASSERT_EQ(c.plant(c.from.c_str(), NameJPEG), 0);
+
+    Connect({"--frames", frames.path()});
+    HDC dc = GetDC(g_hwndMain);
+    FillRect(dc, {kVideoX, kVideoY, kVideoX + kVideoW, kVideoY + kVideoH},
+             RGB(1, 2, 3));
+    ReleaseDC(g_hwndMain, dc);
+    EXPECT_TRUE(PumpUntil(
+        [] {
+          return Near(CopySurface(g_hwndMain).at(kVideoX + 80, kVideoY + 60),
+                      0xFF0000);
+        },
+        5s))
+        << "the pictures are still drawn";
+    struct stat st {};
+    ASSERT_EQ(lstat(NameJPEG, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(st.st_nlink, 1u);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    TearDown(); // the run ends and removes its frame file
+
+    EXPECT_FALSE(std::filesystem::exists(NameJPEG));
+    EXPECT_TRUE(ReadFile(doc) == docText) << "the document was written over";
+    ASSERT_EQ(stat(doc.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_FALSE(std::filesystem::exists(nowhere));
+  }
+}
+
+// Message boxes that open while it lives: recorded and closed at once, as
+// a user would close them.
+struct BoxWatcher {
+  struct Box {
+    std::string caption, text;
+    bool parented;
+  };
+  std::vector<Box> seen;
+  QTimer timer;
+  BoxWatcher() {
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      for (QWidget *w : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(w);
+        if (box == nullptr || !box->isVisible())
+          continue;
+        seen.push_back({box->windowTitle().toStdString(),
+                        box->text().toStdString(),
+                        box->parentWidget() != nullptr});
+        box->done(0);
+      }
+    });
+    timer.start(10);
+  }
+};
+
+TEST_F(Live, AFolderThatTakesNoFrameFileIsToldOnceAndTheReaderGoesOn) {
+  // Root may create files in a read-only folder, so that would not do. A
+  // folder standing under the frame file's name stops its creation for
+  // anyone: it can be neither opened for writing nor unlinked.
+  std::filesystem::create_directories(std::string(NameJPEG) + "/occupied");
+  BoxWatcher boxes;
+  Connect(); // the title still flows, so the run is under way
+  PumpFor(300ms);
+  // The next run meets the same folder: the user is not told again.
+  ShowData.Kill_TCP = 1;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        return ShowData.Kill_TCP == 0 && sim_->Status("connections") >= 2;
+      },
+      5s));
+  PumpFor(300ms);
+  std::filesystem::remove_all(NameJPEG);
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0].caption, "Error");
+  const std::string folder = *g_data / "Vestibell";
+  EXPECT_NE(boxes.seen[0].text.find(folder), std::string::npos)
+      << boxes.seen[0].text;
+  EXPECT_TRUE(boxes.seen[0].parented) << "over the main window";
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -143,6 +145,106 @@ TEST_F(Profile, WriteFollowsASymbolicLinkToTheRealFile) {
   ASSERT_EQ(lstat(file(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadFile(real), "[A]\nx=1\ny=2\n");
+}
+
+// A shared settings folder: whoever can write it can plant links there. As
+// root (the tests' user) "someone else" is made by handing the entry to
+// another user id with lchown.
+TEST_F(Profile, OnlyTheUsersOwnLinksAreFollowedAndNothingElseIsWrittenThrough) {
+  constexpr uid_t kOther = 65534;
+  ASSERT_EQ(mkdir((dir_ / "docs").c_str(), 0700), 0);
+  const std::string doc = dir_ / "docs/thesis.txt";
+  const std::string docText = "[A]\nx=secret\n";
+  struct Case {
+    const char *what;
+    bool linkIsMine, docIsMine, viaForeignLink, dangling;
+  } cases[] = {
+      {"a link someone else planted", false, true, false, false},
+      {"my link to someone else's file", true, false, false, false},
+      {"my link through someone else's link", true, true, true, false},
+      {"my link that leads nowhere", true, true, false, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    unlink(file());
+    unlink(doc.c_str());
+    unlink((dir_ / "hop").c_str());
+    if (!c.dangling) {
+      WriteFile(doc, docText);
+      ASSERT_EQ(chmod(doc.c_str(), 0644), 0);
+      ASSERT_EQ(chown(doc.c_str(), c.docIsMine ? geteuid() : kOther, 0), 0);
+    }
+    const std::string hop = dir_ / "hop";
+    if (c.viaForeignLink) {
+      ASSERT_EQ(symlink(doc.c_str(), hop.c_str()), 0);
+      ASSERT_EQ(lchown(hop.c_str(), kOther, 0), 0);
+    }
+    ASSERT_EQ(symlink(c.viaForeignLink ? hop.c_str() : doc.c_str(), file()), 0);
+    ASSERT_EQ(lchown(file(), c.linkIsMine ? geteuid() : kOther, 0), 0);
+
+    EXPECT_EQ(Get("A", "x", "dflt"), "dflt") << "read through the link";
+    EXPECT_FALSE(WritePrivateProfileString("A", "y", "2", file()));
+    struct stat st {};
+    if (c.dangling) {
+      EXPECT_NE(lstat(doc.c_str(), &st), 0) << "made where the link points";
+    } else {
+      EXPECT_EQ(ReadFile(doc), docText);
+      ASSERT_EQ(stat(doc.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0644u);
+    }
+    ASSERT_EQ(lstat(file(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the planted entry is left as it is";
+  }
+
+  // My own link to my own file in another folder: that file is replaced in
+  // its own folder, the link stays, nothing is left behind but the lock.
+  unlink(file());
+  WriteFile(doc, docText);
+  ASSERT_EQ(chown(doc.c_str(), geteuid(), 0), 0);
+  ASSERT_EQ(symlink(doc.c_str(), file()), 0);
+  ASSERT_TRUE(WritePrivateProfileString("A", "y", "2", file()));
+  EXPECT_EQ(ReadFile(doc), "[A]\nx=secret\ny=2\n");
+  EXPECT_EQ(Get("A", "y", ""), "2");
+  struct stat st {};
+  ASSERT_EQ(lstat(file(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat((dir_ / "docs/thesis.txt.lock").c_str(), &st), 0);
+
+  // A lock planted as a link is replaced by a lock of our own; nothing is
+  // created where it pointed.
+  unlink(file());
+  const std::string lock = path_ + ".lock";
+  const std::string elsewhere = dir_ / "docs/created-by-the-lock";
+  ASSERT_EQ(symlink(elsewhere.c_str(), lock.c_str()), 0);
+  ASSERT_TRUE(WritePrivateProfileString("A", "x", "1", file()));
+  EXPECT_NE(lstat(elsewhere.c_str(), &st), 0);
+  ASSERT_EQ(lstat(lock.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(ReadFile(path_), "[A]\nx=1\n");
+}
+
+TEST_F(Profile, AFifoInPlaceOfTheFileNeitherHangsNorIsReplaced) {
+  ASSERT_EQ(mkfifo(file(), 0600), 0);
+  auto read =
+      std::async(std::launch::async, [this] { return Get("A", "x", "dflt"); });
+  const bool answered =
+      read.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+  EXPECT_TRUE(answered) << "the reader waits on the FIFO";
+  if (!answered) // let the stuck open go, so the test can end
+    close(open(file(), O_WRONLY | O_NONBLOCK));
+  EXPECT_EQ(read.get(), "dflt");
+  auto write = std::async(std::launch::async, [this] {
+    return WritePrivateProfileString("A", "x", "1", file());
+  });
+  const bool wrote =
+      write.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+  EXPECT_TRUE(wrote) << "the writer waits on the FIFO";
+  if (!wrote)
+    close(open(file(), O_WRONLY | O_NONBLOCK));
+  EXPECT_FALSE(write.get());
+  struct stat st {};
+  ASSERT_EQ(lstat(file(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(Profile, HostileFilesNeitherCrashNorLoseData) {
