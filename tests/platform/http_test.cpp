@@ -203,6 +203,7 @@ public:
           return;
         char request[4096];
         [[maybe_unused]] ssize_t got = read(c, request, sizeof request);
+        ++answered; // before the answer, which the client waits for
         const std::string page = "<a href=\"" + location_ + "\">moved</a>";
         const std::string answer =
             "HTTP/1.1 302 Found\r\nLocation: " + location_ +
@@ -211,7 +212,6 @@ public:
             page;
         [[maybe_unused]] ssize_t sent = write(c, answer.data(), answer.size());
         close(c);
-        ++answered;
       }
     });
   }
