@@ -19,7 +19,10 @@ constexpr unsigned INTERNET_FLAG_NO_CACHE_WRITE =
 HINTERNET InternetOpen(const char *agent);
 // Sends the GET and returns once the answer's headers have arrived; null
 // when the server cannot be reached or does not answer in time. The status
-// is not looked at: an error page is a body like any other. As soon as
+// is not looked at: an error page is a body like any other, and so is a
+// redirect, which is never followed (a door unit has no reason to send one,
+// and following it would take the request, relay commands included, to
+// whatever host it names). Only plain HTTP, never through a proxy. As soon as
 // `abandon` (if given) answers true, this and every later wait on the
 // request stop, and the call fails.
 HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned flags,
@@ -29,6 +32,10 @@ HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned flags,
 // breaks, stays silent too long, or `abandon` answers true.
 bool InternetReadFile(HINTERNET request, void *buffer, std::size_t size,
                       std::size_t *read);
+// How many bytes of the body have already arrived and can be read without
+// waiting; at most a chunked body's framing too many, and possibly fewer
+// than are there. False for a request that is not open.
+bool InternetQueryDataAvailable(HINTERNET request, std::size_t *available);
 bool InternetCloseHandle(HINTERNET handle);
 
 } // namespace plat

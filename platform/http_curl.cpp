@@ -4,6 +4,7 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -70,12 +71,12 @@ std::size_t OnHeader(char *data, std::size_t size, std::size_t count,
                      void *user) {
   auto *r = static_cast<Internet *>(user);
   const std::size_t n = size * count;
-  // The blank line ends a header block; an interim answer (1xx) or a
-  // redirect is followed by another, which the body then follows.
+  // The blank line ends a header block; an interim answer (1xx) is
+  // followed by another, which the body then follows.
   if (n <= 2 && (n == 0 || data[0] == '\r' || data[0] == '\n')) {
     long code = 0;
     curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
-    if (code >= 200 && !(code >= 300 && code < 400))
+    if (code >= 200)
       r->headersDone = true;
   }
   r->lastData = Clock::now();
@@ -135,11 +136,12 @@ HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned,
   }
   CURL *e = r->easy;
   curl_easy_setopt(e, CURLOPT_URL, url);
-  // The address comes from the configuration: only plain HTTP may follow.
+  // The address comes from the configuration: plain HTTP only. A redirect
+  // is read as the answer, never followed: it could send the stream or a
+  // relay command to any host.
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
   curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http");
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(e, CURLOPT_USERAGENT, session->agent.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
@@ -187,6 +189,35 @@ bool InternetReadFile(HINTERNET r, void *buffer, std::size_t size,
   }
   if (read != nullptr)
     *read = n;
+  return true;
+}
+
+bool InternetQueryDataAvailable(HINTERNET r, std::size_t *available) {
+  if (available != nullptr)
+    *available = 0;
+  if (r == nullptr || r->easy == nullptr || available == nullptr)
+    return false;
+  // Take in what has arrived, without waiting for more.
+  if (!r->done) {
+    int running = 0;
+    curl_multi_perform(r->multi, &running);
+    int left = 0;
+    while (CURLMsg *m = curl_multi_info_read(r->multi, &left)) {
+      if (m->msg == CURLMSG_DONE) {
+        r->done = true;
+        r->result = m->data.result;
+      }
+    }
+  }
+  *available = r->body.size() - r->bodyStart;
+  // And what waits at the connection beyond what is held here.
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  int queued = 0;
+  if (!r->done &&
+      curl_easy_getinfo(r->easy, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK &&
+      socket != CURL_SOCKET_BAD && ioctl(socket, FIONREAD, &queued) == 0 &&
+      queued > 0)
+    *available += static_cast<std::size_t>(queued);
   return true;
 }
 

@@ -34,6 +34,10 @@ bool TrayAvailable();
 // The tip the icon shows now, or empty when there is no such icon; for
 // tests.
 std::string TrayTip(HWND hwnd, UINT id);
+// The text the icon's tooltip shows now, as a viewer renders it (UTF-8;
+// an image shows as U+FFFC); empty when the icon is not made yet. Window
+// thread; for tests.
+std::string TrayTipShown(HWND hwnd, UINT id);
 
 constexpr UINT MB_OK = 0x0000;
 constexpr UINT MB_ICONHAND = 0x0010;

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 
 #include <map>
 #include <mutex>
@@ -24,6 +25,15 @@ struct Entry {
 
 std::mutex g_mutex;
 std::map<std::pair<HWND, UINT>, Entry> g_icons;
+
+// Qt shows a tooltip that looks like rich text as HTML, images from local
+// files included. The tip is the door unit's text: such a one is handed
+// over escaped, so it shows as the very characters it holds.
+QString PlainToolTip(const QString &text) {
+  if (!Qt::mightBeRichText(text))
+    return text;
+  return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
+}
 
 void Post(HWND hwnd, UINT message, UINT id, UINT mouse) {
   PostMessage(hwnd, message, id, static_cast<LPARAM>(mouse));
@@ -69,7 +79,7 @@ void SyncIcon(HWND hwnd, UINT id) {
     QSystemTrayIcon *icon = it->second.icon;
     if (image != nullptr && icon->icon().cacheKey() != image->icon.cacheKey())
       icon->setIcon(image->icon);
-    const QString qtip = QString::fromLatin1(tip.c_str());
+    const QString qtip = PlainToolTip(QString::fromLatin1(tip.c_str()));
     if (icon->toolTip() != qtip)
       icon->setToolTip(qtip);
     if (!icon->isVisible())
@@ -146,6 +156,22 @@ std::string TrayTip(HWND hwnd, UINT id) {
   std::lock_guard lock(g_mutex);
   auto it = g_icons.find({hwnd, id});
   return it == g_icons.end() ? std::string() : it->second.tip;
+}
+
+std::string TrayTipShown(HWND hwnd, UINT id) {
+  QString tip;
+  {
+    std::lock_guard lock(g_mutex);
+    auto it = g_icons.find({hwnd, id});
+    if (it == g_icons.end() || it->second.icon == nullptr)
+      return {};
+    tip = it->second.icon->toolTip();
+  }
+  if (!Qt::mightBeRichText(tip))
+    return tip.toStdString();
+  QTextDocument shown;
+  shown.setHtml(tip);
+  return shown.toPlainText().toStdString();
 }
 
 int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {

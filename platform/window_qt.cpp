@@ -30,6 +30,13 @@ namespace plat {
 
 namespace {
 
+// The window text as Qt takes it: 8-bit text, in which "[*]" stands for
+// itself rather than for the document-modified mark ("[*][*]" shows one).
+QString QtWindowTitle(const std::string &title) {
+  return QString::fromLatin1(title.c_str())
+      .replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+}
+
 QApplication *g_app = nullptr;
 std::atomic<bool> g_loopEnded{false};
 
@@ -328,7 +335,7 @@ void Sync(Window *w) {
   }
   WindowWidget *widget = w->widget;
 
-  const QString qtitle = QString::fromLatin1(title.c_str());
+  const QString qtitle = QtWindowTitle(title);
   if (widget->windowTitle() != qtitle)
     widget->setWindowTitle(qtitle);
 
@@ -607,7 +614,7 @@ HWND CreateWindow(const char *className, const char *title, std::uint32_t,
   if (QGuiApplication::platformName() == QLatin1String("xcb"))
     w->presenter = XcbPresenter::Create();
   w->widget = new WindowWidget(w, w->presenter != nullptr);
-  w->widget->setWindowTitle(QString::fromLatin1(w->title.c_str()));
+  w->widget->setWindowTitle(QtWindowTitle(w->title));
   if (wc.icon != nullptr)
     w->widget->setWindowIcon(wc.icon->icon);
   w->widget->setGeometry(x, y, std::max(width, 1), std::max(height, 1));

@@ -10,13 +10,14 @@
 #include "platform/trace.h"
 #include "skin/skin.h"
 #include "video/bspline_scale.h"
+#include "video/door_input.h"
 #include "video/video.h"
 
 namespace {
 
-// A door unit's camera picture is a few megapixels at most; a header that
-// claims more is not decoded, so a damaged stream cannot exhaust memory.
-constexpr unsigned kMaxPictureSide = 8192;
+// The frame file's bytes, read once for the check of the picture's declared
+// size before FreeImage sees them. Per thread, like the rest.
+thread_local std::vector<unsigned char> t_bytes;
 
 // Weight tables and pixel rows of the last frame's sizes, reused while the
 // picture and the video area keep their sizes. Per thread: each run of the
@@ -75,21 +76,25 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
   t_fileBuffer.resize(kFileBuffer);
   std::setvbuf(file, t_fileBuffer.data(), _IOFBF, t_fileBuffer.size());
 
+  // A picture that declares more pixels than its bytes can code (or more
+  // than any camera's) is not decoded: the decoder would fill the whole
+  // declared area, at the cost of a huge picture, from a few bytes.
+  long size = -1;
+  if (std::fseek(file, 0, SEEK_END) == 0)
+    size = std::ftell(file);
+  t_bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+  t_JpegFrame declared;
+  const bool sane =
+      size > 0 && std::fseek(file, 0, SEEK_SET) == 0 &&
+      std::fread(t_bytes.data(), 1, t_bytes.size(), file) == t_bytes.size() &&
+      JpegPlausible(t_bytes.data(), t_bytes.size(), &declared);
+  const unsigned fullW = declared.width, fullH = declared.height;
+
   FreeImageIO io;
   io.read_proc = myReadProc;
   io.write_proc = nullptr;
   io.seek_proc = mySeekProc;
   io.tell_proc = myTellProc;
-  FIBITMAP *header =
-      FreeImage_LoadFromHandle(FIF_JPEG, &io, file, FIF_LOAD_NOPIXELS);
-  unsigned fullW = 0, fullH = 0;
-  if (header != nullptr) {
-    fullW = FreeImage_GetWidth(header);
-    fullH = FreeImage_GetHeight(header);
-    FreeImage_Unload(header);
-  }
-  const bool sane = fullW > 0 && fullH > 0 && fullW <= kMaxPictureSide &&
-                    fullH <= kMaxPictureSide;
   FIBITMAP *image = nullptr;
   if (sane && std::fseek(file, 0, SEEK_SET) == 0)
     image = FreeImage_LoadFromHandle(FIF_JPEG, &io, file,

@@ -27,11 +27,14 @@ void relay(int rele) {
 
   char ip[64];
   IP_addr.CopyTo(ip, sizeof ip);
+  // An address that is not host[:port] builds no URL, and the request fails
+  // as one to an unreachable door unit does.
+  const bool usable = DoorAddressUsable(ip);
   char url[64 + 40] = "";
-  if (rele == 1)
+  if (usable && rele == 1)
     std::snprintf(url, sizeof url, "http://%s/cgi-bin/remctrl.sh?id=relay1",
                   ip);
-  else if (rele == 2)
+  else if (usable && rele == 2)
     std::snprintf(url, sizeof url, "http://%s/cgi-bin/remctrl.sh?id=relay2",
                   ip);
 

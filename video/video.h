@@ -34,6 +34,12 @@ t_ReaderThread StartReaderThread();
 // clean-up, so nothing of it is left for the next run to meet.
 void EndReaderThread(t_ReaderThread &reader);
 
+// --- the door unit's address ----------------------------------------------
+// Whether IP_addr's value `address` may go into a request (host[:port] and
+// nothing else). A bad one is reported on standard error, once for each
+// distinct value. Any thread.
+bool DoorAddressUsable(const char *address);
+
 // --- frame display -----------------------------------------------------------
 // Decodes the frame file, stretches it to the video area and draws it
 // there. Draws nothing from a missing or undecodable file or into an area

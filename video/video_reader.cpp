@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "platform/window.h"
 #include "shell/main.h"
 #include "skin/skin.h"
+#include "video/door_input.h"
 #include "video/mjpeg_parser.h"
 #include "video/video.h"
 
@@ -30,6 +32,13 @@ constexpr auto kPauseStep = std::chrono::milliseconds(20);
 // a damaged stream cannot fill the disk (the cut picture is not drawn).
 constexpr std::size_t kMaxFrameBytes = 32u << 20;
 constexpr std::size_t kFileBuffer = 256u << 10;
+// A picture is not drawn when the bytes already waiting behind it hold a
+// newer one (as many as it had, and a part's headers), so the window keeps
+// up with the door unit when drawing takes longer than a part's interval.
+// A door unit that sends faster than anything can be drawn still gets one
+// picture in this many drawn.
+constexpr std::size_t kPartHeaders = 64;
+constexpr int kMaxSkippedInARow = 2;
 
 // A settings folder where the frame file cannot be made would leave the
 // picture blank without a word. The user hears of it once per process, from
@@ -57,7 +66,9 @@ struct t_Run {
   HINTERNET hConnect = nullptr;
   char url[96] = {};
   FILE *soubor = nullptr;
-  std::size_t stored = 0; // bytes in the frame file
+  std::size_t stored = 0;   // bytes in the frame file
+  std::size_t blockLen = 0; // bytes of the block being parsed
+  int skipped = 0;          // pictures left undrawn since the last drawn one
   // The frame file's buffer: a camera picture goes out in one or two
   // writes rather than one per 4 KiB, which counts most while the window
   // is hidden and the file is all the work a part makes.
@@ -131,8 +142,13 @@ void OnCall(void *context, char flag) {
   }
 }
 
-void OnTitle(void *context, const char *title) {
+void OnTitle(void *context, const char *sent) {
   const t_Run &run = *static_cast<t_Run *>(context);
+  // One home for the title's clean-up: the window's top edge, its text and
+  // the tray tip all take it from here.
+  char title[kTitleSize];
+  std::snprintf(title, sizeof title, "%s", sent);
+  PlainTitle(title);
   ShowData.title.Set(title);
   SetWindowText(run.hwnd, title);
   SetTrayTip(title);
@@ -153,14 +169,31 @@ void Pause(const t_Run &run) {
     std::this_thread::sleep_for(kPauseStep);
 }
 
+// Whether a newer picture is already waiting behind the one just completed.
+bool NewerWaiting(const t_Run &run) {
+  if (run.skipped >= kMaxSkippedInARow)
+    return false;
+  std::size_t waiting = 0;
+  if (!InternetQueryDataAvailable(run.hConnect, &waiting))
+    return false;
+  if (static_cast<std::size_t>(n) < run.blockLen)
+    waiting += run.blockLen - static_cast<std::size_t>(n);
+  return waiting >= run.stored + kPartHeaders;
+}
+
 bool OnFrame(void *context) {
   t_Run &run = *static_cast<t_Run *>(context);
   Trace(TRACE_FRAME);
   run.EndPicture();
   if (IsWindowVisible(run.hwnd)) {
-    ShowJPEG(run.hwnd, NameJPEG, ShowData.ClientWidth, ShowData.ClientHeight,
-             ShowData.Skin);
-    ShowTitle(run.hwnd, ShowData);
+    if (NewerWaiting(run)) {
+      ++run.skipped;
+    } else {
+      run.skipped = 0;
+      ShowJPEG(run.hwnd, NameJPEG, ShowData.ClientWidth, ShowData.ClientHeight,
+               ShowData.Skin);
+      ShowTitle(run.hwnd, ShowData);
+    }
   }
   run.NextPicture();
 
@@ -197,10 +230,12 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
     ShowData.Kill_TCP = 1;
   char ip[64];
   IP_addr.CopyTo(ip, sizeof ip);
-  std::snprintf(run.url, sizeof run.url, "http://%s/video.mjpg", ip);
-  run.hConnect =
-      InternetOpenUrl(run.hSession, run.url, INTERNET_FLAG_NO_CACHE_WRITE,
-                      [&run] { return run.Ending(); });
+  if (DoorAddressUsable(ip)) {
+    std::snprintf(run.url, sizeof run.url, "http://%s/video.mjpg", ip);
+    run.hConnect =
+        InternetOpenUrl(run.hSession, run.url, INTERNET_FLAG_NO_CACHE_WRITE,
+                        [&run] { return run.Ending(); });
+  }
   if (run.hConnect == nullptr)
     ShowData.Kill_TCP = 1;
   t_MjpegRun parser;
@@ -217,8 +252,10 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
     if (!InternetReadFile(run.hConnect, buffer, sizeof buffer, &BufferLen) ||
         BufferLen == 0)
       ShowData.Kill_TCP = 1;
-    else
+    else {
+      run.blockLen = BufferLen;
       MjpegParseBlock(parser, sink, buffer, static_cast<int>(BufferLen));
+    }
     if (run.Ending())
       break;
   }
@@ -244,6 +281,29 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   if (run.hSession != nullptr)
     InternetCloseHandle(run.hSession);
   SetTimer(run.hwnd, kReaderTimerId, kReaderTimerMs);
+}
+
+bool DoorAddressUsable(const char *address) {
+  static std::mutex reported;
+  static std::string last; // the bad value reported last
+  const bool valid = DoorAddressValid(address);
+  std::lock_guard lock(reported);
+  if (valid) {
+    last.clear();
+    return true;
+  }
+  if (last != address) {
+    last = address;
+    std::string shown = address;
+    for (char &c : shown)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+        c = '?';
+    std::fprintf(stderr,
+                 "Vestibell: door unit address '%s' is not host[:port]; not "
+                 "connecting\n",
+                 shown.c_str());
+  }
+  return false;
 }
 
 t_ReaderThread StartReaderThread() {

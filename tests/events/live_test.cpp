@@ -8,11 +8,16 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QWindow>
+
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "commands/commands.h"
 #include "events/window_proc.h"
@@ -20,6 +25,7 @@
 #include "platform/profile.h"
 #include "platform/tray.h"
 #include "platform/window.h"
+#include "platform/window_internal.h"
 #include "shell/main.h"
 #include "skin/skin.h"
 #include "support/doorsim.h"
@@ -483,6 +489,138 @@ TEST_F(Live, AFolderThatTakesNoFrameFileIsToldOnceAndTheReaderGoesOn) {
   EXPECT_NE(boxes.seen[0].text.find(folder), std::string::npos)
       << boxes.seen[0].text;
   EXPECT_TRUE(boxes.seen[0].parented) << "over the main window";
+}
+
+// Markup, control bytes and Qt's "[*]" in a title are shown as characters,
+// never acted on: no image is loaded into the tray tip, no escape sequence
+// or line break reaches the window text.
+TEST_F(Live, TitlesShowAsPlainTextEverywhere) {
+  Connect();
+  const std::string sent =
+      "<img src=/etc/hostname>\x01\x1b[31m\t\x7f\x85\x9f[*]";
+  const std::string shown = "<img src=/etc/hostname>??[31m????[*]";
+  sim_->Command("title " + sent);
+  ASSERT_TRUE(PumpUntil([&] { return Title() == shown; }, 5s)) << Title();
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return GetWindowText(g_hwndMain) == shown &&
+               TrayTip(g_hwndMain, 1) == shown &&
+               TrayTipShown(g_hwndMain, 1) == shown;
+      },
+      5s))
+      << GetWindowText(g_hwndMain) << " / " << TrayTip(g_hwndMain, 1) << " / "
+      << TrayTipShown(g_hwndMain, 1);
+  QWindow *window = WidgetOf(g_hwndMain)->windowHandle();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->title().toStdString(), shown);
+  // An ordinary title is handed over as it is.
+  sim_->Command("title Caf\xe9 & <b");
+  const std::string cafe = QString::fromLatin1("Caf\xe9 & <b").toStdString();
+  EXPECT_TRUE(
+      PumpUntil([&] { return TrayTipShown(g_hwndMain, 1) == cafe; }, 5s))
+      << TrayTipShown(g_hwndMain, 1);
+}
+
+// What the program writes on standard error while `body` runs.
+template <class Body> std::string StandardError(Body body) {
+  TempDir folder;
+  const std::string path = folder.path() + "/stderr";
+  std::fflush(stderr);
+  const int saved = dup(2);
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(file, 2);
+  close(file);
+  body();
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int Count(const std::string &text, const std::string &part) {
+  int count = 0;
+  for (auto at = text.find(part); at != std::string::npos;
+       at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+// IP_addr goes into URLs: anything beyond host[:port] would add a path, a
+// query, credentials or a fragment. Such a value makes no request at all,
+// for the video or a relay, and is reported once.
+TEST_F(Live, AnAddressThatIsNotHostAndPortMakesNoRequest) {
+  sim_ = std::make_unique<DoorSim>(std::vector<std::string>{});
+  ASSERT_NE(sim_->port(), 0);
+  const std::string relayed =
+      sim_->address() + "/cgi-bin/remctrl.sh?id=relay1&";
+  const std::string credentials = "user:pw@" + sim_->address();
+  ShowWindow(g_hwndMain, SW_SHOW);
+  const std::string said = StandardError([&] {
+    IP_addr.Set(relayed.c_str());
+    ShowData.Kill_TCP = 1;
+    SetTimer(g_hwndMain, kReaderTimerId, kReaderTimerMs);
+    PumpFor(2500ms); // the reader tries two or three times
+    MyLButtonUp(BTN_RELAY1);
+    MyLButtonUp(BTN_RELAY2);
+    PumpFor(300ms);
+    IP_addr.Set(credentials.c_str());
+    PumpFor(1500ms);
+    MyLButtonUp(BTN_RELAY1);
+    PumpFor(300ms);
+    EXPECT_TRUE(StopRelayThreads(2000));
+  });
+  EXPECT_EQ(ShowData.Kill_TCP, 1) << "not connected";
+  EXPECT_EQ(sim_->Status("connections"), 0);
+  EXPECT_EQ(sim_->Status("relay1"), 0);
+  EXPECT_EQ(sim_->Status("relay2"), 0);
+  EXPECT_EQ(Count(said, "is not host[:port]"), 2) << said;
+  EXPECT_EQ(Count(said, "'" + relayed + "'"), 1) << said;
+  EXPECT_EQ(Count(said, "'" + credentials + "'"), 1) << said;
+}
+
+// A picture of a few hundred bytes whose frame header declares 8192 x 8192.
+std::string DeclaringHugeJpeg(const std::string &folder) {
+  QImage picture(16, 16, QImage::Format_RGB32);
+  picture.fill(0x405060);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  picture.save(&buffer, "JPEG", 75);
+  const auto sof = bytes.indexOf(QByteArray("\xFF\xC0", 2));
+  EXPECT_GT(sof, 0);
+  for (int i : {5, 7}) { // height, then width: 0x2000
+    bytes[sof + i] = 0x20;
+    bytes[sof + i + 1] = 0x00;
+  }
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/huge.jpg", std::ios::binary)
+      .write(bytes.data(), bytes.size());
+  return folder;
+}
+
+// Such pictures are not decoded (nothing is drawn), and a stream of them
+// costs so little that the reader stays with the door unit.
+TEST_F(Live, PicturesDeclaringMoreThanTheirBytesHoldAreNotDrawn) {
+  TempDir frames;
+  PocetSnimku = 0;
+  Connect({"--frames", DeclaringHugeJpeg(frames.path()), "--fps", "50"});
+  HDC dc = GetDC(g_hwndMain);
+  FillRect(dc, {kVideoX, kVideoY, kVideoX + kVideoW, kVideoY + kVideoH},
+           RGB(1, 2, 3));
+  ReleaseDC(g_hwndMain, dc);
+  PumpFor(3s);
+  const SurfaceCopy s = CopySurface(g_hwndMain);
+  EXPECT_EQ(s.at(kVideoX + 80, kVideoY + 60), 0x010203u);
+  EXPECT_EQ(s.at(kVideoX + 240, kVideoY + 180), 0x010203u);
+  // A change at the door shows at once, not after a backlog of pictures
+  // (the bound leaves room for the renewal's one-second pause).
+  sim_->Command("title Changed");
+  const auto asked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(PumpUntil([] { return Title() == "Changed"; }, 20s));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 2500ms);
 }
 
 } // namespace

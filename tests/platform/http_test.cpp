@@ -3,6 +3,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -179,6 +180,79 @@ TEST(Http, ARelayCommandIsOneRequestTheSimulatorLogs) {
   InternetCloseHandle(request);
   InternetCloseHandle(session);
   EXPECT_TRUE(sim.WaitForLine("relay2"));
+}
+
+// A server on loopback that answers every request with a redirect to
+// `location`, for as long as it lives.
+class Redirector {
+public:
+  explicit Redirector(std::string location) : location_(std::move(location)) {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    listen(listener_, 4);
+    socklen_t len = sizeof a;
+    getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int c = accept(listener_, nullptr, nullptr);
+        if (c < 0)
+          return;
+        char request[4096];
+        [[maybe_unused]] ssize_t got = read(c, request, sizeof request);
+        ++answered; // before the answer, which the client waits for
+        const std::string page = "<a href=\"" + location_ + "\">moved</a>";
+        const std::string answer =
+            "HTTP/1.1 302 Found\r\nLocation: " + location_ +
+            "\r\nContent-Type: text/html\r\nContent-Length: " +
+            std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" +
+            page;
+        [[maybe_unused]] ssize_t sent = write(c, answer.data(), answer.size());
+        close(c);
+      }
+    });
+  }
+  ~Redirector() {
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    thread_.join();
+  }
+  std::string url(const std::string &path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  std::atomic<int> answered{0};
+
+private:
+  std::string location_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// A door unit has no reason to redirect, and following one would take the
+// stream or a relay command to whatever host it names: the redirect is read
+// as the answer, and the host it names sees nothing.
+TEST(Http, RedirectsAreNeverFollowed) {
+  DoorSim elsewhere;
+  ASSERT_NE(elsewhere.port(), 0);
+  HINTERNET session = InternetOpen("Vestibell_1.39");
+  for (const std::string path :
+       {"/video.mjpg", "/cgi-bin/remctrl.sh?id=relay1"}) {
+    Redirector door(elsewhere.url(path));
+    HINTERNET request = InternetOpenUrl(session, door.url(path).c_str(), 0);
+    ASSERT_NE(request, nullptr) << path;
+    EXPECT_EQ(ReadAll(request, nullptr, 4096),
+              "<a href=\"" + elsewhere.url(path) + "\">moved</a>")
+        << path;
+    InternetCloseHandle(request);
+    EXPECT_EQ(door.answered, 1);
+  }
+  InternetCloseHandle(session);
+  EXPECT_EQ(elsewhere.Status("connections"), 0);
+  EXPECT_EQ(elsewhere.Status("relay1"), 0);
 }
 
 } // namespace
