@@ -190,10 +190,10 @@ protected:
       SetWindowPos(w_, nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
       return;
     }
-    const LRESULT hit = HitTest(global);
+    const QPoint at = event->position().toPoint();
+    const LRESULT hit = Where(global, at);
     setCursor(hit == HTBOTTOMRIGHT ? Qt::SizeFDiagCursor : Qt::ArrowCursor);
     if (hit == HTCLIENT) {
-      const QPoint at = event->position().toPoint();
       const WPARAM keys = (event->buttons() & Qt::LeftButton) ? 0x0001 : 0;
       CallProc(w_, WM_MOUSEMOVE, keys, MAKELPARAM(at.x(), at.y()));
     }
@@ -204,7 +204,14 @@ protected:
       drag_ = Drag::None;
       return;
     }
+    // The toolkit hands us the release wherever the pointer is, as it holds
+    // the pointer from the press on. The program holds no such capture: a
+    // release off the window, or over the strip or grip, is not its own.
     const QPoint at = event->position().toPoint();
+    if (Where(event->globalPosition().toPoint(), at) != HTCLIENT)
+      return;
+    // The button under the pointer now is the one let go over.
+    CallProc(w_, WM_MOUSEMOVE, 0, MAKELPARAM(at.x(), at.y()));
     if (event->button() == Qt::LeftButton)
       CallProc(w_, WM_LBUTTONUP, 0, MAKELPARAM(at.x(), at.y()));
     else if (event->button() == Qt::RightButton)
@@ -216,6 +223,14 @@ private:
 
   LRESULT HitTest(const QPoint &global) {
     return CallProc(w_, WM_NCHITTEST, 0, MAKELPARAM(global.x(), global.y()));
+  }
+
+  // What the window is at a pointer position: nothing outside its shape
+  // (the point belongs to whatever lies below), else the hit test's answer.
+  LRESULT Where(const QPoint &global, const QPoint &local) {
+    if (!WindowRegionContains(w_, local.x(), local.y()))
+      return HTNOWHERE;
+    return HitTest(global);
   }
 
   void Press(QMouseEvent *event) {
