@@ -213,8 +213,8 @@ TEST_F(WindowLayer, AButtonIsLetGoOnlyWhereTheWindowWouldReceiveIt) {
     }
     // A move over the point (one for the move, one for the release), then
     // the release at it.
-    ASSERT_EQ(pointer, (std::vector<UINT>{WM_MOUSEMOVE, WM_MOUSEMOVE,
-                                          WM_LBUTTONUP}));
+    ASSERT_EQ(pointer,
+              (std::vector<UINT>{WM_MOUSEMOVE, WM_MOUSEMOVE, WM_LBUTTONUP}));
     const auto up = SeenOf(WM_LBUTTONUP);
     EXPECT_EQ(GET_X_LPARAM(up[0].lParam), 150);
     EXPECT_EQ(GET_Y_LPARAM(up[0].lParam), 150);
