@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -172,6 +173,11 @@ bool WindowRegionContains(HWND hwnd, int x, int y);
 bool InvalidateRect(HWND hwnd);
 // Handles a pending WM_PAINT now (window thread) or soon (other threads).
 bool UpdateWindow(HWND hwnd);
+
+// The area that windows may use on every screen (the whole screen less
+// panels and docks), the primary screen first; empty without a display.
+// Window thread only.
+std::vector<RECT> ScreenWorkAreas();
 
 void Beep(unsigned frequency, unsigned milliseconds);
 // How many beeps this process has made; tests read it.

@@ -936,6 +936,24 @@ bool UpdateWindow(HWND w) {
   return true;
 }
 
+std::vector<RECT> ScreenWorkAreas() {
+  std::vector<RECT> areas;
+  if (g_app == nullptr)
+    return areas;
+  QScreen *primary = QGuiApplication::primaryScreen();
+  auto add = [&](QScreen *screen) {
+    const QRect a = screen->availableGeometry();
+    areas.push_back(
+        {a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+  };
+  if (primary != nullptr)
+    add(primary);
+  for (QScreen *screen : QGuiApplication::screens())
+    if (screen != primary)
+      add(screen);
+  return areas;
+}
+
 void Beep(unsigned, unsigned) {
   ++g_beeps;
   if (g_app != nullptr)
