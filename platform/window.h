@@ -29,6 +29,11 @@ constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_SIZE = 0x0005;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
+// Sent (wParam 1) when the desktop shows a window that the program had
+// hidden, such as one minimized for want of a tray and brought back from the
+// task bar; the window is visible again and a WM_PAINT follows. Not sent for
+// the program's own ShowWindow.
+constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
 constexpr UINT WM_COPYDATA = 0x004A;

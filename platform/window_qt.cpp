@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include "platform/trace.h"
 #include "platform/tray.h"
@@ -95,6 +97,45 @@ QRegion RoundRectRegion(int right, int bottom, int ew, int eh) {
   return region;
 }
 
+// Whether a window manager runs on the X display: one names its check
+// window on the root window, and that window names itself. Elsewhere (no X,
+// the offscreen platform) there is none to minimize a window.
+bool WindowManagerRunning() {
+  auto *x11 = g_app
+                  ? g_app->nativeInterface<QNativeInterface::QX11Application>()
+                  : nullptr;
+  xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+  if (c == nullptr)
+    return false;
+  static const char kName[] = "_NET_SUPPORTING_WM_CHECK";
+  xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 1, sizeof kName - 1, kName), nullptr);
+  if (atom == nullptr)
+    return false;
+  const xcb_atom_t name = atom->atom;
+  std::free(atom);
+  if (name == XCB_ATOM_NONE)
+    return false;
+  auto checkOf = [&](xcb_window_t window) -> xcb_window_t {
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, name, XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    xcb_window_t found = XCB_WINDOW_NONE;
+    if (reply != nullptr && reply->format == 32 &&
+        xcb_get_property_value_length(reply) >= 4)
+      found = *static_cast<xcb_window_t *>(xcb_get_property_value(reply));
+    std::free(reply);
+    return found;
+  };
+  const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  if (screen == nullptr)
+    return false;
+  // A manager that ended leaves the root's property naming a window that
+  // is gone (or someone else's).
+  const xcb_window_t check = checkOf(screen->root);
+  return check != XCB_WINDOW_NONE && checkOf(check) == check;
+}
+
 MINMAXINFO AskMinMax(Window *w) {
   MINMAXINFO info{};
   info.ptMinTrackSize = {1, 1};
@@ -162,6 +203,24 @@ protected:
     // A close asked by the desktop takes the same road as the close button.
     event->ignore();
     CallProc(w_, WM_CLOSE, 0, 0);
+  }
+
+  void changeEvent(QEvent *event) override {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+      return;
+    const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+    // Minimized while hidden, and now back: the desktop (a task bar, the
+    // window manager) brought it back, not the program, which asks for it
+    // through ShowWindow and is visible by then.
+    if (!change->oldState().testFlag(Qt::WindowMinimized) ||
+        windowState().testFlag(Qt::WindowMinimized) || !isVisible() ||
+        w_->visible.load() || w_->destroyed.load())
+      return;
+    w_->visible = true;
+    w_->justShown = true;
+    CallProc(w_, WM_SHOWWINDOW, 1, 0);
+    InvalidateRect(w_);
   }
 
   void mousePressEvent(QMouseEvent *event) override { Press(event); }
@@ -376,7 +435,10 @@ void Sync(Window *w) {
     // A hidden window comes back through its tray icon. Where the desktop
     // shows no tray, it is minimized instead, so that it can still be
     // brought back from the task bar.
-    if (HasTrayIcon(w) && !TrayAvailable())
+    // Without a window manager nothing minimizes a window, and a request
+    // to do it would leave the window on the screen while the program
+    // holds it hidden (and draws nothing more into it): it is hidden then.
+    if (HasTrayIcon(w) && !TrayAvailable() && WindowManagerRunning())
       widget->showMinimized();
     else
       widget->hide();

@@ -221,6 +221,35 @@ TEST_F(WindowLayer, AButtonIsLetGoOnlyWhereTheWindowWouldReceiveIt) {
   }
 }
 
+TEST_F(WindowLayer, AWindowTheDesktopBringsBackIsVisibleAndPaintedAgain) {
+  ShowWindow(hwnd, SW_SHOW);
+  QWidget *widget = WidgetOf(hwnd);
+  ASSERT_TRUE(PumpUntil([&] { return widget->isVisible(); }));
+  // Hidden by the program as a desktop without a tray does it: minimized.
+  ShowWindow(hwnd, SW_HIDE);
+  widget->showMinimized();
+  PumpFor(std::chrono::milliseconds(50));
+  ASSERT_FALSE(IsWindowVisible(hwnd));
+  InvalidateRect(hwnd);
+  PumpFor(std::chrono::milliseconds(50));
+  ASSERT_TRUE(SeenOf(WM_PAINT).empty()) << "painted while hidden";
+  // The task bar restores it.
+  widget->showNormal();
+  ASSERT_TRUE(PumpUntil([&] { return !SeenOf(WM_PAINT).empty(); }));
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  const auto shown = SeenOf(WM_SHOWWINDOW);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].wParam, 1u);
+  // The program's own show of a minimized window is no desktop's.
+  ShowWindow(hwnd, SW_HIDE);
+  widget->showMinimized();
+  PumpFor(std::chrono::milliseconds(50));
+  ShowWindow(hwnd, SW_RESTORE);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return !widget->windowState().testFlag(Qt::WindowMinimized); }));
+  EXPECT_EQ(SeenOf(WM_SHOWWINDOW).size(), 1u);
+}
+
 TEST_F(WindowLayer, GeometryTitleAndTopmost) {
   RECT r;
   ASSERT_TRUE(GetWindowRect(hwnd, &r));
