@@ -73,6 +73,7 @@ LRESULT CallProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void ApplySize(Window *w, int width, int height);
+void QueueSync(Window *w);
 
 QRegion RoundRectRegion(int right, int bottom, int ew, int eh) {
   // Scan lines of a rectangle whose corners are quarter ellipses of ew x eh,
@@ -217,10 +218,20 @@ protected:
         windowState().testFlag(Qt::WindowMinimized) || !isVisible() ||
         w_->visible.load() || w_->destroyed.load())
       return;
-    w_->visible = true;
-    w_->justShown = true;
-    CallProc(w_, WM_SHOWWINDOW, 1, 0);
-    InvalidateRect(w_);
+    BroughtBack();
+  }
+
+  bool nativeEvent(const QByteArray &type, void *message,
+                   qintptr *result) override {
+    // Mapped while hidden, by someone else than the toolkit (a window
+    // manager's restore lands above; this is the bare X server's way).
+    if (type == "xcb_generic_event_t" && !isVisible() && !w_->visible.load() &&
+        !w_->destroyed.load()) {
+      const auto *e = static_cast<const xcb_generic_event_t *>(message);
+      if ((e->response_type & 0x7F) == XCB_MAP_NOTIFY && StillMapped())
+        BroughtBack();
+    }
+    return QWidget::nativeEvent(type, message, result);
   }
 
   void mousePressEvent(QMouseEvent *event) override { Press(event); }
@@ -279,6 +290,33 @@ protected:
 
 private:
   enum class Drag { None, Move, Resize };
+
+  // The program holds the window hidden, yet it is on the screen: it is
+  // visible again, and the program is told and paints it.
+  void BroughtBack() {
+    w_->visible = true;
+    w_->justShown = true;
+    QueueSync(w_);
+    CallProc(w_, WM_SHOWWINDOW, 1, 0);
+    InvalidateRect(w_);
+  }
+
+  // Whether the X window is mapped now. The toolkit's own unmap of a window
+  // it was asked to hide, if any, goes ahead of the question on the same
+  // connection: a map that the toolkit undid already answers no.
+  bool StillMapped() {
+    auto *x11 = g_app->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (c == nullptr)
+      return false;
+    xcb_get_window_attributes_reply_t *reply = xcb_get_window_attributes_reply(
+        c, xcb_get_window_attributes(c, static_cast<xcb_window_t>(winId())),
+        nullptr);
+    const bool mapped =
+        reply != nullptr && reply->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(reply);
+    return mapped;
+  }
 
   LRESULT HitTest(const QPoint &global) {
     return CallProc(w_, WM_NCHITTEST, 0, MAKELPARAM(global.x(), global.y()));

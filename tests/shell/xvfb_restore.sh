@@ -2,11 +2,12 @@
 # A hidden window that comes back is live again. In pop-up mode, with the
 # simulator streaming and no tray:
 # - "wm" (openbox): hiding minimizes; brought back by the window manager
-#   (_NET_ACTIVE_WINDOW, as a task bar does) the picture moves again, it
-#   stays up outside a ring (as when opened from the tray), and the hide key
-#   is not left lit;
+#   (_NET_ACTIVE_WINDOW, as a task bar does, or a map request) the picture
+#   moves again, it stays up outside a ring (as when opened from the tray),
+#   and the hide key is not left lit;
 # - "bare" (no window manager, so nothing minimizes): hiding really hides,
-#   and a ring shows the live picture, not a stale "Connecting" screen.
+#   and a ring shows the live picture, not a stale "Connecting" screen; so
+#   does a map from outside.
 #   xvfb_restore.sh PROGRAM DOORSIM wm|bare
 set -u
 prog=$1
@@ -72,7 +73,7 @@ if [ "$mode" = wm ]; then
   xdotool mousemove $((x + 296)) $((y + 10)) sleep 0.3 click 1 mousemove 700 550
   sleep 1
   iconic || fail "the hide key did not minimize it"
-  xdotool windowactivate "$win" 2>/dev/null
+  xdotool windowmap "$win"
   wait_state IsViewable "brought back a second time"
   sleep 1
   moving || { shot frozen2; fail "brought back again, the picture does not move"; }
@@ -92,6 +93,12 @@ else
   moving || { shot stale; fail "shown by a ring, the picture does not move"; }
   sim "ring?flag=0" >/dev/null
   wait_state IsUnMapped "the ring ended"
+  # Mapped from outside: live again, and it stays (outside a ring).
+  xdotool windowmap "$win"
+  wait_state IsViewable "mapped from outside"
+  sleep 1
+  moving || { shot stale2; fail "mapped from outside, the picture does not move"; }
+  [ "$(state)" = IsViewable ] || fail "mapped from outside, it was hidden again"
 fi
 kill -TERM $program
 wait $program || fail "exit code $?"
