@@ -221,17 +221,15 @@ protected:
     BroughtBack();
   }
 
-  bool nativeEvent(const QByteArray &type, void *message,
-                   qintptr *result) override {
-    // Mapped while hidden, by someone else than the toolkit (a window
-    // manager's restore lands above; this is the bare X server's way).
-    if (type == "xcb_generic_event_t" && !isVisible() && !w_->visible.load() &&
-        !w_->destroyed.load()) {
-      const auto *e = static_cast<const xcb_generic_event_t *>(message);
-      if ((e->response_type & 0x7F) == XCB_MAP_NOTIFY && StillMapped())
-        BroughtBack();
-    }
-    return QWidget::nativeEvent(type, message, result);
+  // Watches the real window (see Sync) for a map that the toolkit did not
+  // make: a bare X server's way to bring a window back (a window manager's
+  // restore lands in changeEvent).
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::Expose && watched == windowHandle() &&
+        !isVisible() && !w_->visible.load() && !w_->destroyed.load() &&
+        StillMapped())
+      BroughtBack();
+    return QWidget::eventFilter(watched, event);
   }
 
   void mousePressEvent(QMouseEvent *event) override { Press(event); }
@@ -466,6 +464,9 @@ void Sync(Window *w) {
       widget->showNormal();
     else
       widget->show();
+    // The toolkit makes a new one for some changes of window flags.
+    if (QWindow *window = widget->windowHandle())
+      window->installEventFilter(widget);
     w->justShown = true;
     widget->raise();
     w->everShown = true;
