@@ -74,6 +74,14 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_LBUTTONUP:
     MyLButtonUp(ShowData.Button);
     break;
+  case WM_SHOWWINDOW:
+    // Brought back from the task bar: the same bookkeeping as a show from
+    // the tray, the paint that follows with no button lit.
+    if (wParam != 0) {
+      ShowData.Button = BTN_NONE;
+      hide = (PopUp && ShowData.call) ? 1 : 0;
+    }
+    break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)
       TrayToggle(hwnd);

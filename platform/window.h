@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -28,6 +29,11 @@ constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_SIZE = 0x0005;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
+// Sent (wParam 1) when the desktop shows a window that the program had
+// hidden, such as one minimized for want of a tray and brought back from the
+// task bar; the window is visible again and a WM_PAINT follows. Not sent for
+// the program's own ShowWindow.
+constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
 constexpr UINT WM_COPYDATA = 0x004A;
@@ -172,6 +178,11 @@ bool WindowRegionContains(HWND hwnd, int x, int y);
 bool InvalidateRect(HWND hwnd);
 // Handles a pending WM_PAINT now (window thread) or soon (other threads).
 bool UpdateWindow(HWND hwnd);
+
+// The area that windows may use on every screen (the whole screen less
+// panels and docks), the primary screen first; empty without a display.
+// Window thread only.
+std::vector<RECT> ScreenWorkAreas();
 
 void Beep(unsigned frequency, unsigned milliseconds);
 // How many beeps this process has made; tests read it.

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <sys/eventfd.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include "platform/trace.h"
 #include "platform/tray.h"
@@ -78,6 +80,7 @@ LRESULT CallProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void ApplySize(Window *w, int width, int height);
+void QueueSync(Window *w);
 
 QRegion RoundRectRegion(int right, int bottom, int ew, int eh) {
   // Scan lines of a rectangle whose corners are quarter ellipses of ew x eh,
@@ -100,6 +103,45 @@ QRegion RoundRectRegion(int right, int bottom, int ew, int eh) {
       region += QRect(left, y, width, 1);
   }
   return region;
+}
+
+// Whether a window manager runs on the X display: one names its check
+// window on the root window, and that window names itself. Elsewhere (no X,
+// the offscreen platform) there is none to minimize a window.
+bool WindowManagerRunning() {
+  auto *x11 = g_app
+                  ? g_app->nativeInterface<QNativeInterface::QX11Application>()
+                  : nullptr;
+  xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+  if (c == nullptr)
+    return false;
+  static const char kName[] = "_NET_SUPPORTING_WM_CHECK";
+  xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 1, sizeof kName - 1, kName), nullptr);
+  if (atom == nullptr)
+    return false;
+  const xcb_atom_t name = atom->atom;
+  std::free(atom);
+  if (name == XCB_ATOM_NONE)
+    return false;
+  auto checkOf = [&](xcb_window_t window) -> xcb_window_t {
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, name, XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    xcb_window_t found = XCB_WINDOW_NONE;
+    if (reply != nullptr && reply->format == 32 &&
+        xcb_get_property_value_length(reply) >= 4)
+      found = *static_cast<xcb_window_t *>(xcb_get_property_value(reply));
+    std::free(reply);
+    return found;
+  };
+  const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+  if (screen == nullptr)
+    return false;
+  // A manager that ended leaves the root's property naming a window that
+  // is gone (or someone else's).
+  const xcb_window_t check = checkOf(screen->root);
+  return check != XCB_WINDOW_NONE && checkOf(check) == check;
 }
 
 MINMAXINFO AskMinMax(Window *w) {
@@ -171,6 +213,32 @@ protected:
     CallProc(w_, WM_CLOSE, 0, 0);
   }
 
+  void changeEvent(QEvent *event) override {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+      return;
+    const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+    // Minimized while hidden, and now back: the desktop (a task bar, the
+    // window manager) brought it back, not the program, which asks for it
+    // through ShowWindow and is visible by then.
+    if (!change->oldState().testFlag(Qt::WindowMinimized) ||
+        windowState().testFlag(Qt::WindowMinimized) || !isVisible() ||
+        w_->visible.load() || w_->destroyed.load())
+      return;
+    BroughtBack();
+  }
+
+  // Watches the real window (see Sync) for a map that the toolkit did not
+  // make: a bare X server's way to bring a window back (a window manager's
+  // restore lands in changeEvent).
+  bool eventFilter(QObject *watched, QEvent *event) override {
+    if (event->type() == QEvent::Expose && watched == windowHandle() &&
+        !isVisible() && !w_->visible.load() && !w_->destroyed.load() &&
+        StillMapped())
+      BroughtBack();
+    return QWidget::eventFilter(watched, event);
+  }
+
   void mousePressEvent(QMouseEvent *event) override { Press(event); }
   void mouseDoubleClickEvent(QMouseEvent *event) override {
     // Without double-click messages the second click is a plain press.
@@ -197,10 +265,10 @@ protected:
       SetWindowPos(w_, nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
       return;
     }
-    const LRESULT hit = HitTest(global);
+    const QPoint at = event->position().toPoint();
+    const LRESULT hit = Where(global, at);
     setCursor(hit == HTBOTTOMRIGHT ? Qt::SizeFDiagCursor : Qt::ArrowCursor);
     if (hit == HTCLIENT) {
-      const QPoint at = event->position().toPoint();
       const WPARAM keys = (event->buttons() & Qt::LeftButton) ? 0x0001 : 0;
       CallProc(w_, WM_MOUSEMOVE, keys, MAKELPARAM(at.x(), at.y()));
     }
@@ -211,7 +279,14 @@ protected:
       drag_ = Drag::None;
       return;
     }
+    // The toolkit hands us the release wherever the pointer is, as it holds
+    // the pointer from the press on. The program holds no such capture: a
+    // release off the window, or over the strip or grip, is not its own.
     const QPoint at = event->position().toPoint();
+    if (Where(event->globalPosition().toPoint(), at) != HTCLIENT)
+      return;
+    // The button under the pointer now is the one let go over.
+    CallProc(w_, WM_MOUSEMOVE, 0, MAKELPARAM(at.x(), at.y()));
     if (event->button() == Qt::LeftButton)
       CallProc(w_, WM_LBUTTONUP, 0, MAKELPARAM(at.x(), at.y()));
     else if (event->button() == Qt::RightButton)
@@ -221,8 +296,43 @@ protected:
 private:
   enum class Drag { None, Move, Resize };
 
+  // The program holds the window hidden, yet it is on the screen: it is
+  // visible again, and the program is told and paints it.
+  void BroughtBack() {
+    w_->visible = true;
+    w_->justShown = true;
+    QueueSync(w_);
+    CallProc(w_, WM_SHOWWINDOW, 1, 0);
+    InvalidateRect(w_);
+  }
+
+  // Whether the X window is mapped now. The toolkit's own unmap of a window
+  // it was asked to hide, if any, goes ahead of the question on the same
+  // connection: a map that the toolkit undid already answers no.
+  bool StillMapped() {
+    auto *x11 = g_app->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (c == nullptr)
+      return false;
+    xcb_get_window_attributes_reply_t *reply = xcb_get_window_attributes_reply(
+        c, xcb_get_window_attributes(c, static_cast<xcb_window_t>(winId())),
+        nullptr);
+    const bool mapped =
+        reply != nullptr && reply->map_state != XCB_MAP_STATE_UNMAPPED;
+    std::free(reply);
+    return mapped;
+  }
+
   LRESULT HitTest(const QPoint &global) {
     return CallProc(w_, WM_NCHITTEST, 0, MAKELPARAM(global.x(), global.y()));
+  }
+
+  // What the window is at a pointer position: nothing outside its shape
+  // (the point belongs to whatever lies below), else the hit test's answer.
+  LRESULT Where(const QPoint &global, const QPoint &local) {
+    if (!WindowRegionContains(w_, local.x(), local.y()))
+      return HTNOWHERE;
+    return HitTest(global);
   }
 
   void Press(QMouseEvent *event) {
@@ -361,6 +471,9 @@ void Sync(Window *w) {
       widget->showNormal();
     else
       widget->show();
+    // The toolkit makes a new one for some changes of window flags.
+    if (QWindow *window = widget->windowHandle())
+      window->installEventFilter(widget);
     w->justShown = true;
     widget->raise();
     w->everShown = true;
@@ -368,7 +481,10 @@ void Sync(Window *w) {
     // A hidden window comes back through its tray icon. Where the desktop
     // shows no tray, it is minimized instead, so that it can still be
     // brought back from the task bar.
-    if (HasTrayIcon(w) && !TrayAvailable())
+    // Without a window manager nothing minimizes a window, and a request
+    // to do it would leave the window on the screen while the program
+    // holds it hidden (and draws nothing more into it): it is hidden then.
+    if (HasTrayIcon(w) && !TrayAvailable() && WindowManagerRunning())
       widget->showMinimized();
     else
       widget->hide();
@@ -926,6 +1042,24 @@ bool UpdateWindow(HWND w) {
     }
   }
   return true;
+}
+
+std::vector<RECT> ScreenWorkAreas() {
+  std::vector<RECT> areas;
+  if (g_app == nullptr)
+    return areas;
+  QScreen *primary = QGuiApplication::primaryScreen();
+  auto add = [&](QScreen *screen) {
+    const QRect a = screen->availableGeometry();
+    areas.push_back(
+        {a.left(), a.top(), a.left() + a.width(), a.top() + a.height()});
+  };
+  if (primary != nullptr)
+    add(primary);
+  for (QScreen *screen : QGuiApplication::screens())
+    if (screen != primary)
+      add(screen);
+  return areas;
 }
 
 void Beep(unsigned, unsigned) {

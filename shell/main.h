@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "platform/tray.h"
 #include "platform/window.h"
@@ -89,5 +90,14 @@ int InitApp();
 // The display state before anything is read: default size, not connected,
 // no ring, no call, no button, the skin table.
 void SetInitialDisplayState();
+// Where a window saved at `window` opens: where it was, as long as some of
+// its drag strip (the top `stripHeight` rows, left of the `cornerWidth`
+// wide top-right corner) lies on one of `screens`; otherwise, as the strip
+// is the only way to move a frameless window, centred on the first
+// (primary) screen, or at its top-left when it is larger than that screen.
+// Returns the window's new top-left.
+plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
+                           int cornerWidth,
+                           const std::vector<plat::RECT> &screens);
 // The whole life of one instance; returns the exit code.
 int VestibellMain();

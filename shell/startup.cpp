@@ -1,5 +1,6 @@
 // Start-up: one instance of the program from its first step to the end of
 // its message loop.
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <vector>
@@ -44,7 +45,42 @@ plat::HICON ProgramIcon() {
   return icon;
 }
 
+// A place saved on a screen that is gone (or edited by hand) would open
+// the window where nobody can reach it, and save it back there.
+void KeepReachable() {
+  plat::RECT rect;
+  if (!plat::GetWindowRect(g_hwndMain, &rect))
+    return;
+  const plat::POINT at = ReachablePlace(
+      rect, Skin[SKIN_T].Height, Skin[SKIN_TR].Width, plat::ScreenWorkAreas());
+  if (at.x != rect.left || at.y != rect.top)
+    plat::SetWindowPos(g_hwndMain, nullptr, at.x, at.y, 0, 0,
+                       plat::SWP_NOSIZE | plat::SWP_NOZORDER);
+}
+
 } // namespace
+
+plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
+                           int cornerWidth,
+                           const std::vector<plat::RECT> &screens) {
+  const plat::POINT kept{window.left, window.top};
+  if (screens.empty())
+    return kept;
+  const int width = window.right - window.left;
+  const int height = window.bottom - window.top;
+  // At least one pixel of strip, whatever the skin says.
+  const plat::RECT strip{window.left, window.top,
+                         window.left + std::max(width - cornerWidth, 1),
+                         window.top + std::max(stripHeight, 1)};
+  for (const plat::RECT &s : screens)
+    if (strip.left < s.right && s.left < strip.right && strip.top < s.bottom &&
+        s.top < strip.bottom)
+      return kept;
+  const plat::RECT &primary = screens.front();
+  return {
+      primary.left + std::max((primary.right - primary.left - width) / 2, 0),
+      primary.top + std::max((primary.bottom - primary.top - height) / 2, 0)};
+}
 
 void NumberInstance() {
   bool existed;
@@ -107,6 +143,7 @@ int VestibellMain() {
 
   InitSkin(g_hwndMain, Skin);
   SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+  KeepReachable();
   ShowMyWindow(g_hwndMain, ShowData);
   if (!AddNotifyIcon())
     return 0;

@@ -206,6 +206,18 @@ TEST_F(Live, TrayClicksToggleTheWindowAndKeepThePopUpRules) {
   EXPECT_EQ(hide, 0) << "opened outside a ring: it stays";
 }
 
+TEST_F(Live, BroughtBackByTheDesktopItKeepsThePopUpRulesOfATrayShow) {
+  PopUp = 1;
+  for (int call : {1, 0}) {
+    ShowData.call = call;
+    hide = 1 - call;
+    ShowData.Button = BTN_HIDE;
+    Message(WM_SHOWWINDOW, 1, 0);
+    EXPECT_EQ(hide, call) << "call " << call;
+    EXPECT_EQ(ShowData.Button, BTN_NONE) << "call " << call;
+  }
+}
+
 TEST_F(Live, TitlesReachTheWindowTextAndTheTrayTip) {
   Connect();
   // The reader passes the title on after it has taken it in.

@@ -2,6 +2,8 @@
 // threads, timers, sizes, drawing from several threads at once.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QWidget>
 
 #include <atomic>
@@ -52,6 +54,14 @@ LRESULT TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_GETMINMAXINFO:
     reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize = {268, 61};
     break;
+  case WM_NCHITTEST: {
+    // The top 26 rows drag the window.
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    if (GET_Y_LPARAM(lParam) < r.top + 26)
+      return HTCAPTION;
+    break;
+  }
   default:
     break;
   }
@@ -155,6 +165,89 @@ TEST_F(WindowLayer, VisibilityChangesAtOnceForEveryThreadAndTheWindowFollows) {
   EXPECT_TRUE(WidgetOf(hwnd)->isVisible());
   ShowWindow(hwnd, SW_HIDE);
   ASSERT_TRUE(PumpUntil([&] { return !WidgetOf(hwnd)->isVisible(); }));
+}
+
+TEST_F(WindowLayer, AButtonIsLetGoOnlyWhereTheWindowWouldReceiveIt) {
+  // At (10, 20), with round corners; pressed in the client area each time.
+  SetWindowRoundRegion(hwnd, 336, 301, 20, 20);
+  ShowWindow(hwnd, SW_SHOW);
+  QWidget *widget = WidgetOf(hwnd);
+  ASSERT_TRUE(PumpUntil([&] { return widget->isVisible(); }));
+  auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                  Qt::MouseButtons held) {
+    QMouseEvent event(type, QPointF(at), QPointF(at + QPoint(10, 20)), button,
+                      held, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+  };
+  struct Case {
+    const char *where;
+    QPoint at;
+    bool counts;
+  } cases[] = {
+      {"off the right edge", {400, 150}, false},
+      {"off the left edge", {-5, 150}, false},
+      {"below the window", {150, 320}, false},
+      {"on the drag strip", {150, 10}, false},
+      {"in a cut-off corner", {1, 299}, false},
+      {"in the client area", {150, 150}, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.where);
+    send(QEvent::MouseButtonPress, {100, 100}, Qt::LeftButton, Qt::LeftButton);
+    {
+      std::lock_guard lock(g_seenMutex);
+      g_seen.clear();
+    }
+    send(QEvent::MouseMove, c.at, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, c.at, Qt::LeftButton, Qt::NoButton);
+    std::vector<UINT> pointer;
+    {
+      std::lock_guard lock(g_seenMutex);
+      for (const Seen &s : g_seen)
+        if (s.message >= WM_MOUSEMOVE && s.message <= WM_RBUTTONUP)
+          pointer.push_back(s.message);
+    }
+    if (!c.counts) {
+      EXPECT_TRUE(pointer.empty()) << "first: " << pointer[0];
+      continue;
+    }
+    // A move over the point (one for the move, one for the release), then
+    // the release at it.
+    ASSERT_EQ(pointer,
+              (std::vector<UINT>{WM_MOUSEMOVE, WM_MOUSEMOVE, WM_LBUTTONUP}));
+    const auto up = SeenOf(WM_LBUTTONUP);
+    EXPECT_EQ(GET_X_LPARAM(up[0].lParam), 150);
+    EXPECT_EQ(GET_Y_LPARAM(up[0].lParam), 150);
+  }
+}
+
+TEST_F(WindowLayer, AWindowTheDesktopBringsBackIsVisibleAndPaintedAgain) {
+  ShowWindow(hwnd, SW_SHOW);
+  QWidget *widget = WidgetOf(hwnd);
+  ASSERT_TRUE(PumpUntil([&] { return widget->isVisible(); }));
+  // Hidden by the program as a desktop without a tray does it: minimized.
+  ShowWindow(hwnd, SW_HIDE);
+  widget->showMinimized();
+  PumpFor(std::chrono::milliseconds(50));
+  ASSERT_FALSE(IsWindowVisible(hwnd));
+  InvalidateRect(hwnd);
+  PumpFor(std::chrono::milliseconds(50));
+  ASSERT_TRUE(SeenOf(WM_PAINT).empty()) << "painted while hidden";
+  // The task bar restores it.
+  widget->showNormal();
+  ASSERT_TRUE(PumpUntil([&] { return !SeenOf(WM_PAINT).empty(); }));
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  const auto shown = SeenOf(WM_SHOWWINDOW);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].wParam, 1u);
+  // The program's own show of a minimized window is no desktop's.
+  ShowWindow(hwnd, SW_HIDE);
+  widget->showMinimized();
+  PumpFor(std::chrono::milliseconds(50));
+  ShowWindow(hwnd, SW_RESTORE);
+  ASSERT_TRUE(PumpUntil(
+      [&] { return !widget->windowState().testFlag(Qt::WindowMinimized); }));
+  EXPECT_EQ(SeenOf(WM_SHOWWINDOW).size(), 1u);
 }
 
 TEST_F(WindowLayer, GeometryTitleAndTopmost) {

@@ -60,7 +60,7 @@ TEST(Program, ClosingSavesPlaceAndSizeAndLeavesNoFrameFile) {
   mkdir((dir / "Vestibell").c_str(), 0700);
   const std::string ini = dir / "Vestibell/Vestibell.ini";
   WriteFile(ini,
-            "[Window 0]\nIP_addr=" + sim.address() + "\nLeft=-1200\nTop=35\n");
+            "[Window 0]\nIP_addr=" + sim.address() + "\nLeft=-200\nTop=35\n");
   Child program({VESTIBELL}, Env(dir));
   ASSERT_TRUE(program.started());
   const std::string frame = dir / "Vestibell/Vestibell_1.tmp";
@@ -77,7 +77,7 @@ TEST(Program, ClosingSavesPlaceAndSizeAndLeavesNoFrameFile) {
   auto get = [&](const char *key) {
     return plat::GetPrivateProfileInt("Window 0", key, 12345, ini.c_str());
   };
-  EXPECT_EQ(get("Left"), -1200);
+  EXPECT_EQ(get("Left"), -200);
   EXPECT_EQ(get("Top"), 35);
   EXPECT_EQ(get("Width"), 336);
   EXPECT_EQ(get("Height"), 301);
