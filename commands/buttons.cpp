@@ -37,11 +37,8 @@ void MyLButtonUp(int But) {
     DrawFaceAt(SKIN_B2_OVER, SKIN_B2_UP);
     break;
   case BTN_HIDE:
-    ShowWindow(g_hwndMain, SW_HIDE);
-    ShowData.Button = BTN_NONE;
     // Hidden during a ring: no pop-up again until this ring ends.
-    if (PopUp && ShowData.call)
-      show = 0;
+    PopupOnWindow(g_hwndMain, PopupEvent::HideButton);
     break;
   case BTN_CLOSE:
     SendMessage(g_hwndMain, WM_CLOSE, 0, 0);

@@ -8,26 +8,6 @@
 
 using namespace plat;
 
-namespace {
-
-// The tray icon was clicked: hide a visible window, bring back a hidden one,
-// and keep the pop-up bookkeeping in step with what the user did.
-void TrayToggle(HWND hwnd) {
-  ShowData.Button = BTN_NONE;
-  if (IsWindowVisible(hwnd)) {
-    ShowWindow(hwnd, SW_HIDE);
-    // Hidden during a ring: it must not pop up again for this ring.
-    show = (PopUp && ShowData.call) ? 0 : 1;
-  } else {
-    ShowWindow(hwnd, SW_RESTORE);
-    SetForegroundWindow(hwnd);
-    // Opened during a ring: it goes away again when the ring ends.
-    hide = (PopUp && ShowData.call) ? 1 : 0;
-  }
-}
-
-} // namespace
-
 LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case WM_DESTROY:
@@ -77,14 +57,12 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_SHOWWINDOW:
     // Brought back from the task bar: the same bookkeeping as a show from
     // the tray, the paint that follows with no button lit.
-    if (wParam != 0) {
-      ShowData.Button = BTN_NONE;
-      hide = (PopUp && ShowData.call) ? 1 : 0;
-    }
+    if (wParam != 0)
+      PopupOnWindow(hwnd, PopupEvent::BroughtBack);
     break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)
-      TrayToggle(hwnd);
+      PopupOnWindow(hwnd, PopupEvent::TrayClick);
     break;
   default:
     break;

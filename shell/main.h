@@ -9,6 +9,7 @@
 #include "platform/tray.h"
 #include "platform/window.h"
 #include "shell/show_data.h"
+#include "video/popup_rules.h"
 
 // The literal that names this version everywhere: the registered message,
 // the prefix of the instance names, the window title and the tray tip.
@@ -67,10 +68,7 @@ extern int PocSpusteni;
 extern char AppName[32];
 extern plat::HWND g_hwndMain;
 extern t_ShowData ShowData;
-// Pop-up bookkeeping of the video reader, the tray click, the hide button
-// and the settings dialog.
-extern std::atomic<int> show;
-extern std::atomic<int> hide;
+// The pop-up bookkeeping (show, hide) is the pop-up rules' own.
 
 // --- tray icon and shutdown
 // --------------------------------------------------- The tray icon's record.

@@ -19,8 +19,6 @@ int PocSpusteni = 0;
 char AppName[32];
 plat::HWND g_hwndMain = nullptr;
 t_ShowData ShowData;
-std::atomic<int> show{1};
-std::atomic<int> hide{1};
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/window.h"
+#include "video/popup_rules.h"
 
 struct t_Skin;
 
@@ -33,6 +34,14 @@ t_ReaderThread StartReaderThread();
 // once; one drawing a frame finishes that first. It always does its own
 // clean-up, so nothing of it is left for the next run to meet.
 void EndReaderThread(t_ReaderThread &reader);
+
+// --- pop-up rules on the main window -----------------------------------------
+// Rules on `event` (pop-up mode, show, hide, ShowData.call and whether the
+// window is visible) and carries out the actions on `hwnd`: painting,
+// hiding, bringing back, no button lit, the ring's trace. Any thread; the
+// tray click and the hide button come from the window thread, the call
+// flags from the reader's.
+void PopupOnWindow(plat::HWND hwnd, PopupEvent event);
 
 // --- the door unit's address ----------------------------------------------
 // Whether IP_addr's value `address` may go into a request (host[:port] and

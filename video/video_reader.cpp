@@ -114,32 +114,10 @@ struct t_Run {
 
 void OnCall(void *context, char flag) {
   const t_Run &run = *static_cast<t_Run *>(context);
-  const HWND hwnd = run.hwnd;
-  if (flag == '0') {
-    if (ShowData.call && PopUp)
-      show = 1;
-    if (IsWindowVisible(hwnd) && ShowData.call) {
-      ShowData.call = 0;
-      ShowMyWindow(hwnd, ShowData); // without the call indicator
-    }
-    ShowData.call = 0;
-    if (PopUp && IsWindowVisible(hwnd) && hide) {
-      ShowWindow(hwnd, SW_HIDE);
-      ShowData.Button = BTN_NONE;
-    }
-  } else if (flag == '1' || flag == '2') {
-    if (!ShowData.call)
-      Trace(TRACE_CALL);
-    if (!ShowData.call && PopUp)
-      hide = 1;
-    if (!ShowData.call && IsWindowVisible(hwnd)) {
-      ShowData.call = 1;
-      ShowMyWindow(hwnd, ShowData); // with the call indicator
-    }
-    ShowData.call = 1;
-    if (PopUp && show && !IsWindowVisible(hwnd))
-      ShowMyWindow(hwnd, ShowData); // shows it, indicator lit
-  }
+  if (flag == '0')
+    PopupOnWindow(run.hwnd, PopupEvent::RingOff);
+  else if (flag == '1' || flag == '2')
+    PopupOnWindow(run.hwnd, PopupEvent::RingOn);
 }
 
 void OnTitle(void *context, const char *sent) {
