@@ -68,7 +68,8 @@ std::string Parse(const std::uint8_t *data, std::size_t size,
     }
     block = std::min(block, size - at);
     MjpegParseBlock(run, sink, data + at, static_cast<int>(block));
-    if (strnlen(delkas, sizeof delkas) >= sizeof delkas && state != DELKA)
+    if (strnlen(mjpeg::delkas, sizeof mjpeg::delkas) >= sizeof mjpeg::delkas &&
+        mjpeg::state != DELKA)
       std::abort(); // the length text lost its NUL
     at += block;
   }

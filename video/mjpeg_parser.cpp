@@ -7,11 +7,17 @@
 #include <algorithm>
 #include <cstring>
 
+namespace mjpeg {
 mjpeg_state state = WAIT_HEAD;
 int head_index = 0;
 int n = 0;
 int delka = 0;
 char delkas[kMaxLengthDigits + 1] = {};
+} // namespace mjpeg
+
+// The parser's functions work on its state by its short names.
+using namespace mjpeg;
+
 const char HLAVICKA[kHeaderLength + 1] =
     "Content-Type: image/jpeg\r\nContent-Length: ";
 
@@ -59,6 +65,8 @@ void MjpegStartRun(t_MjpegRun &run) {
   n = 0;
   run = t_MjpegRun{};
 }
+
+int MjpegBlockPosition() { return n; }
 
 void MjpegParseBlock(t_MjpegRun &run, const t_MjpegSink &sink,
                      const unsigned char *buffer, int BufferLen) {

@@ -37,16 +37,20 @@ inline constexpr int kEndGap = 4;
 inline constexpr int kTitleSize = 64; // 63 bytes of title and a NUL
 inline constexpr int kMaxBlock = 1024;
 
-// Module state of the video module. It outlives a run: the next run sets
-// `state` and `n` and keeps the rest. Touched only by the video reader's
-// thread (one run at a time), so it needs no lock; a process therefore has
-// one parser.
+extern const char HLAVICKA[kHeaderLength + 1];
+
+// The parser's own state. It outlives a run: the next run sets `state` and
+// `n` and keeps the rest. Touched only by the video reader's thread (one run
+// at a time), so it needs no lock; a process therefore has one parser. Kept
+// out of the global scope so that nothing else takes its short names by
+// accident; readers outside the parser use the functions below.
+namespace mjpeg {
 extern mjpeg_state state;
 extern int head_index; // bytes of the part header matched so far
 extern int n;          // read position inside the current block
 extern int delka;      // picture bytes of the current part still to store
 extern char delkas[kMaxLengthDigits + 1]; // the length digits, NUL-terminated
-extern const char HLAVICKA[kHeaderLength + 1];
+} // namespace mjpeg
 
 // Counters of one run, owned by the reader and carried from block to block.
 struct t_MjpegRun {
@@ -85,6 +89,9 @@ void MjpegResetParser();
 // Start of a run: `state` = HEAD, `n` = 0, fresh counters; `head_index`,
 // `delka` and `delkas` keep what the previous run left.
 void MjpegStartRun(t_MjpegRun &run);
+// How far into the block being parsed the parser has got: during the
+// sink's callbacks, the bytes before it are taken. Reader thread.
+int MjpegBlockPosition();
 // Parses one block of 1 to 1024 bytes (longer or empty blocks are taken
 // as they are; the parser has no limit of its own).
 void MjpegParseBlock(t_MjpegRun &run, const t_MjpegSink &sink,

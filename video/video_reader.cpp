@@ -5,7 +5,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "platform/files.h"
 #include "platform/http.h"
@@ -15,6 +14,7 @@
 #include "shell/main.h"
 #include "skin/skin.h"
 #include "video/door_input.h"
+#include "video/frame_file.h"
 #include "video/mjpeg_parser.h"
 #include "video/video.h"
 
@@ -28,10 +28,6 @@ namespace {
 constexpr int kRenewAfterFrames = 100; // counts 0..100 pass, 101 renews
 constexpr auto kRenewPause = std::chrono::milliseconds(1000);
 constexpr auto kPauseStep = std::chrono::milliseconds(20);
-// A camera picture is far smaller; a part that claims more is cut here, so
-// a damaged stream cannot fill the disk (the cut picture is not drawn).
-constexpr std::size_t kMaxFrameBytes = 32u << 20;
-constexpr std::size_t kFileBuffer = 256u << 10;
 // A picture is not drawn when the bytes already waiting behind it hold a
 // newer one (as many as it had, and a part's headers), so the window keeps
 // up with the door unit when drawing takes longer than a part's interval.
@@ -40,24 +36,6 @@ constexpr std::size_t kFileBuffer = 256u << 10;
 constexpr std::size_t kPartHeaders = 64;
 constexpr int kMaxSkippedInARow = 2;
 
-// A settings folder where the frame file cannot be made would leave the
-// picture blank without a word. The user hears of it once per process, from
-// the window thread, so this thread never waits for a click.
-std::atomic<bool> g_toldFrameFile{false};
-
-void TellFrameFileFailed(HWND hwnd) {
-  if (g_toldFrameFile.exchange(true))
-    return;
-  std::string folder = NameJPEG;
-  folder = folder.substr(0, folder.rfind('/'));
-  if (folder.empty())
-    folder = "(its path is too long)";
-  const std::string text =
-      "Frame file error: cannot create a file in the settings folder " +
-      folder + "\nThe door camera's picture cannot be shown.";
-  PostMessageBox(hwnd, text.c_str(), "Error", MB_ICONHAND);
-}
-
 // What one run holds; the parser's callbacks reach it through the sink.
 struct t_Run {
   HWND hwnd = nullptr;
@@ -65,47 +43,9 @@ struct t_Run {
   HINTERNET hSession = nullptr;
   HINTERNET hConnect = nullptr;
   char url[96] = {};
-  FILE *soubor = nullptr;
-  std::size_t stored = 0;   // bytes in the frame file
+  t_FrameFile frameFile;
   std::size_t blockLen = 0; // bytes of the block being parsed
   int skipped = 0;          // pictures left undrawn since the last drawn one
-  // The frame file's buffer: a camera picture goes out in one or two
-  // writes rather than one per 4 KiB, which counts most while the window
-  // is hidden and the file is all the work a part makes.
-  std::vector<char> fileBuffer = std::vector<char>(kFileBuffer);
-
-  void OpenFrameFile() {
-    soubor = CreatePrivateFile(NameJPEG);
-    stored = 0;
-    if (soubor != nullptr)
-      std::setvbuf(soubor, fileBuffer.data(), _IOFBF, fileBuffer.size());
-    else
-      TellFrameFileFailed(hwnd);
-  }
-
-  // The picture is complete: the file holds it and nothing else. The file
-  // stays open for the next one; opening and emptying it anew for every
-  // part was most of what a part cost while the window is hidden.
-  void EndPicture() {
-    if (soubor == nullptr)
-      return;
-    if (!TruncateFile(soubor, stored)) {
-      // Whatever went wrong, the next picture starts from a new file.
-      std::fclose(soubor);
-      soubor = nullptr;
-    }
-  }
-
-  // The next picture goes in from the start of the file.
-  void NextPicture() {
-    if (soubor == nullptr || std::fseek(soubor, 0, SEEK_SET) != 0) {
-      if (soubor != nullptr)
-        std::fclose(soubor);
-      OpenFrameFile();
-      return;
-    }
-    stored = 0;
-  }
 
   bool Ending() const {
     return ShowData.Kill_TCP != 0 || (stop != nullptr && stop->load());
@@ -133,11 +73,7 @@ void OnTitle(void *context, const char *sent) {
 }
 
 void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
-  t_Run &run = *static_cast<t_Run *>(context);
-  // A frame file that could not be made loses its pictures, nothing more.
-  if (run.soubor == nullptr || run.stored + length > kMaxFrameBytes)
-    return;
-  run.stored += std::fwrite(bytes, 1, length, run.soubor);
+  static_cast<t_Run *>(context)->frameFile.Append(bytes, length);
 }
 
 // Waits out the renewal pause, or less when the run is told to end.
@@ -154,15 +90,16 @@ bool NewerWaiting(const t_Run &run) {
   std::size_t waiting = 0;
   if (!InternetQueryDataAvailable(run.hConnect, &waiting))
     return false;
-  if (static_cast<std::size_t>(n) < run.blockLen)
-    waiting += run.blockLen - static_cast<std::size_t>(n);
-  return waiting >= run.stored + kPartHeaders;
+  const auto taken = static_cast<std::size_t>(MjpegBlockPosition());
+  if (taken < run.blockLen)
+    waiting += run.blockLen - taken;
+  return waiting >= run.frameFile.Stored() + kPartHeaders;
 }
 
 bool OnFrame(void *context) {
   t_Run &run = *static_cast<t_Run *>(context);
   Trace(TRACE_FRAME);
-  run.EndPicture();
+  run.frameFile.EndPicture();
   if (IsWindowVisible(run.hwnd)) {
     if (NewerWaiting(run)) {
       ++run.skipped;
@@ -173,7 +110,7 @@ bool OnFrame(void *context) {
       ShowTitle(run.hwnd, ShowData);
     }
   }
-  run.NextPicture();
+  run.frameFile.NextPicture();
 
   if (PocetSnimku > kRenewAfterFrames) {
     PocetSnimku = 0;
@@ -218,7 +155,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
     ShowData.Kill_TCP = 1;
   t_MjpegRun parser;
   MjpegStartRun(parser);
-  run.OpenFrameFile();
+  run.frameFile.Open(run.hwnd);
 
   t_MjpegSink sink;
   sink.context = &run;
@@ -239,8 +176,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   }
 
   // The end of a run.
-  if (run.soubor != nullptr)
-    std::fclose(run.soubor);
+  run.frameFile.Close();
   DeleteFile(NameJPEG);
   char blank[64];
   std::memset(blank, ' ', 63);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "video/mjpeg_parser.h"
+#include "support/mjpeg_state.h"
 #include "video/stream_recorder.h"
 
 namespace {

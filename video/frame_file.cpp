@@ -1,0 +1,80 @@
+#include "video/frame_file.h"
+
+#include <atomic>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/tray.h"
+#include "shell/main.h"
+
+namespace {
+
+constexpr std::size_t kFileBuffer = 256u << 10;
+
+// A settings folder where the frame file cannot be made would leave the
+// picture blank without a word. The user hears of it once per process, from
+// the window thread, so this thread never waits for a click.
+std::atomic<bool> g_toldFrameFile{false};
+
+void TellFrameFileFailed(plat::HWND hwnd) {
+  if (g_toldFrameFile.exchange(true))
+    return;
+  std::string folder = NameJPEG;
+  folder = folder.substr(0, folder.rfind('/'));
+  if (folder.empty())
+    folder = "(its path is too long)";
+  const std::string text =
+      "Frame file error: cannot create a file in the settings folder " +
+      folder + "\nThe door camera's picture cannot be shown.";
+  plat::PostMessageBox(hwnd, text.c_str(), "Error", plat::MB_ICONHAND);
+}
+
+} // namespace
+
+void t_FrameFile::Open(plat::HWND hwnd) {
+  hwnd_ = hwnd;
+  file_ = plat::CreatePrivateFile(NameJPEG);
+  stored_ = 0;
+  if (file_ != nullptr) {
+    buffer_.resize(kFileBuffer);
+    std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+  } else {
+    TellFrameFileFailed(hwnd_);
+  }
+}
+
+void t_FrameFile::Append(const unsigned char *bytes, std::size_t length) {
+  // A frame file that could not be made loses its pictures, nothing more.
+  if (file_ == nullptr || stored_ + length > kMaxFrameBytes)
+    return;
+  stored_ += std::fwrite(bytes, 1, length, file_);
+}
+
+// The file stays open for the next picture; opening and emptying it anew for
+// every part was most of what a part cost while the window is hidden.
+void t_FrameFile::EndPicture() {
+  if (file_ == nullptr)
+    return;
+  if (!plat::TruncateFile(file_, stored_)) {
+    // Whatever went wrong, the next picture starts from a new file.
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+}
+
+void t_FrameFile::NextPicture() {
+  if (file_ == nullptr || std::fseek(file_, 0, SEEK_SET) != 0) {
+    if (file_ != nullptr)
+      std::fclose(file_);
+    file_ = nullptr;
+    Open(hwnd_);
+    return;
+  }
+  stored_ = 0;
+}
+
+void t_FrameFile::Close() {
+  if (file_ != nullptr)
+    std::fclose(file_);
+  file_ = nullptr;
+}
