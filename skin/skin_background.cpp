@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "skin/freeimage_rows.h"
+
 namespace {
 
 // A file in the Skin folder is the user's, not ours: a picture beyond this
@@ -52,15 +54,12 @@ bool DrawBackgroundPicture(plat::HDC hdc, const char *path, int x, int y, int w,
       static_cast<int>(FreeImage_GetHeight(bgrx.dib)) != h)
     return false;
 
-  // FreeImage keeps the bottom row first; the surface wants the top row
-  // first. 32-bit FreeImage pixels are B, G, R, A in memory, as drawn.
-  const unsigned pitch = FreeImage_GetPitch(bgrx.dib);
-  const std::uint8_t *bits = FreeImage_GetBits(bgrx.dib);
+  // 32-bit FreeImage pixels are B, G, R, A in memory, as drawn.
+  const t_TopFirstRows rows = TopFirstRows(bgrx.dib);
   const std::size_t row = static_cast<std::size_t>(w) * 4;
   std::vector<std::uint8_t> pixels(row * h);
   for (int r = 0; r < h; ++r)
-    std::memcpy(pixels.data() + row * r,
-                bits + static_cast<std::size_t>(pitch) * (h - 1 - r), row);
+    std::memcpy(pixels.data() + row * r, rows.top + rows.stride * r, row);
   plat::DrawPixels(hdc, x, y, w, h, pixels.data(), static_cast<int>(row));
   return true;
 }

@@ -8,6 +8,7 @@
 #include "platform/files.h"
 #include "platform/gdi.h"
 #include "platform/trace.h"
+#include "skin/freeimage_rows.h"
 #include "skin/skin.h"
 #include "video/bspline_scale.h"
 #include "video/door_input.h"
@@ -64,9 +65,9 @@ long myTellProc(void *handle) {
 
 void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
               const t_Skin *Skin) {
-  const t_Skin &pozadi = Skin[SKIN_POZADI];
-  const int W = ClW - Skin[SKIN_L].Width - Skin[SKIN_R].Width;
-  const int H = ClH - Skin[SKIN_T].Height - Skin[SKIN_B].Height;
+  const plat::RECT area = SkinVideoArea(Skin, ClH, ClW);
+  const int W = area.right - area.left;
+  const int H = area.bottom - area.top;
   if (W <= 0 || H <= 0)
     return;
   // Not through a link planted in a shared folder, nor stuck on a FIFO.
@@ -111,32 +112,30 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
 
   const int srcW = static_cast<int>(FreeImage_GetWidth(image));
   const int srcH = static_cast<int>(FreeImage_GetHeight(image));
-  const int pitch = static_cast<int>(FreeImage_GetPitch(image));
   // A half-size decode keeps the weights of the full picture; anything else
   // is stretched as decoded.
   const bool half = static_cast<unsigned>(srcW) == (fullW + 1) / 2 &&
                     static_cast<unsigned>(srcH) == (fullH + 1) / 2 &&
                     (static_cast<unsigned>(srcW) != fullW ||
                      static_cast<unsigned>(srcH) != fullH);
-  // FreeImage keeps the bottom row first; the surface wants the top first.
-  const std::uint8_t *top =
-      FreeImage_GetBits(image) + static_cast<std::ptrdiff_t>(srcH - 1) * pitch;
+  const t_TopFirstRows rows = TopFirstRows(image);
   // Stretched straight onto the window where its pixels can be written in
   // place; through a buffer of our own where not.
   plat::HDC hdc = plat::GetDC(hwnd);
   int stride = 0;
   std::uint8_t *into =
-      plat::DevicePixels(hdc, pozadi.PosY, pozadi.PosX, W, H, &stride);
+      plat::DevicePixels(hdc, area.left, area.top, W, H, &stride);
   if (into == nullptr) {
     t_pixels.resize(static_cast<std::size_t>(W) * H * 4);
     into = t_pixels.data();
     stride = W * 4;
   }
-  const bool scaled = BsplineScale(
-      t_scale, top, srcW, srcH, -pitch, half ? static_cast<int>(fullW) : srcW,
-      half ? static_cast<int>(fullH) : srcH, into, W, H, stride);
+  const bool scaled =
+      BsplineScale(t_scale, rows.top, srcW, srcH, static_cast<int>(rows.stride),
+                   half ? static_cast<int>(fullW) : srcW,
+                   half ? static_cast<int>(fullH) : srcH, into, W, H, stride);
   if (scaled && into == t_pixels.data())
-    plat::DrawPixels(hdc, pozadi.PosY, pozadi.PosX, W, H, into, stride);
+    plat::DrawPixels(hdc, area.left, area.top, W, H, into, stride);
   if (scaled)
     plat::Trace(plat::TRACE_DRAWN);
   plat::ReleaseDC(hwnd, hdc);
