@@ -11,9 +11,8 @@ namespace res {
 // The program icon: one image per pixel size (16, 32 and 48), PNG data.
 inline constexpr int kIconId = 101;
 inline constexpr int kIconSizes[] = {16, 32, 48};
-// The 27 skin bitmaps, Windows BMP data: id 140 + element index.
-inline constexpr int kFirstSkinBitmapId = 140;
-inline constexpr int kLastSkinBitmapId = 166;
+// The 27 skin bitmaps, Windows BMP data: id kSkinFirstResourceId (skin/)
+// + element index.
 
 struct ResourceData {
   const std::uint8_t *data = nullptr;

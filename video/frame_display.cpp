@@ -49,12 +49,6 @@ unsigned myReadProc(void *buffer, unsigned size, unsigned count, void *handle) {
       std::fread(buffer, size, count, static_cast<FILE *>(handle)));
 }
 
-unsigned myWriteProc(void *buffer, unsigned size, unsigned count,
-                     void *handle) {
-  return static_cast<unsigned>(
-      std::fwrite(buffer, size, count, static_cast<FILE *>(handle)));
-}
-
 int mySeekProc(void *handle, long offset, int origin) {
   return std::fseek(static_cast<FILE *>(handle), offset, origin);
 }

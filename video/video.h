@@ -58,7 +58,6 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
 
 // The stream functions FreeImage reads the frame file through.
 unsigned myReadProc(void *buffer, unsigned size, unsigned count, void *handle);
-unsigned myWriteProc(void *buffer, unsigned size, unsigned count, void *handle);
 int mySeekProc(void *handle, long offset, int origin);
 long myTellProc(void *handle);
 
