@@ -61,6 +61,10 @@ t_PopupStep PopupRule(bool popUp, PopupEvent event, t_PopupState now,
     act |= kPopupResetButton;
     next.hide = ringing ? 1 : 0;
     break;
+  case PopupEvent::RunEnded:
+    // The reader paints the window anew itself; show and hide stay.
+    next.call = 0;
+    break;
   }
   return step;
 }

@@ -19,6 +19,7 @@ enum class PopupEvent {
   TrayClick,   // the tray icon was clicked
   HideButton,  // the hide button was released
   BroughtBack, // the desktop showed the window again (task bar)
+  RunEnded,    // the connection to the door unit ended: no ring known
 };
 
 // What the caller does, in this order when several are set.

@@ -184,7 +184,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   ShowData.title.Set(blank);
   SetWindowText(run.hwnd, kAppTitle);
   SetTrayTip(kAppTitle);
-  ShowData.call = 0;
+  PopupOnWindow(run.hwnd, PopupEvent::RunEnded);
   // A run told to stop by whoever starts the next one finds Kill_TCP clear
   // only when it was stopped from outside; either way it is not connected.
   ShowData.Kill_TCP = 1;
