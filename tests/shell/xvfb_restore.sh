@@ -59,7 +59,9 @@ iconic() { xprop -id "$win" WM_STATE | grep -q 'window state: Iconic'; }
 
 sleep 2
 if [ "$mode" = wm ]; then
-  # The first part without a ring hid it: minimized.
+  # The first part without a ring hid it: minimized (connecting may take
+  # a while beside other tests).
+  for _ in $(seq 50); do iconic && break; sleep 0.2; done
   iconic || fail "pop-up mode did not minimize it: $(xprop -id "$win" WM_STATE)"
   xdotool windowactivate "$win" 2>/dev/null
   wait_state IsViewable "brought back by the window manager"
