@@ -85,6 +85,19 @@ std::size_t OnHeader(char *data, std::size_t size, std::size_t count,
 
 bool Abandoned(const Internet *r) { return r->abandon && r->abandon(); }
 
+// Takes in what has arrived, without waiting for more; notes the end.
+void Step(Internet *r) {
+  int running = 0;
+  curl_multi_perform(r->multi, &running);
+  int left = 0;
+  while (CURLMsg *m = curl_multi_info_read(r->multi, &left)) {
+    if (m->msg == CURLMSG_DONE) {
+      r->done = true;
+      r->result = m->data.result;
+    }
+  }
+}
+
 // Drives the transfer until `ready` holds, it ends, or it must be given up.
 template <class Ready> bool Pump(Internet *r, Ready ready) {
   while (!ready()) {
@@ -92,15 +105,7 @@ template <class Ready> bool Pump(Internet *r, Ready ready) {
       return false;
     if (Clock::now() - r->lastData > kSilenceLimit)
       return false;
-    int running = 0;
-    curl_multi_perform(r->multi, &running);
-    int left = 0;
-    while (CURLMsg *m = curl_multi_info_read(r->multi, &left)) {
-      if (m->msg == CURLMSG_DONE) {
-        r->done = true;
-        r->result = m->data.result;
-      }
-    }
+    Step(r);
     if (ready() || r->done)
       continue;
     curl_multi_poll(r->multi, nullptr, 0, kPollMs, nullptr);
@@ -197,18 +202,8 @@ bool InternetQueryDataAvailable(HINTERNET r, std::size_t *available) {
     *available = 0;
   if (r == nullptr || r->easy == nullptr || available == nullptr)
     return false;
-  // Take in what has arrived, without waiting for more.
-  if (!r->done) {
-    int running = 0;
-    curl_multi_perform(r->multi, &running);
-    int left = 0;
-    while (CURLMsg *m = curl_multi_info_read(r->multi, &left)) {
-      if (m->msg == CURLMSG_DONE) {
-        r->done = true;
-        r->result = m->data.result;
-      }
-    }
-  }
+  if (!r->done)
+    Step(r);
   *available = r->body.size() - r->bodyStart;
   // And what waits at the connection beyond what is held here.
   curl_socket_t socket = CURL_SOCKET_BAD;
