@@ -13,6 +13,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/test_hooks.h"
 #include "platform/trace.h"
 #include "platform/window_internal.h"
 

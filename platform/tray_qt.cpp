@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/test_hooks.h"
 #include "platform/tray.h"
 #include "platform/window_internal.h"
 

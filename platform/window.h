@@ -155,7 +155,6 @@ void PostQuitMessage(int exitCode);
 // running timer again restarts it.
 bool SetTimer(HWND hwnd, std::uintptr_t id, unsigned ms);
 bool KillTimer(HWND hwnd, std::uintptr_t id);
-bool IsTimerSet(HWND hwnd, std::uintptr_t id);
 
 // The visible state changes at once for every thread; the real window
 // follows on the window thread.
@@ -167,13 +166,10 @@ bool GetWindowRect(HWND hwnd, RECT *rect);
 bool SetWindowText(HWND hwnd, const char *text);
 std::string GetWindowText(HWND hwnd);
 bool SetForegroundWindow(HWND hwnd);
-bool IsTopmost(HWND hwnd);
 // The window's shape: a rectangle from (0,0) to (right,bottom) with corners
 // rounded by ellipses of the given size.
 bool SetWindowRoundRegion(HWND hwnd, int right, int bottom, int ellipseWidth,
                           int ellipseHeight);
-// Whether the client point (x, y) lies inside the window's shape.
-bool WindowRegionContains(HWND hwnd, int x, int y);
 // Asks for a WM_PAINT, handled on the window thread when it is idle.
 bool InvalidateRect(HWND hwnd);
 // Handles a pending WM_PAINT now (window thread) or soon (other threads).
@@ -185,8 +181,6 @@ bool UpdateWindow(HWND hwnd);
 std::vector<RECT> ScreenWorkAreas();
 
 void Beep(unsigned frequency, unsigned milliseconds);
-// How many beeps this process has made; tests read it.
-unsigned BeepCount();
 
 // A termination request from the system (SIGTERM, SIGINT, SIGHUP) becomes a
 // WM_CLOSE posted to this window.
