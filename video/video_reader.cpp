@@ -10,7 +10,7 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/trace.h"
-#include "platform/tray.h"
+#include "platform/dialogs.h"
 #include "platform/window.h"
 #include "shell/main.h"
 #include "skin/skin.h"
