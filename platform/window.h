@@ -24,7 +24,6 @@ using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
 // Message numbers keep their Windows values so that handlers, tests and
 // traces read the same everywhere.
-constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_SIZE = 0x0005;
 constexpr UINT WM_PAINT = 0x000F;
