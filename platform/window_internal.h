@@ -115,7 +115,7 @@ void SyncTimers(Window *w, QObject *owner,
 // window thread.
 void QueueSync(Window *w);
 // Gives the surface the new size and tells the window procedure (WM_SIZE),
-// which then repaints it all. Does nothing when the size is unchanged.
+// which then repaints it all. Does nothing for an unchanged or empty size.
 void ApplySize(Window *w, int width, int height);
 // Whether the client point (x, y) lies inside the window's shape.
 bool ShapeContains(Window *w, int x, int y);
