@@ -33,9 +33,7 @@ constexpr UINT WM_CLOSE = 0x0010;
 // task bar; the window is visible again and a WM_PAINT follows. Not sent for
 // the program's own ShowWindow.
 constexpr UINT WM_SHOWWINDOW = 0x0018;
-constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
-constexpr UINT WM_COPYDATA = 0x004A;
 constexpr UINT WM_NCHITTEST = 0x0084;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_MOUSEMOVE = 0x0200;

@@ -40,7 +40,6 @@ class WindowWidget;
 struct Window {
   WNDPROC proc = nullptr;
   QColor background;
-  HICON icon = nullptr;
 
   std::atomic<bool> destroyed{false};
   std::atomic<bool> visible{false};
@@ -82,7 +81,6 @@ struct Window {
   WindowWidget *widget = nullptr;
   std::map<std::uintptr_t, QTimer *> liveTimers;
   std::map<std::uintptr_t, unsigned long> liveGeneration;
-  bool everShown = false;
 };
 
 // The window procedure's answer to a message; 0 once the window is gone.

@@ -104,7 +104,6 @@ void Sync(Window *w) {
       window->installEventFilter(widget);
     w->justShown = true;
     widget->raise();
-    w->everShown = true;
   } else if (!visible && widget->isVisible() && !minimized) {
     // A hidden window comes back through its tray icon. Where the desktop
     // shows no tray, it is minimized instead, so that it can still be
@@ -223,7 +222,6 @@ HWND CreateWindow(const char *className, const char *title, std::uint32_t,
   w->proc = wc.proc;
   w->background = QColor(wc.background & 0xFF, (wc.background >> 8) & 0xFF,
                          (wc.background >> 16) & 0xFF);
-  w->icon = wc.icon;
   w->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
   w->title = title ? title : "";
   if (QGuiApplication::platformName() == QLatin1String("xcb"))
