@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "platform/window.h"
 
@@ -66,17 +65,5 @@ HBITMAP CreateBitmap(int w, int h, const std::uint8_t *bgrx, int stride);
 bool DeleteObject(HBITMAP bitmap);
 int BitmapWidth(HBITMAP bitmap);
 int BitmapHeight(HBITMAP bitmap);
-
-// A copy of the window's surface as 0x00RRGGBB values, row by row; what the
-// window shows. Empty when the window is gone.
-struct SurfaceCopy {
-  int width = 0;
-  int height = 0;
-  std::vector<std::uint32_t> pixels;
-  std::uint32_t at(int x, int y) const {
-    return pixels[static_cast<std::size_t>(y) * width + x];
-  }
-};
-SurfaceCopy CopySurface(HWND hwnd);
 
 } // namespace plat

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/test_hooks.h"
 #include "platform/trace.h"
 #include "platform/window_internal.h"
 
@@ -242,8 +243,8 @@ HBITMAP CreateBitmap(int w, int h, const std::uint8_t *bgrx, int stride) {
   if (w <= 0 || h <= 0 || bgrx == nullptr)
     return nullptr;
   auto *bitmap = new Bitmap;
-  bitmap->image =
-      QImage(bgrx, w, h, stride, QImage::Format_RGB32).copy(); // own the pixels
+  // A copy: the caller's pixels may go away.
+  bitmap->image = QImage(bgrx, w, h, stride, QImage::Format_RGB32).copy();
   return bitmap;
 }
 

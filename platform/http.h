@@ -12,9 +12,6 @@ namespace plat {
 struct Internet;
 using HINTERNET = Internet *;
 
-constexpr unsigned INTERNET_FLAG_NO_CACHE_WRITE =
-    0x04000000; // nothing is cached anyway
-
 // A session: the user agent and the settings its requests share.
 HINTERNET InternetOpen(const char *agent);
 // Sends the GET and returns once the answer's headers have arrived; null
@@ -25,7 +22,7 @@ HINTERNET InternetOpen(const char *agent);
 // whatever host it names). Only plain HTTP, never through a proxy. As soon as
 // `abandon` (if given) answers true, this and every later wait on the
 // request stop, and the call fails.
-HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned flags,
+HINTERNET InternetOpenUrl(HINTERNET session, const char *url,
                           std::function<bool()> abandon = {});
 // Blocks until some of the body is there and copies at most `size` bytes.
 // True with 0 bytes at the end of the body; false when the connection

@@ -127,7 +127,7 @@ HINTERNET InternetOpen(const char *agent) {
   return session;
 }
 
-HINTERNET InternetOpenUrl(HINTERNET session, const char *url, unsigned,
+HINTERNET InternetOpenUrl(HINTERNET session, const char *url,
                           std::function<bool()> abandon) {
   if (session == nullptr || url == nullptr || *url == '\0')
     return nullptr;

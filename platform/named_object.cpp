@@ -93,11 +93,4 @@ NamedObject *CreateNamedObject(const char *name, bool *existed) {
   return object;
 }
 
-void CloseNamedObject(NamedObject *object) {
-  if (object == nullptr)
-    return;
-  close(object->fd);
-  delete object;
-}
-
 } // namespace plat

@@ -1,5 +1,5 @@
 // Named objects visible to all processes of the user. A name exists while
-// any process holds it; every holder keeps it until it releases it or ends.
+// any process holds it; every holder keeps it until it ends.
 #pragma once
 
 namespace plat {
@@ -10,6 +10,5 @@ struct NamedObject;
 // tells which, atomically with respect to every other process doing the
 // same. Null when the object cannot be made at all.
 NamedObject *CreateNamedObject(const char *name, bool *existed);
-void CloseNamedObject(NamedObject *object);
 
 } // namespace plat

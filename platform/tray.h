@@ -1,4 +1,4 @@
-// The notification-area (tray) icon and message boxes.
+// The notification-area (tray) icon.
 #pragma once
 
 #include "platform/window.h"
@@ -29,26 +29,5 @@ struct NOTIFYICONDATA {
 // Callable from any thread. Where the desktop has no tray yet, the icon is
 // kept and appears when a tray does.
 bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data);
-// Whether the desktop shows tray icons at this moment.
-bool TrayAvailable();
-// The tip the icon shows now, or empty when there is no such icon; for
-// tests.
-std::string TrayTip(HWND hwnd, UINT id);
-// The text the icon's tooltip shows now, as a viewer renders it (UTF-8;
-// an image shows as U+FFFC); empty when the icon is not made yet. Window
-// thread; for tests.
-std::string TrayTipShown(HWND hwnd, UINT id);
-
-constexpr UINT MB_OK = 0x0000;
-constexpr UINT MB_ICONHAND = 0x0010;
-constexpr UINT MB_TASKMODAL = 0x2000;
-constexpr int IDOK = 1;
-
-// A modal box over `owner` (window thread). Returns IDOK.
-int MessageBox(HWND owner, const char *text, const char *caption, UINT type);
-// The same box, shown by the window thread when it next runs its queue;
-// returns at once, from any thread, so a worker never waits for the user.
-void PostMessageBox(HWND owner, const char *text, const char *caption,
-                    UINT type);
 
 } // namespace plat

@@ -1,6 +1,5 @@
-// Tray icons on QSystemTrayIcon, message boxes on QMessageBox.
+// Tray icons on QSystemTrayIcon.
 #include <QApplication>
-#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 
@@ -9,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/test_hooks.h"
 #include "platform/tray.h"
 #include "platform/window_internal.h"
 
@@ -172,29 +172,6 @@ std::string TrayTipShown(HWND hwnd, UINT id) {
   QTextDocument shown;
   shown.setHtml(tip);
   return shown.toPlainText().toStdString();
-}
-
-int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
-  if (qApp == nullptr)
-    return IDOK;
-  // Parented to the main window, so it never opens underneath the window
-  // that stays on top.
-  QMessageBox box(WidgetOf(owner));
-  box.setWindowTitle(QString::fromLatin1(caption ? caption : ""));
-  box.setText(QString::fromLatin1(text ? text : ""));
-  box.setIcon((type & MB_ICONHAND) ? QMessageBox::Critical
-                                   : QMessageBox::NoIcon);
-  box.setWindowModality(Qt::ApplicationModal);
-  box.exec();
-  return IDOK;
-}
-
-void PostMessageBox(HWND owner, const char *text, const char *caption,
-                    UINT type) {
-  QueueOnWindowThread([owner, t = std::string(text ? text : ""),
-                       c = std::string(caption ? caption : ""), type] {
-    MessageBox(owner, t.c_str(), c.c_str(), type);
-  });
 }
 
 } // namespace plat

@@ -24,7 +24,6 @@ using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
 // Message numbers keep their Windows values so that handlers, tests and
 // traces read the same everywhere.
-constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_SIZE = 0x0005;
 constexpr UINT WM_PAINT = 0x000F;
@@ -34,9 +33,7 @@ constexpr UINT WM_CLOSE = 0x0010;
 // task bar; the window is visible again and a WM_PAINT follows. Not sent for
 // the program's own ShowWindow.
 constexpr UINT WM_SHOWWINDOW = 0x0018;
-constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
-constexpr UINT WM_COPYDATA = 0x004A;
 constexpr UINT WM_NCHITTEST = 0x0084;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
@@ -155,7 +152,6 @@ void PostQuitMessage(int exitCode);
 // running timer again restarts it.
 bool SetTimer(HWND hwnd, std::uintptr_t id, unsigned ms);
 bool KillTimer(HWND hwnd, std::uintptr_t id);
-bool IsTimerSet(HWND hwnd, std::uintptr_t id);
 
 // The visible state changes at once for every thread; the real window
 // follows on the window thread.
@@ -167,13 +163,10 @@ bool GetWindowRect(HWND hwnd, RECT *rect);
 bool SetWindowText(HWND hwnd, const char *text);
 std::string GetWindowText(HWND hwnd);
 bool SetForegroundWindow(HWND hwnd);
-bool IsTopmost(HWND hwnd);
 // The window's shape: a rectangle from (0,0) to (right,bottom) with corners
 // rounded by ellipses of the given size.
 bool SetWindowRoundRegion(HWND hwnd, int right, int bottom, int ellipseWidth,
                           int ellipseHeight);
-// Whether the client point (x, y) lies inside the window's shape.
-bool WindowRegionContains(HWND hwnd, int x, int y);
 // Asks for a WM_PAINT, handled on the window thread when it is idle.
 bool InvalidateRect(HWND hwnd);
 // Handles a pending WM_PAINT now (window thread) or soon (other threads).
@@ -185,8 +178,6 @@ bool UpdateWindow(HWND hwnd);
 std::vector<RECT> ScreenWorkAreas();
 
 void Beep(unsigned frequency, unsigned milliseconds);
-// How many beeps this process has made; tests read it.
-unsigned BeepCount();
 
 // A termination request from the system (SIGTERM, SIGINT, SIGHUP) becomes a
 // WM_CLOSE posted to this window.

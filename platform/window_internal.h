@@ -1,15 +1,16 @@
-// What the window and drawing halves of the Qt layer share. Not for use
-// outside platform/.
+// What the parts of the Qt layer share: the window handle and what the
+// window, widget, presenting, drawing and tray files call across. Not for
+// use outside platform/.
 #pragma once
 
 #include <QIcon>
 #include <QImage>
 #include <QRegion>
-#include <QWidget>
 
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "platform/present_xcb.h"
 #include "platform/window.h"
 
+class QApplication;
+class QObject;
 class QTimer;
 
 namespace plat {
@@ -37,7 +40,6 @@ class WindowWidget;
 struct Window {
   WNDPROC proc = nullptr;
   QColor background;
-  HICON icon = nullptr;
 
   std::atomic<bool> destroyed{false};
   std::atomic<bool> visible{false};
@@ -79,25 +81,58 @@ struct Window {
   WindowWidget *widget = nullptr;
   std::map<std::uintptr_t, QTimer *> liveTimers;
   std::map<std::uintptr_t, unsigned long> liveGeneration;
-  bool everShown = false;
 };
 
-// Whether the window has a tray icon (shown or waiting for a tray).
-bool HasTrayIcon(HWND w);
+// The window procedure's answer to a message; 0 once the window is gone.
+inline LRESULT CallProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (w->destroyed.load() || w->proc == nullptr)
+    return 0;
+  return w->proc(w, message, wParam, lParam);
+}
 
-// The real window of a handle (window thread only); null once destroyed.
-QWidget *WidgetOf(HWND w);
+// The window thread (window_queue.cpp).
 
+// The toolkit's application, made by Initialize; null before and where no
+// display could be opened.
+extern QApplication *g_app;
 // Runs `task` on the window thread: at once when called there, otherwise
 // queued behind what is already waiting.
 void RunOnWindowThread(std::function<void()> task);
 // Runs `task` on the window thread later, after what is already waiting;
 // from any thread, the window thread included.
 void QueueOnWindowThread(std::function<void()> task);
+// Makes the real timers, owned by `owner`, follow `timers` (id -> period),
+// restarting those whose generation changed. Window thread only, from Sync.
+void SyncTimers(Window *w, QObject *owner,
+                const std::map<std::uintptr_t, unsigned> &timers,
+                std::map<std::uintptr_t, unsigned long> &generation);
+
+// The window's state (window_qt.cpp).
+
+// Has the real window follow the state set from any thread, soon, on the
+// window thread.
+void QueueSync(Window *w);
+// Gives the surface the new size and tells the window procedure (WM_SIZE),
+// which then repaints it all. Does nothing for an unchanged or empty size.
+void ApplySize(Window *w, int width, int height);
+// Whether the client point (x, y) lies inside the window's shape.
+bool ShapeContains(Window *w, int x, int y);
+
+// Presenting (present.cpp).
+
 // Hands the drawn area to the window thread for presenting.
 void MarkDirty(Window *w, const QRect &area);
 // A surface of `width` x `height` for `w`, filled with its background.
 // Called under the surface lock.
 QImage NewSurface(Window *w, int width, int height);
+
+// The desktop (desktop.cpp, tray_qt.cpp).
+
+// Whether a window manager runs on the X display.
+bool WindowManagerRunning();
+// Whether the window has a tray icon (shown or waiting for a tray).
+bool HasTrayIcon(HWND w);
+// Whether the desktop shows tray icons at this moment.
+bool TrayAvailable();
 
 } // namespace plat

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/dialogs.h"
 #include "platform/tray.h"
 #include "shell/main.h"
 

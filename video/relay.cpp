@@ -40,7 +40,7 @@ void relay(int rele) {
 
   if (hSession != nullptr) {
     hConnect =
-        InternetOpenUrl(hSession, url, 0, [] { return g_relayStop.load(); });
+        InternetOpenUrl(hSession, url, [] { return g_relayStop.load(); });
     if (hConnect == nullptr) {
       InternetCloseHandle(hSession);
       hSession = nullptr;

@@ -6,10 +6,10 @@
 #include <string>
 #include <thread>
 
+#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/trace.h"
-#include "platform/tray.h"
 #include "platform/window.h"
 #include "shell/main.h"
 #include "skin/skin.h"
@@ -119,7 +119,7 @@ bool OnFrame(void *context) {
     run.hConnect = nullptr;
     Pause(run);
     if (!run.Ending())
-      run.hConnect = InternetOpenUrl(run.hSession, run.url, 0,
+      run.hConnect = InternetOpenUrl(run.hSession, run.url,
                                      [&run] { return run.Ending(); });
     // The rest of this block came over the old connection.
     return false;
@@ -148,8 +148,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   if (DoorAddressUsable(ip)) {
     std::snprintf(run.url, sizeof run.url, "http://%s/video.mjpg", ip);
     run.hConnect =
-        InternetOpenUrl(run.hSession, run.url, INTERNET_FLAG_NO_CACHE_WRITE,
-                        [&run] { return run.Ending(); });
+        InternetOpenUrl(run.hSession, run.url, [&run] { return run.Ending(); });
   }
   if (run.hConnect == nullptr)
     ShowData.Kill_TCP = 1;

@@ -53,8 +53,7 @@ TEST(Http, StreamArrivesInBlocksOfAtMost1024Bytes) {
   DoorSim sim({"--fps", "50"});
   ASSERT_NE(sim.port(), 0);
   HINTERNET session = InternetOpen("Vestibell_1.39");
-  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
-                                      INTERNET_FLAG_NO_CACHE_WRITE);
+  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str());
   ASSERT_NE(request, nullptr);
   std::size_t blocks = 0;
   const std::string body = ReadAll(request, &blocks, 100000);
@@ -75,8 +74,7 @@ TEST(Http, BodyArrivesWholeAndInOrderAcrossReceivesAndPauses) {
   DoorSim sim({"--fps", "0", "--size", "640x480", "--record", record.path()});
   ASSERT_NE(sim.port(), 0);
   HINTERNET session = InternetOpen("Vestibell_1.39");
-  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
-                                      INTERNET_FLAG_NO_CACHE_WRITE);
+  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str());
   ASSERT_NE(request, nullptr);
   std::string body;
   char buffer[1024];
@@ -110,8 +108,7 @@ TEST(Http, ErrorPagesAreReadAsBodiesAndEndWithAZeroRead) {
   sim.Command("error 503 1");
   ASSERT_TRUE(sim.WaitForLine("ok"));
   HINTERNET session = InternetOpen("Vestibell_1.39");
-  HINTERNET request =
-      InternetOpenUrl(session, sim.url("/video.mjpg").c_str(), 0);
+  HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str());
   ASSERT_NE(request, nullptr) << "an error status is still an answer";
   const std::string page = ReadAll(request);
   EXPECT_FALSE(page.empty());
@@ -128,15 +125,15 @@ TEST(Http, NobodyListeningFailsAtOnce) {
   const std::string url =
       "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/video.mjpg";
   const auto start = Clock::now();
-  EXPECT_EQ(InternetOpenUrl(session, url.c_str(), 0), nullptr);
+  EXPECT_EQ(InternetOpenUrl(session, url.c_str()), nullptr);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   InternetCloseHandle(session);
 }
 
 TEST(Http, OnlyPlainHttpAddressesAreFollowed) {
   HINTERNET session = InternetOpen("Vestibell_1.39");
-  EXPECT_EQ(InternetOpenUrl(session, "file:///etc/passwd", 0), nullptr);
-  EXPECT_EQ(InternetOpenUrl(session, "", 0), nullptr);
+  EXPECT_EQ(InternetOpenUrl(session, "file:///etc/passwd"), nullptr);
+  EXPECT_EQ(InternetOpenUrl(session, ""), nullptr);
   InternetCloseHandle(session);
 }
 
@@ -145,7 +142,7 @@ TEST(Http, AStalledReadIsGivenUpAsSoonAsTheFlagIsSet) {
   HINTERNET session = InternetOpen("Vestibell_1.39");
   std::atomic<int> abandon{0};
   HINTERNET request = InternetOpenUrl(session, sim.url("/video.mjpg").c_str(),
-                                      0, [&] { return abandon.load() != 0; });
+                                      [&] { return abandon.load() != 0; });
   ASSERT_NE(request, nullptr);
   sim.Command("stall 30");
   ASSERT_TRUE(sim.WaitForLine("ok"));
@@ -175,7 +172,7 @@ TEST(Http, ARelayCommandIsOneRequestTheSimulatorLogs) {
   DoorSim sim;
   HINTERNET session = InternetOpen("Vestibell_1.39");
   HINTERNET request = InternetOpenUrl(
-      session, sim.url("/cgi-bin/remctrl.sh?id=relay2").c_str(), 0);
+      session, sim.url("/cgi-bin/remctrl.sh?id=relay2").c_str());
   ASSERT_NE(request, nullptr);
   InternetCloseHandle(request);
   InternetCloseHandle(session);
@@ -242,7 +239,7 @@ TEST(Http, RedirectsAreNeverFollowed) {
   for (const std::string path :
        {"/video.mjpg", "/cgi-bin/remctrl.sh?id=relay1"}) {
     Redirector door(elsewhere.url(path));
-    HINTERNET request = InternetOpenUrl(session, door.url(path).c_str(), 0);
+    HINTERNET request = InternetOpenUrl(session, door.url(path).c_str());
     ASSERT_NE(request, nullptr) << path;
     EXPECT_EQ(ReadAll(request, nullptr, 4096),
               "<a href=\"" + elsewhere.url(path) + "\">moved</a>")

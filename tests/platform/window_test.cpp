@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/gdi.h"
+#include "platform/test_hooks.h"
 #include "platform/window.h"
-#include "platform/window_internal.h"
 #include "support/pump.h"
 
 using namespace plat;

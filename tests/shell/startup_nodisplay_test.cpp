@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "env_guard.h"
+#include "platform/test_hooks.h"
 #include "platform/window.h"
 #include "shell/main.h"
 #include "support/temp_dir.h"

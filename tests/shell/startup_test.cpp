@@ -7,8 +7,8 @@
 
 #include "env_guard.h"
 #include "platform/gdi.h"
+#include "platform/test_hooks.h"
 #include "platform/window.h"
-#include "platform/window_internal.h"
 #include "shell/main.h"
 #include "support/temp_dir.h"
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/gdi.h"
+#include "platform/test_hooks.h"
 #include "platform/window.h"
 #include "resources/resources.h"
 #include "shell/main.h"

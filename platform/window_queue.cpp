@@ -1,0 +1,265 @@
+// The window thread: starting the toolkit, the queue that hands work to
+// the window thread, sending and posting messages, timers and the message
+// loop.
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "platform/window_internal.h"
+
+namespace plat {
+
+QApplication *g_app = nullptr;
+
+namespace {
+
+std::atomic<bool> g_loopEnded{false};
+
+// Work handed to the window thread, in the order it was handed over. The
+// queue is ours rather than the toolkit's so that every hand-over is a
+// plain lock that thread checkers can see; an eventfd wakes the loop.
+std::mutex g_taskMutex;
+std::deque<std::function<void()>> g_tasks;
+int g_wakeFd = -1;
+
+void RunQueuedTasks() {
+  std::uint64_t count;
+  [[maybe_unused]] ssize_t n = read(g_wakeFd, &count, sizeof count);
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard lock(g_taskMutex);
+      if (g_tasks.empty())
+        return;
+      task = std::move(g_tasks.front());
+      g_tasks.pop_front();
+    }
+    task();
+  }
+}
+
+std::mutex g_messageMutex;
+std::map<std::string, UINT> g_registeredMessages;
+
+} // namespace
+
+void RunOnWindowThread(std::function<void()> task) {
+  if (g_app == nullptr)
+    return;
+  if (IsWindowThread()) {
+    task();
+    return;
+  }
+  QueueOnWindowThread(std::move(task));
+}
+
+void QueueOnWindowThread(std::function<void()> task) {
+  if (g_app == nullptr || g_wakeFd < 0)
+    return;
+  {
+    std::lock_guard lock(g_taskMutex);
+    g_tasks.push_back(std::move(task));
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(g_wakeFd, &one, sizeof one);
+}
+
+bool Initialize() {
+  if (g_app != nullptr)
+    return true;
+  const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+  const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+  if (!platformChosen) {
+    if (!x11)
+      return false;
+    // The window is placed at a saved screen position and kept on top; only
+    // X11 (also through XWayland) lets a program do both.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+  }
+  // The command line is not the toolkit's to read either.
+  static int argc = 1;
+  static char name[] = "vestibell";
+  static char *argv[] = {name, nullptr};
+  g_app = new QApplication(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  g_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  auto *wake = new QSocketNotifier(g_wakeFd, QSocketNotifier::Read, g_app);
+  QObject::connect(wake, &QSocketNotifier::activated, g_app, RunQueuedTasks);
+  return true;
+}
+
+bool IsWindowThread() {
+  return g_app != nullptr && QThread::currentThread() == g_app->thread();
+}
+
+LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!IsWindow(w) || g_app == nullptr)
+    return 0;
+  if (IsWindowThread())
+    return CallProc(w, message, wParam, lParam);
+  if (g_loopEnded.load())
+    return 0;
+
+  struct Reply {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool ready = false;
+    LRESULT result = 0;
+    void Set(LRESULT r) {
+      std::lock_guard lock(mutex);
+      if (ready)
+        return;
+      result = r;
+      ready = true;
+      done.notify_all();
+    }
+  };
+  // Whatever happens to the queued call (run, or dropped with the loop),
+  // the waiting thread is released.
+  struct Releaser {
+    explicit Releaser(std::shared_ptr<Reply> r) : reply(std::move(r)) {}
+    Releaser(const Releaser &) = delete;
+    ~Releaser() { reply->Set(0); }
+    std::shared_ptr<Reply> reply;
+  };
+  auto reply = std::make_shared<Reply>();
+  auto releaser = std::make_shared<Releaser>(reply);
+  QueueOnWindowThread([releaser, w, message, wParam, lParam] {
+    releaser->reply->Set(CallProc(w, message, wParam, lParam));
+  });
+  releaser.reset();
+  std::unique_lock lock(reply->mutex);
+  while (!reply->ready) {
+    if (g_loopEnded.load() || !IsWindow(w))
+      return 0;
+    reply->done.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  return reply->result;
+}
+
+bool PostMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!IsWindow(w) || g_app == nullptr)
+    return false;
+  QueueOnWindowThread(
+      [w, message, wParam, lParam] { CallProc(w, message, wParam, lParam); });
+  return true;
+}
+
+UINT RegisterWindowMessage(const char *name) {
+  if (name == nullptr || *name == '\0')
+    return 0;
+  std::lock_guard lock(g_messageMutex);
+  auto it = g_registeredMessages.find(name);
+  if (it != g_registeredMessages.end())
+    return it->second;
+  // The same name gives the same number in every process (FNV-1a into the
+  // registered range), so traces of different instances agree.
+  std::uint32_t hash = 2166136261u;
+  for (const char *p = name; *p; ++p)
+    hash = (hash ^ static_cast<unsigned char>(*p)) * 16777619u;
+  UINT id = 0xC000u + hash % 0x4000u;
+  auto taken = [&](UINT candidate) {
+    for (const auto &[n, v] : g_registeredMessages)
+      if (v == candidate)
+        return true;
+    return false;
+  };
+  while (taken(id))
+    id = 0xC000u + (id - 0xC000u + 1) % 0x4000u;
+  g_registeredMessages[name] = id;
+  return id;
+}
+
+int RunMessageLoop() {
+  if (g_app == nullptr)
+    return 0;
+  g_loopEnded = false;
+  const int code = QApplication::exec();
+  g_loopEnded = true;
+  return code;
+}
+
+void PostQuitMessage(int exitCode) {
+  if (g_app == nullptr)
+    return;
+  QueueOnWindowThread([exitCode] { QCoreApplication::exit(exitCode); });
+}
+
+bool SetTimer(HWND w, std::uintptr_t id, unsigned ms) {
+  if (!IsWindow(w))
+    return false;
+  {
+    std::lock_guard lock(w->stateMutex);
+    w->timers[id] = std::max(ms, 1u);
+    ++w->timerGeneration[id];
+  }
+  QueueSync(w);
+  return true;
+}
+
+bool KillTimer(HWND w, std::uintptr_t id) {
+  if (!IsWindow(w))
+    return false;
+  bool had;
+  {
+    std::lock_guard lock(w->stateMutex);
+    had = w->timers.erase(id) != 0;
+  }
+  QueueSync(w);
+  return had;
+}
+
+bool IsTimerSet(HWND w, std::uintptr_t id) {
+  if (!IsWindow(w))
+    return false;
+  std::lock_guard lock(w->stateMutex);
+  return w->timers.count(id) != 0;
+}
+
+void SyncTimers(Window *w, QObject *owner,
+                const std::map<std::uintptr_t, unsigned> &timers,
+                std::map<std::uintptr_t, unsigned long> &generation) {
+  // Start what was asked for, restart what was asked again, stop what was
+  // killed.
+  for (auto it = w->liveTimers.begin(); it != w->liveTimers.end();) {
+    if (timers.count(it->first) == 0) {
+      it->second->stop();
+      it->second->deleteLater();
+      w->liveGeneration.erase(it->first);
+      it = w->liveTimers.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (const auto &[id, period] : timers) {
+    QTimer *&timer = w->liveTimers[id];
+    if (timer == nullptr) {
+      timer = new QTimer(owner);
+      const std::uintptr_t timerId = id;
+      QObject::connect(timer, &QTimer::timeout, owner, [w, timerId] {
+        bool stillSet;
+        {
+          std::lock_guard lock(w->stateMutex);
+          stillSet = w->timers.count(timerId) != 0;
+        }
+        if (stillSet)
+          CallProc(w, WM_TIMER, timerId, 0);
+      });
+    }
+    if (w->liveGeneration[id] != generation[id] || !timer->isActive()) {
+      w->liveGeneration[id] = generation[id];
+      timer->start(static_cast<int>(period));
+    }
+  }
+}
+
+} // namespace plat
