@@ -3,8 +3,8 @@
 #include <atomic>
 #include <string>
 
+#include "platform/dialogs.h"
 #include "platform/files.h"
-#include "platform/tray.h"
 #include "shell/main.h"
 
 namespace {

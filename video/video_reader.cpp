@@ -6,7 +6,6 @@
 #include <string>
 #include <thread>
 
-#include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/trace.h"
