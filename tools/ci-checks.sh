@@ -20,8 +20,9 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
   ctest --output-on-failure -j2 --timeout 600
 )
 
-echo "== ThreadSanitizer: the reader, relays, timers and drawing from threads"
-threaded=(test_live test_window test_http test_skin test_startup doorsim)
+echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules"
+threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
+  doorsim)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -30,7 +31,8 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   export TSAN_OPTIONS="suppressions=$supp/tsan.supp halt_on_error=1"
   export QT_QPA_PLATFORM=offscreen
   for t in tests/events/test_live tests/platform/test_window \
-    tests/platform/test_http tests/skin/test_skin tests/shell/test_startup; do
+    tests/platform/test_http tests/skin/test_skin tests/shell/test_startup \
+    tests/video/test_popup_rules; do
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1
   done
