@@ -17,9 +17,7 @@ start_xvfb 1024x768x24
 export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 if [ "$mode" = wm ]; then
-  openbox >/dev/null 2>&1 &
-  pids+=($!)
-  sleep 1
+  start_openbox
 fi
 
 # Not connected, but with a background picture of its own: the window keeps

@@ -20,9 +20,7 @@ start_xvfb 1024x768x24
 export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 if [ "$mode" = wm ]; then
-  openbox >/dev/null 2>&1 &
-  pids+=($!)
-  sleep 1
+  start_openbox
 fi
 start_doorsim "$tmp/doorsim.log" --fps 10 --title "Release test"
 

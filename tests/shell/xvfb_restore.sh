@@ -25,9 +25,7 @@ export ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp
 chmod 700 "$tmp"
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 if [ "$mode" = wm ]; then
-  openbox >/dev/null 2>&1 &
-  pids+=($!)
-  sleep 1
+  start_openbox
 fi
 start_doorsim "$tmp/doorsim.log" --fps 10 --title "Restore test"
 mkdir -p "$tmp/Vestibell"

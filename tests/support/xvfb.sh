@@ -27,6 +27,19 @@ start_xvfb() {
   exit 1
 }
 
+# start_openbox: starts the window manager, appends it to `pids` and
+# returns once it runs: a window mapped, or minimized, while it is still
+# starting is adopted later as a plain window and the request is lost.
+start_openbox() {
+  openbox >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+  done
+  sleep 0.5 # past the property, it still takes the windows already there
+}
+
 # start_program: starts $prog, appends it to `pids`, sets `program` to its
 # pid and `win` to its main window once that is on the display (found by
 # the pattern $window_name, by default the program's own title).
