@@ -1,9 +1,9 @@
 // What the buttons do when the left mouse button is released over them.
 #include "commands/commands.h"
 
+#include "instance/identity.h"
 #include "platform/gdi.h"
 #include "platform/window.h"
-#include "shell/main.h"
 #include "skin/skin.h"
 #include "video/video.h"
 

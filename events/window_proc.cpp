@@ -1,12 +1,18 @@
 #include "events/window_proc.h"
 
 #include "commands/commands.h"
+#include "instance/identity.h"
 #include "platform/gdi.h"
-#include "shell/main.h"
 #include "skin/skin.h"
 #include "video/video.h"
 
 using namespace plat;
+
+namespace {
+void (*g_closeSequence)() = nullptr;
+} // namespace
+
+void SetCloseSequence(void (*close)()) { g_closeSequence = close; }
 
 LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -30,7 +36,8 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     break;
   }
   case WM_CLOSE:
-    MyClose();
+    if (g_closeSequence != nullptr)
+      g_closeSequence();
     break;
   case WM_GETMINMAXINFO:
     reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize =

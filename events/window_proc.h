@@ -3,5 +3,9 @@
 
 #include "platform/window.h"
 
+// The closing sequence WM_CLOSE runs before the window goes. It lives in
+// start-up, above this module, which hands it in before the window exists.
+void SetCloseSequence(void (*close)());
+
 plat::LRESULT WindowProcMain(plat::HWND hwnd, plat::UINT message,
                              plat::WPARAM wParam, plat::LPARAM lParam);

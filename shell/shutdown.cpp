@@ -2,6 +2,9 @@
 // save the window's place and size.
 #include <cstdio>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/gdi.h"
 #include "platform/profile.h"
 #include "shell/main.h"

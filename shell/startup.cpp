@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "events/window_proc.h"
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/gdi.h"
 #include "platform/named_object.h"
 #include "platform/window.h"
@@ -13,12 +16,6 @@
 #include "shell/main.h"
 #include "skin/skin.h"
 #include "video/video.h"
-
-plat::UINT MESSAGE = 0;
-int PocSpusteni = 0;
-char AppName[32];
-plat::HWND g_hwndMain = nullptr;
-t_ShowData ShowData;
 
 namespace {
 
@@ -100,6 +97,7 @@ int InitApp() {
   wc.name = kClassName;
   wc.style = kClassStyle;
   wc.proc = WindowProcMain;
+  SetCloseSequence(MyClose);
   wc.icon = ProgramIcon();
   wc.smallIcon = wc.icon;
   wc.background = kBlack;

@@ -8,9 +8,9 @@
 
 #include <atomic>
 
+#include "instance/display_state.h"
 #include "platform/gdi.h"
 #include "platform/window.h"
-#include "shell/show_data.h"
 #include "skin/skin_elements.h"
 
 // One skin element. The table owns ShBitmap from InitSkin until shutdown.

@@ -1,6 +1,6 @@
 // Pointer feedback: the drag strip and the resize grip that stand in for a
 // system frame, and the hover and pressed faces of the seven buttons.
-#include "shell/main.h"
+#include "instance/identity.h"
 #include "skin/skin.h"
 #include "skin/skin_draw.h"
 

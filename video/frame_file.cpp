@@ -3,9 +3,9 @@
 #include <atomic>
 #include <string>
 
+#include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
-#include "shell/main.h"
 
 namespace {
 

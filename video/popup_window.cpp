@@ -1,7 +1,8 @@
 // The pop-up rules carried out on the main window.
+#include "instance/identity.h"
+#include "instance/settings.h"
 #include "platform/trace.h"
 #include "platform/window.h"
-#include "shell/main.h"
 #include "skin/skin.h"
 #include "video/popup_rules.h"
 #include "video/video.h"

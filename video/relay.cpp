@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <thread>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
 #include "platform/http.h"
-#include "shell/main.h"
 #include "skin/skin.h"
 #include "video/video.h"
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -13,6 +14,11 @@
 struct t_Skin;
 
 // --- the video reader --------------------------------------------------------
+// While the video is not connected, the window's timer asks for a new run
+// every second.
+inline constexpr std::uintptr_t kReaderTimerId = 0;
+inline constexpr unsigned kReaderTimerMs = 1000;
+
 // Frames completed since the request was last renewed; kept across runs.
 // Reader thread only (one run at a time).
 extern std::atomic<int> PocetSnimku;

@@ -6,11 +6,13 @@
 #include <string>
 #include <thread>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/trace.h"
 #include "platform/window.h"
-#include "shell/main.h"
 #include "skin/skin.h"
 #include "video/door_input.h"
 #include "video/frame_file.h"

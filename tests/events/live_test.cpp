@@ -21,6 +21,9 @@
 
 #include "commands/commands.h"
 #include "events/window_proc.h"
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/gdi.h"
 #include "platform/profile.h"
 #include "platform/test_hooks.h"

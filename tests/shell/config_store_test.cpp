@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 
 #include "env_guard.h"
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/profile.h"
 #include "shell/main.h"
 #include "support/temp_dir.h"

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "shell/main.h"
 
 int main() {

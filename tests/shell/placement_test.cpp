@@ -1,6 +1,9 @@
 // Where the window opens from a saved place, against the screens there are.
 #include <gtest/gtest.h>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "shell/main.h"
 
 namespace {

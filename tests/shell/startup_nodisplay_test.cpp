@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "env_guard.h"
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/test_hooks.h"
 #include "platform/window.h"
 #include "shell/main.h"

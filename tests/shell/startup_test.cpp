@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 
 #include "env_guard.h"
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "instance/tray.h"
 #include "platform/gdi.h"
 #include "platform/test_hooks.h"
 #include "platform/window.h"

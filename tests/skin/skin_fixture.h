@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
 #include "platform/gdi.h"
 #include "platform/test_hooks.h"
 #include "platform/window.h"

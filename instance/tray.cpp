@@ -1,17 +1,19 @@
 // The tray icon: added at start-up, its tip following the door unit's
 // title, removed at shutdown.
+#include "instance/tray.h"
+
 #include <cstring>
 #include <mutex>
 
+#include "instance/identity.h"
 #include "platform/dialogs.h"
 #include "platform/tray.h"
-#include "shell/main.h"
 
 using namespace plat;
 
-NOTIFYICONDATA nid;
-
 namespace {
+
+NOTIFYICONDATA nid;
 
 constexpr unsigned kNidSize = 88;
 constexpr UINT kIconId = 1;

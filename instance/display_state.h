@@ -1,5 +1,5 @@
-// The display state of the main window, shared by the window thread, the
-// video reader and the relay threads.
+// Module display state: what the main window shows, shared by the window
+// thread, the video reader and the relay threads.
 #pragma once
 
 #include <atomic>
@@ -68,3 +68,10 @@ struct t_ShowData {
         Skin(o.Skin.load()) {}
   t_ShowData &operator=(const t_ShowData &) = delete;
 };
+
+// The built-in skin's natural client size: the first window size and the
+// defaults of "Width" and "Height".
+inline constexpr int kDefaultClientWidth = 336;
+inline constexpr int kDefaultClientHeight = 301;
+
+extern t_ShowData ShowData;

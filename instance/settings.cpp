@@ -1,11 +1,12 @@
-// The configuration store: where the INI file and the frame file live, and
-// the sixteen keys every instance starts from.
+#include "instance/settings.h"
+
 #include <cstdio>
 #include <string>
 
+#include "instance/identity.h"
+#include "instance/settings.h"
 #include "platform/files.h"
 #include "platform/profile.h"
-#include "shell/main.h"
 
 char ini_file[kPathSize];
 char NameJPEG[kPathSize];

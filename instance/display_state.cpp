@@ -1,0 +1,3 @@
+#include "instance/display_state.h"
+
+t_ShowData ShowData;

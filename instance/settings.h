@@ -1,0 +1,46 @@
+// Module settings: the configuration store. Where the settings file and
+// the frame file live, and the values every instance starts from.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "instance/display_state.h"
+
+// Paths are fixed by AccessIniFile at start-up, before any other thread runs,
+// and only read afterwards.
+inline constexpr int kPathSize = 1024;
+extern char ini_file[kPathSize];
+extern char NameJPEG[kPathSize];
+extern char stateini;
+
+// Configuration values. Written by the window thread (start-up, settings
+// dialog) and, for SIP_realm, the SIP thread; IP_addr and PopUp are read by
+// the video reader and relay threads, so they are guarded.
+extern SharedText<64> IP_addr;
+extern std::atomic<int> PopUp;
+extern int left;
+extern int top;
+extern char SIP_id_doorphone[64];
+extern char SIP_call_prefix[64];
+extern char Snd_capture[50];
+extern char Snd_playback[50];
+extern char SIP_addr[64];
+extern char SIP_id[64];
+extern char SIP_pass[64];
+extern char SIP_realm[64];
+extern int SIP_reg_duration;
+extern int UseSIP;
+
+// The door unit's section: "Window 0" in every instance, so all instances
+// share one door-unit section.
+void FormWindowSection(char (&window)[15]);
+// The folder under which "Vestibell" lives: the first of ALLUSERSPROFILE,
+// PROGRAMDATA, APPDATA, LOCALAPPDATA and TEMP that is set (an empty value
+// counts, and means the root), else the user's configuration folder.
+std::string ConfigBaseFolder();
+// Works out the folder and fills ini_file, NameJPEG and stateini.
+void AccessIniFile();
+// Reads the sixteen keys into their globals (the window's size into the
+// display state), in their documented order.
+void ReadConfiguration();
