@@ -19,14 +19,16 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_DESTROY:
     PostQuitMessage(0);
     break;
-  case WM_SIZE:
-    ShowData.ClientWidth = static_cast<int>(LOWORD(lParam));
-    ShowData.ClientHeight = static_cast<int>(HIWORD(lParam));
+  case WM_SIZE: {
+    const t_ClientSize size{static_cast<int>(LOWORD(lParam)),
+                            static_cast<int>(HIWORD(lParam))};
+    ShowData.Size.store(size);
     // The frameless window is exactly as large as its client area.
-    SetWindowPos(g_hwndMain, HWND_TOP, 0, 0, ShowData.ClientWidth,
-                 ShowData.ClientHeight, SWP_NOMOVE);
-    SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+    SetWindowPos(g_hwndMain, HWND_TOP, 0, 0, size.width, size.height,
+                 SWP_NOMOVE);
+    SkinBitmapPos(Skin, size.height, size.width);
     break;
+  }
   case WM_PAINT: {
     // The paint context only validates here: ShowMyWindow takes its own,
     // and a surface cannot be held twice by one thread.

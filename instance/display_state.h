@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -48,11 +49,71 @@ private:
   char text_[N] = {};
 };
 
+// The client area's size as one value.
+struct t_ClientSize {
+  int width = 0;
+  int height = 0;
+  bool operator==(const t_ClientSize &) const = default;
+};
+
+// Both halves of the size in one atomic word, so that a reader never takes
+// the width of one resize and the height of another.
+class SharedSize {
+public:
+  t_ClientSize load() const { return Unpack(word_.load()); }
+  void store(t_ClientSize size) { word_.store(Pack(size)); }
+  // Changes one half, keeping whatever the other half holds.
+  void StoreHalf(bool height, int value) {
+    std::uint64_t old = word_.load();
+    for (;;) {
+      t_ClientSize size = Unpack(old);
+      (height ? size.height : size.width) = value;
+      if (word_.compare_exchange_weak(old, Pack(size)))
+        return;
+    }
+  }
+
+private:
+  static std::uint64_t Pack(t_ClientSize s) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(s.width))
+               << 32 |
+           static_cast<std::uint32_t>(s.height);
+  }
+  static t_ClientSize Unpack(std::uint64_t w) {
+    return {static_cast<int>(static_cast<std::uint32_t>(w >> 32)),
+            static_cast<int>(static_cast<std::uint32_t>(w))};
+  }
+  std::atomic<std::uint64_t> word_{0};
+};
+
+// One half of a SharedSize under its old name, for code that sets or reads
+// a single half (the configuration's "Width" and "Height" keys).
+class SizeHalf {
+public:
+  SizeHalf(SharedSize &size, bool height) : size_(size), height_(height) {}
+  SizeHalf &operator=(int value) {
+    size_.StoreHalf(height_, value);
+    return *this;
+  }
+  SizeHalf &operator=(const SizeHalf &other) { return *this = other.load(); }
+  int load() const {
+    const t_ClientSize s = size_.load();
+    return height_ ? s.height : s.width;
+  }
+  operator int() const { return load(); }
+
+private:
+  SharedSize &size_;
+  bool height_;
+};
+
 // Each field is written whole and read whole by several threads, hence
 // atomic; a copy (the painting functions take one) loads every field once.
+// Code that needs width and height together reads Size, once.
 struct t_ShowData {
-  std::atomic<int> ClientWidth{0};
-  std::atomic<int> ClientHeight{0};
+  SharedSize Size;
+  SizeHalf ClientWidth{Size, false};
+  SizeHalf ClientHeight{Size, true};
   std::atomic<int> Button{0};
   std::atomic<int> Kill_TCP{0};
   std::atomic<int> call{0};
@@ -62,10 +123,11 @@ struct t_ShowData {
 
   t_ShowData() = default;
   t_ShowData(const t_ShowData &o)
-      : ClientWidth(o.ClientWidth.load()), ClientHeight(o.ClientHeight.load()),
-        Button(o.Button.load()), Kill_TCP(o.Kill_TCP.load()),
+      : Button(o.Button.load()), Kill_TCP(o.Kill_TCP.load()),
         call(o.call.load()), lin_call(o.lin_call.load()), title(o.title),
-        Skin(o.Skin.load()) {}
+        Skin(o.Skin.load()) {
+    Size.store(o.Size.load());
+  }
   t_ShowData &operator=(const t_ShowData &) = delete;
 };
 

@@ -94,10 +94,11 @@ void ReadConfiguration() {
   PopUp = plat::GetPrivateProfileInt(window, "pop", 0, ini_file);
   left = plat::GetPrivateProfileInt(window, "Left", 0, ini_file);
   top = plat::GetPrivateProfileInt(window, "Top", 0, ini_file);
-  ShowData.ClientWidth = plat::GetPrivateProfileInt(
-      window, "Width", kDefaultClientWidth, ini_file);
-  ShowData.ClientHeight = plat::GetPrivateProfileInt(
-      window, "Height", kDefaultClientHeight, ini_file);
+  const int width = plat::GetPrivateProfileInt(window, "Width",
+                                               kDefaultClientWidth, ini_file);
+  const int height = plat::GetPrivateProfileInt(window, "Height",
+                                                kDefaultClientHeight, ini_file);
+  ShowData.Size.store({width, height});
   plat::GetPrivateProfileString(window, "SIP_id_doorphone", "",
                                 SIP_id_doorphone, sizeof SIP_id_doorphone,
                                 ini_file);

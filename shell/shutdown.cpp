@@ -44,6 +44,7 @@ void MyClose() {
   GetWindowRect(g_hwndMain, &info);
   WriteInt(window, "Left", info.left);
   WriteInt(window, "Top", info.top);
-  WriteInt(window, "Width", ShowData.ClientWidth);
-  WriteInt(window, "Height", ShowData.ClientHeight);
+  const t_ClientSize size = ShowData.Size.load();
+  WriteInt(window, "Width", size.width);
+  WriteInt(window, "Height", size.height);
 }

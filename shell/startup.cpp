@@ -104,9 +104,9 @@ int InitApp() {
   if (!plat::RegisterClass(wc))
     return 0;
 
-  g_hwndMain =
-      plat::CreateWindow(kClassName, kAppTitle, plat::WS_POPUP, left, top,
-                         ShowData.ClientWidth, ShowData.ClientHeight);
+  const t_ClientSize size = ShowData.Size.load();
+  g_hwndMain = plat::CreateWindow(kClassName, kAppTitle, plat::WS_POPUP, left,
+                                  top, size.width, size.height);
   if (g_hwndMain == nullptr) {
     plat::Beep(1000, 1000);
     return 0;
@@ -116,8 +116,7 @@ int InitApp() {
 }
 
 void SetInitialDisplayState() {
-  ShowData.ClientWidth = kDefaultClientWidth;
-  ShowData.ClientHeight = kDefaultClientHeight;
+  ShowData.Size.store({kDefaultClientWidth, kDefaultClientHeight});
   ShowData.Kill_TCP = 1;
   ShowData.call = 0;
   ShowData.lin_call = 0;
@@ -138,7 +137,8 @@ int VestibellMain() {
     return 0;
 
   InitSkin(g_hwndMain, Skin);
-  SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+  const t_ClientSize size = ShowData.Size.load();
+  SkinBitmapPos(Skin, size.height, size.width);
   KeepReachable();
   ShowMyWindow(g_hwndMain, ShowData);
   if (!AddNotifyIcon())

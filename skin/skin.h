@@ -62,6 +62,11 @@ void FreeSkin(t_Skin *Skin);
 // -------------------------------------------------------------------- Places
 // all 27 elements for a client size (height before width).
 void SkinBitmapPos(t_Skin *Skin, int ClientHeight, int ClientWidth);
+// A private copy of the table laid out for `size`, for painting: only the
+// window thread lays out the shared table, and a painter on another thread
+// reading it during a resize could take one element from each layout.
+void SkinLayoutFor(const t_Skin *Skin, t_ClientSize size,
+                   t_Skin (&out)[kSkinCount]);
 // The video area of the current layout, in client pixels; right and bottom
 // exclusive. Empty (or inverted) when the window is too small for one.
 plat::RECT SkinVideoArea(const t_Skin *Skin, int ClientHeight, int ClientWidth);

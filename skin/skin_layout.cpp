@@ -74,6 +74,15 @@ void SkinBitmapPos(t_Skin *Skin, int ClientHeight, int ClientWidth) {
   }
 }
 
+void SkinLayoutFor(const t_Skin *Skin, t_ClientSize size,
+                   t_Skin (&out)[kSkinCount]) {
+  for (int i = 0; i < kSkinCount; ++i) {
+    out[i].Name = Skin[i].Name;
+    out[i].ShBitmap = Skin[i].ShBitmap;
+  }
+  SkinBitmapPos(out, size.height, size.width);
+}
+
 plat::RECT SkinVideoArea(const t_Skin *Skin, int ClientHeight,
                          int ClientWidth) {
   const int left = Skin[SKIN_L].Width;

@@ -116,16 +116,19 @@ void ShowMyText(plat::HDC hdc, const char *text, int len_text, int posx,
 }
 
 void ShowTitle(plat::HWND hwnd, t_ShowData SData) {
-  const t_Skin *S = SData.Skin.load();
-  if (!S)
+  const t_Skin *shared = SData.Skin.load();
+  if (!shared)
     return;
+  t_Skin S[kSkinCount];
+  SkinLayoutFor(shared, SData.Size.load(), S);
+  SData.Skin = S;
   // The reader calls this for every video frame with, nearly always, what
   // it drew the last time. That repeat is left out while nothing else has
   // drawn over the title line since: text layout and presenting it again
   // cost as much as a tenth of a frame's decoding.
   t_TitleShown now;
   now.hwnd = hwnd;
-  now.skin = S;
+  now.skin = shared;
   now.width = SData.ClientWidth;
   now.button = SData.Button;
   SData.title.CopyTo(now.text, sizeof now.text);
@@ -152,11 +155,15 @@ void ShowTitle(plat::HWND hwnd, t_ShowData SData) {
 }
 
 void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {
-  t_Skin *S = SData.Skin.load();
-  if (!S)
+  const t_Skin *shared = SData.Skin.load();
+  if (!shared)
     return;
-  int CW = SData.ClientWidth;
-  int CH = SData.ClientHeight;
+  const t_ClientSize size = SData.Size.load();
+  int CW = size.width;
+  int CH = size.height;
+  t_Skin S[kSkinCount];
+  SkinLayoutFor(shared, size, S);
+  SData.Skin = S;
 
   // Without video and without a background picture the window returns to
   // the skin's natural size. That is settled before the region is made and
@@ -168,9 +175,9 @@ void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {
   if (notConnected && !picture) {
     CW = S[SKIN_L].Width + S[SKIN_R].Width + S[SKIN_POZADI].Width;
     CH = S[SKIN_T].Height + S[SKIN_B].Height + S[SKIN_POZADI].Height;
-    SData.ClientWidth = CW;
-    SData.ClientHeight = CH;
+    SData.Size.store({CW, CH});
     SkinBitmapPos(S, CH, CW);
+    // The window thread lays out the shared table when the size arrives.
     plat::SetWindowPos(hwnd, plat::HWND_TOP, 0, 0, CW, CH,
                        plat::SWP_NOMOVE | plat::SWP_NOZORDER);
   }

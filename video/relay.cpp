@@ -18,13 +18,20 @@ namespace {
 std::atomic<int> g_relayThreads{0};
 std::atomic<bool> g_relayStop{false};
 
+// The door unit did not answer: the video counts as lost, and the run that
+// holds it, or one just starting, ends so that a new connection is made.
+void VideoLost() {
+  RequestReconnect();
+  ShowData.Kill_TCP = 1;
+}
+
 } // namespace
 
 void relay(int rele) {
   HINTERNET hConnect = nullptr;
   HINTERNET hSession = InternetOpen(kAppTitle);
   if (hSession == nullptr)
-    ShowData.Kill_TCP = 1;
+    VideoLost();
 
   char ip[64];
   IP_addr.CopyTo(ip, sizeof ip);
@@ -45,7 +52,7 @@ void relay(int rele) {
     if (hConnect == nullptr) {
       InternetCloseHandle(hSession);
       hSession = nullptr;
-      ShowData.Kill_TCP = 1;
+      VideoLost();
     }
   }
   // Lost, or already not connected: show it at once.

@@ -28,6 +28,24 @@ extern std::atomic<int> PocetSnimku;
 // ShowData.Kill_TCP is set, or when `stop` is set.
 void DownloadMJPEG(const std::atomic<bool> *stop);
 
+// Asks the current run to drop its connection, so that the window's timer
+// starts a new one (a door unit that did not answer a relay request). This
+// is a signal of its own beside "not connected" (ShowData.Kill_TCP): a run
+// that is just starting clears "not connected", but it still sees every
+// request made after it began. Any thread.
+void RequestReconnect();
+
+// The count of reconnect requests so far: a run takes it when it begins
+// and ends once it has grown.
+class t_ReconnectWatch {
+public:
+  t_ReconnectWatch();
+  bool Wanted() const;
+
+private:
+  unsigned atStart_;
+};
+
 // The thread running the current run. Window thread only.
 struct t_ReaderThread {
   std::thread thread;

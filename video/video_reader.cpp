@@ -38,7 +38,10 @@ constexpr std::size_t kPartHeaders = 64;
 constexpr int kMaxSkippedInARow = 2;
 
 // What one run holds; the parser's callbacks reach it through the sink.
+std::atomic<unsigned> g_reconnectRequests{0};
+
 struct t_Run {
+  t_ReconnectWatch reconnect; // first, so it dates from the run's start
   HWND hwnd = nullptr;
   const std::atomic<bool> *stop = nullptr;
   HINTERNET hSession = nullptr;
@@ -49,7 +52,8 @@ struct t_Run {
   int skipped = 0;          // pictures left undrawn since the last drawn one
 
   bool Ending() const {
-    return ShowData.Kill_TCP != 0 || (stop != nullptr && stop->load());
+    return ShowData.Kill_TCP != 0 || reconnect.Wanted() ||
+           (stop != nullptr && stop->load());
   }
 };
 
@@ -106,8 +110,8 @@ bool OnFrame(void *context) {
       ++run.skipped;
     } else {
       run.skipped = 0;
-      ShowJPEG(run.hwnd, NameJPEG, ShowData.ClientWidth, ShowData.ClientHeight,
-               ShowData.Skin);
+      const t_ClientSize size = ShowData.Size.load();
+      ShowJPEG(run.hwnd, NameJPEG, size.width, size.height, ShowData.Skin);
       ShowTitle(run.hwnd, ShowData);
     }
   }
@@ -131,6 +135,14 @@ bool OnFrame(void *context) {
 }
 
 } // namespace
+
+void RequestReconnect() { ++g_reconnectRequests; }
+
+t_ReconnectWatch::t_ReconnectWatch() : atStart_(g_reconnectRequests.load()) {}
+
+bool t_ReconnectWatch::Wanted() const {
+  return g_reconnectRequests.load() != atStart_;
+}
 
 void DownloadMJPEG(const std::atomic<bool> *stop) {
   t_Run run;
