@@ -20,6 +20,7 @@
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$top/build-bench}
+args=("$@")
 mode=${1:-}
 [ $# -gt 0 ] && shift
 extra=("$@")
@@ -28,7 +29,8 @@ for a in "${extra[@]}"; do [ "$a" = --sections ] && components=0; done
 
 "$top/tools/install-deps.sh"
 # The program and the simulator run where only loopback is reachable.
-[ -n "${VESTIBELL_LOOPBACK_ONLY:-}" ] || exec "$top/tools/loopback-only.sh" "$0" "$@"
+[ -n "${VESTIBELL_LOOPBACK_ONLY:-}" ] ||
+  exec "$top/tools/loopback-only.sh" "$0" "${args[@]}"
 
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
