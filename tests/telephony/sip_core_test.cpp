@@ -1,0 +1,162 @@
+// Real SIP cores over 127.0.0.1: two adapter cores in one process, the
+// simulator's user agent in another, and a loopback registrar.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/doorsim.h"
+#include "support/temp_dir.h"
+#include "telephony/sip_core.h"
+#include "telephony/sip_thread.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// One core with its SIP thread; remembers every event it was handed and on
+// which thread.
+class Peer {
+public:
+  Peer() {
+    SipCallbacks callbacks{};
+    callbacks.inv_recv = [](SipCore *c, const char *from) {
+      Of(c)->Record("inv_recv", from);
+    };
+    callbacks.auth_info_requested = [](SipCore *c, const char *realm,
+                                       const char *user) {
+      Of(c)->Record("auth_info_requested", std::string(realm) + " " + user);
+    };
+    callbacks.display_status = [](SipCore *c, const char *text) {
+      Of(c)->Record("display_status", text);
+    };
+    callbacks.display_message = [](SipCore *c, const char *text) {
+      Of(c)->Record("display_message", text);
+    };
+    SipCoreOptions options;
+    options.folder = folder_.path();
+    options.sip_port = 0;
+    options.use_files = true;
+    {
+      std::lock_guard guard(registry_lock_);
+      core_ = SipCoreNew(callbacks, options);
+      registry_[core_] = this;
+    }
+    if (core_)
+      thread_.Start(core_);
+  }
+  ~Peer() {
+    thread_.Stop();
+    SipCoreDestroy(core_);
+    std::lock_guard guard(registry_lock_);
+    registry_.erase(core_);
+  }
+
+  SipCore *core() const { return core_; }
+  SipThread &thread() { return thread_; }
+  std::string url(const std::string &user = "pc") const {
+    return "sip:" + user + "@127.0.0.1:" + std::to_string(SipCoreSipPort(core_));
+  }
+
+  // Waits for the next event of `kind` not yet taken; its text, or nullopt.
+  std::optional<std::string> Take(const std::string &kind,
+                                  std::chrono::milliseconds limit = 10s) {
+    std::unique_lock lock(lock_);
+    std::optional<std::string> found;
+    wake_.wait_for(lock, limit, [&] {
+      for (auto it = events_.begin(); it != events_.end(); ++it)
+        if (it->first == kind) {
+          found = it->second;
+          events_.erase(it);
+          return true;
+        }
+      return false;
+    });
+    return found;
+  }
+  std::vector<std::pair<std::string, std::string>> Pending() {
+    std::lock_guard guard(lock_);
+    return events_;
+  }
+  // True when every event came on the SIP thread.
+  bool OnSipThreadOnly() {
+    std::lock_guard guard(lock_);
+    return !wrong_thread_;
+  }
+  // Calls `check` until it holds or `limit` passes.
+  template <typename F> static bool Until(F check, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!check()) {
+      if (std::chrono::steady_clock::now() > end)
+        return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+private:
+  static Peer *Of(SipCore *core) {
+    std::lock_guard guard(registry_lock_);
+    return registry_.at(core);
+  }
+  void Record(const std::string &kind, const std::string &text) {
+    std::lock_guard guard(lock_);
+    if (sip_thread_ == std::thread::id())
+      sip_thread_ = std::this_thread::get_id();
+    wrong_thread_ |= sip_thread_ != std::this_thread::get_id();
+    events_.emplace_back(kind, text);
+    wake_.notify_all();
+  }
+
+  static inline std::mutex registry_lock_;
+  static inline std::map<SipCore *, Peer *> registry_;
+  TempDir folder_;
+  SipCore *core_ = nullptr;
+  SipThread thread_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::vector<std::pair<std::string, std::string>> events_;
+  std::thread::id sip_thread_;
+  bool wrong_thread_ = false;
+};
+
+TEST(SipCore, TwoCoresCallAnswerAndHangUp) {
+  Peer door, pc;
+  ASSERT_NE(door.core(), nullptr);
+  ASSERT_NE(pc.core(), nullptr);
+  ASSERT_NE(SipCoreSipPort(door.core()), SipCoreSipPort(pc.core()));
+  SipCoreSetPrimaryContact(door.core(), "sip:door@127.0.0.1");
+
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(SipCoreInvite(door.core(), pc.url().c_str()), 0);
+  const auto from = pc.Take("inv_recv");
+  ASSERT_TRUE(from) << "no incoming call";
+  const auto setup = std::chrono::steady_clock::now() - start;
+  std::printf("call setup over loopback: %.1f ms\n",
+              std::chrono::duration<double, std::milli>(setup).count());
+  EXPECT_NE(from->find("sip:door@127.0.0.1"), std::string::npos) << *from;
+  EXPECT_EQ(SipCoreInCall(pc.core()), 1);
+
+  ASSERT_EQ(SipCoreAcceptCall(pc.core()), 0);
+  EXPECT_TRUE(Peer::Until([&] {
+    return SipCoreInCall(pc.core()) && SipCoreInCall(door.core());
+  }));
+  // The side that did not hang up sees the same end as the one that did.
+  ASSERT_EQ(SipCoreTerminateCall(door.core()), 0);
+  EXPECT_EQ(door.Take("display_status"), "Call terminated.");
+  EXPECT_EQ(pc.Take("display_status"), "Call terminated.");
+  EXPECT_TRUE(Peer::Until([&] {
+    return !SipCoreInCall(pc.core()) && !SipCoreInCall(door.core());
+  }));
+  EXPECT_TRUE(door.Pending().empty());
+  EXPECT_TRUE(pc.Pending().empty());
+  EXPECT_TRUE(pc.OnSipThreadOnly());
+  EXPECT_TRUE(door.OnSipThreadOnly());
+  EXPECT_NE(SipCoreAcceptCall(pc.core()), 0); // nothing rings any more
+}
+
+} // namespace
