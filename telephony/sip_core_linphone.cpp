@@ -76,10 +76,14 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
   case LinphoneCallEnd: {
     if (core->failed.count(call))
       break;
-    const LinphoneReason reason = linphone_call_get_reason(call);
-    // An end with a reason (declined, busy, not answered) is a failure of
-    // the call unless this side ended it.
-    if (reason != LinphoneReasonNone && !core->ended_here.count(call))
+    // An outgoing call that ends with a reason (declined, busy, not
+    // answered) failed, unless this side ended it. An incoming call that
+    // ends, whatever the reason (the caller gave up), is over: what rings
+    // for it must stop.
+    const bool failed = linphone_call_get_dir(call) == LinphoneCallOutgoing &&
+                        linphone_call_get_reason(call) != LinphoneReasonNone &&
+                        !core->ended_here.count(call);
+    if (failed)
       core->Queue(Event::kMessage, Text(message));
     else
       core->Queue(Event::kStatus, kCallTerminated);

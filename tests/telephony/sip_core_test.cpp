@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -56,6 +58,9 @@ public:
     registry_.erase(core_);
   }
 
+  // Runs inside the inv_recv callback, on the SIP thread.
+  std::function<void()> on_invite;
+
   SipCore *core() const { return core_; }
   SipThread &thread() { return thread_; }
   std::string url(const std::string &user = "pc") const {
@@ -104,6 +109,8 @@ private:
     return registry_.at(core);
   }
   void Record(const std::string &kind, const std::string &text) {
+    if (kind == "inv_recv" && on_invite)
+      on_invite();
     std::lock_guard guard(lock_);
     if (sip_thread_ == std::thread::id())
       sip_thread_ = std::this_thread::get_id();
@@ -157,6 +164,105 @@ TEST(SipCore, TwoCoresCallAnswerAndHangUp) {
   EXPECT_TRUE(pc.OnSipThreadOnly());
   EXPECT_TRUE(door.OnSipThreadOnly());
   EXPECT_NE(SipCoreAcceptCall(pc.core()), 0); // nothing rings any more
+}
+
+// How a call ends, as each side sees it.
+TEST(SipCore, CallEndings) {
+  enum Step { kAcceptThenPcHangsUp, kPcDeclines, kDoorGivesUp };
+  struct {
+    const char *name;
+    Step step;
+    const char *door_kind, *pc_kind;
+  } cases[] = {
+      // The Accept dialog's Cancel: answered, then ended at once.
+      {"answer then hang up", kAcceptThenPcHangsUp, "display_status",
+       "display_status"},
+      {"decline while ringing", kPcDeclines, "display_message",
+       "display_status"},
+      {"caller gives up while ringing", kDoorGivesUp, "display_status",
+       "display_status"},
+  };
+  Peer door, pc;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(SipCoreInvite(door.core(), pc.url().c_str()), 0);
+    ASSERT_TRUE(pc.Take("inv_recv"));
+    if (c.step == kAcceptThenPcHangsUp) {
+      ASSERT_EQ(SipCoreAcceptCall(pc.core()), 0);
+      ASSERT_EQ(SipCoreTerminateCall(pc.core()), 0);
+    } else if (c.step == kPcDeclines) {
+      ASSERT_EQ(SipCoreTerminateCall(pc.core()), 0);
+    } else {
+      ASSERT_EQ(SipCoreTerminateCall(door.core()), 0);
+    }
+    const auto door_saw = door.Take(c.door_kind);
+    const auto pc_saw = pc.Take(c.pc_kind);
+    ASSERT_TRUE(door_saw) << ::testing::PrintToString(door.Pending());
+    ASSERT_TRUE(pc_saw) << ::testing::PrintToString(pc.Pending());
+    if (std::string(c.door_kind) == "display_status")
+      EXPECT_EQ(*door_saw, "Call terminated.");
+    else
+      EXPECT_FALSE(door_saw->empty());
+    EXPECT_EQ(*pc_saw, "Call terminated.");
+    EXPECT_TRUE(Peer::Until([&] {
+      return !SipCoreInCall(pc.core()) && !SipCoreInCall(door.core());
+    }));
+    // One event per side and call: no second end, no stray status.
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(door.Pending().empty());
+    EXPECT_TRUE(pc.Pending().empty());
+  }
+}
+
+TEST(SipCore, UnreachablePeerDoesNotHang) {
+  Peer pc;
+  // A loopback port nobody listens on: the port is freed right away.
+  int port = 0;
+  {
+    Peer gone;
+    port = SipCoreSipPort(gone.core());
+  }
+  const std::string target = "sip:door@127.0.0.1:" + std::to_string(port);
+  // The library waits 32 s for an answer that never comes before it
+  // reports a time-out; the user's hang-up ends the attempt at once.
+  ASSERT_EQ(SipCoreInvite(pc.core(), target.c_str()), 0);
+  EXPECT_EQ(SipCoreInCall(pc.core()), 1);
+  EXPECT_FALSE(pc.Take("display_message", 1s));
+  EXPECT_EQ(SipCoreTerminateCall(pc.core()), 0);
+  EXPECT_EQ(pc.Take("display_status", 2s), "Call terminated.");
+  EXPECT_TRUE(Peer::Until([&] { return !SipCoreInCall(pc.core()); }, 2s));
+  EXPECT_NE(SipCoreInvite(pc.core(), "not a sip address <"), 0);
+  EXPECT_NE(SipCoreInvite(pc.core(), nullptr), 0);
+  EXPECT_EQ(SipCoreInCall(pc.core()), 0);
+  EXPECT_NE(SipCoreTerminateCall(pc.core()), 0); // nothing to end
+}
+
+// A callback that waits for the window thread while the window thread
+// calls into the core: neither waits for the other.
+TEST(SipCore, WindowThreadCallsInWhileCallbackWaits) {
+  Peer door, pc;
+  std::promise<int> answered;
+  auto answer = answered.get_future();
+  pc.on_invite = [&] {
+    // As a synchronous send to the window thread would.
+    EXPECT_EQ(answer.wait_for(10s), std::future_status::ready);
+  };
+  ASSERT_EQ(SipCoreInvite(door.core(), pc.url().c_str()), 0);
+  // The window thread, while the SIP thread sits in the callback.
+  ASSERT_TRUE(Peer::Until([&] { return SipCoreInCall(pc.core()) == 1; }));
+  std::this_thread::sleep_for(100ms);
+  answered.set_value(SipCoreAcceptCall(pc.core()));
+  EXPECT_TRUE(pc.Take("inv_recv"));
+  EXPECT_TRUE(Peer::Until([&] { return SipCoreInCall(door.core()) == 1; }));
+
+  // The SIP thread stops with the call still up; the core then ends the
+  // call as it goes, and the other side sees the end.
+  EXPECT_TRUE(pc.thread().Stop(2s));
+  EXPECT_FALSE(pc.thread().running());
+  EXPECT_EQ(SipCoreInCall(pc.core()), 1);
+  EXPECT_EQ(SipCoreTerminateCall(pc.core()), 0);
+  pc.thread().Start(pc.core());
+  EXPECT_EQ(door.Take("display_status"), "Call terminated.");
 }
 
 } // namespace
