@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/doorsim.h"
+#include "support/kamailio.h"
 #include "support/temp_dir.h"
 #include "telephony/sip_core.h"
 #include "telephony/sip_thread.h"
@@ -235,6 +236,60 @@ TEST(SipCore, UnreachablePeerDoesNotHang) {
   EXPECT_NE(SipCoreInvite(pc.core(), nullptr), 0);
   EXPECT_EQ(SipCoreInCall(pc.core()), 0);
   EXPECT_NE(SipCoreTerminateCall(pc.core()), 0); // nothing to end
+}
+
+// Registration with the right password, and the request for credentials
+// with a wrong one; both accounts point at the registrar as their route.
+TEST(SipCore, RegistersWithRightPasswordOnly) {
+  Kamailio registrar(KAMAILIO_CFG, "door", "secret");
+  ASSERT_TRUE(registrar.up());
+  struct {
+    const char *password;
+    bool registers;
+  } cases[] = {{"secret", true}, {"wrong", false}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.password);
+    Peer pc;
+    SipAuthInfo *info = SipAuthInfoNew("door", nullptr, c.password, nullptr,
+                                       "127.0.0.1");
+    SipCoreAddAuthInfo(pc.core(), info);
+    SipProxyConfig *cfg = SipProxyConfigNew(pc.core());
+    const std::string identity = "sip:door@" + registrar.address();
+    const std::string server = "sip:" + registrar.address();
+    ASSERT_EQ(SipProxyConfigSetIdentity(cfg, identity.c_str()), 0);
+    ASSERT_EQ(SipProxyConfigSetServerAddr(cfg, server.c_str()), 0);
+    SipProxyConfigExpires(cfg, 60);
+    SipProxyConfigEnableRegister(cfg, true);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(SipCoreAddProxyConfig(pc.core(), cfg), 0);
+    SipCoreSetDefaultProxy(pc.core(), cfg);
+    if (c.registers) {
+      EXPECT_TRUE(Peer::Until([&] { return SipProxyConfigIsRegistered(cfg); }));
+      std::printf("registration over loopback: %.1f ms\n",
+                  std::chrono::duration<double, std::milli>(
+                      std::chrono::steady_clock::now() - start)
+                      .count());
+      EXPECT_TRUE(pc.Pending().empty());
+    } else {
+      EXPECT_EQ(pc.Take("auth_info_requested"), "127.0.0.1 door");
+      EXPECT_EQ(SipProxyConfigIsRegistered(cfg), 0);
+      // The user types the right password: the record now registers.
+      SipCoreRemoveAuthInfo(pc.core(), info);
+      SipAuthInfoSetPasswd(info, "secret");
+      SipCoreAddAuthInfo(pc.core(), info);
+      EXPECT_TRUE(Peer::Until([&] { return SipProxyConfigIsRegistered(cfg); }));
+    }
+    SipCoreRemoveAuthInfo(pc.core(), info);
+    SipCoreRemoveProxyConfig(pc.core(), cfg);
+    SipProxyConfigDestroy(cfg);
+    SipAuthInfoDestroy(info);
+  }
+  // An account the core cannot take.
+  Peer pc;
+  SipProxyConfig *bad = SipProxyConfigNew(pc.core());
+  EXPECT_NE(SipProxyConfigSetIdentity(bad, "no address"), 0);
+  EXPECT_EQ(SipCoreAddProxyConfig(pc.core(), bad), -1);
+  SipProxyConfigDestroy(bad);
 }
 
 // A callback that waits for the window thread while the window thread
