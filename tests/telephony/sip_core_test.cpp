@@ -292,6 +292,53 @@ TEST(SipCore, RegistersWithRightPasswordOnly) {
   SipProxyConfigDestroy(bad);
 }
 
+// The simulator's SIP side as the door unit: it calls the program's core,
+// which answers and hangs up; then the core calls it, and it answers or
+// declines as told.
+TEST(SipCore, DoorSimulatorCallsAndIsCalled) {
+  DoorSim sim({"--sip", "127.0.0.1:0"});
+  const auto line = sim.NextLine();
+  ASSERT_TRUE(line && line->rfind("sip 127.0.0.1:", 0) == 0) << *line;
+  const std::string door = "sip:door@127.0.0.1:" + line->substr(14);
+  Peer pc;
+
+  sim.Command("ring-sip " + pc.url());
+  const auto from = pc.Take("inv_recv");
+  ASSERT_TRUE(from);
+  EXPECT_NE(from->find("sip:door@127.0.0.1"), std::string::npos) << *from;
+  ASSERT_EQ(SipCoreAcceptCall(pc.core()), 0);
+  EXPECT_TRUE(Peer::Until([&] { return sim.Status("sip_in_call") == 1; }));
+  ASSERT_EQ(SipCoreTerminateCall(pc.core()), 0);
+  EXPECT_EQ(pc.Take("display_status"), "Call terminated.");
+  EXPECT_TRUE(Peer::Until([&] { return sim.Status("sip_ended") == 1; }));
+  EXPECT_EQ(sim.Status("sip_in_call"), 0);
+
+  struct {
+    const char *mode, *kind;
+  } cases[] = {
+      {"accept 100", "display_status"}, // answered, then the door hangs up
+      {"decline 486", "display_message"},
+      {"decline 603", "display_message"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.mode);
+    sim.Command(std::string("sip-answer ") + c.mode);
+    ASSERT_EQ(SipCoreInvite(pc.core(), door.c_str()), 0);
+    if (std::string(c.kind) == "display_status") {
+      EXPECT_TRUE(Peer::Until([&] { return sim.Status("sip_in_call") == 1; }));
+      sim.Command("hangup");
+      EXPECT_EQ(pc.Take(c.kind), "Call terminated.");
+    } else {
+      const auto message = pc.Take(c.kind);
+      ASSERT_TRUE(message);
+      EXPECT_FALSE(message->empty());
+    }
+    EXPECT_TRUE(Peer::Until([&] { return !SipCoreInCall(pc.core()); }));
+    EXPECT_TRUE(pc.Pending().empty());
+  }
+  EXPECT_EQ(sim.Status("sip_incoming"), 3);
+}
+
 // A callback that waits for the window thread while the window thread
 // calls into the core: neither waits for the other.
 TEST(SipCore, WindowThreadCallsInWhileCallbackWaits) {
