@@ -64,7 +64,8 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
     return;
   switch (state) {
   case LinphoneCallIncomingReceived: {
-    char *from = linphone_address_as_string(linphone_call_get_remote_address(call));
+    char *from =
+        linphone_address_as_string(linphone_call_get_remote_address(call));
     core->Queue(Event::kInvite, Text(from));
     bctbx_free(from);
     break;
@@ -114,7 +115,8 @@ void KeepToItself(LinphoneCore *lc) {
   linphone_config_set_int(config, "sip", "guess_hostname", 0);
   linphone_config_set_int(config, "sip", "ping_with_options", 0);
   linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
-  linphone_config_set_int(config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
+  linphone_config_set_int(
+      config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
   linphone_config_set_string(config, "misc", "version_check_url_root", nullptr);
   linphone_config_set_string(config, "misc", "config-uri", nullptr);
   linphone_config_set_string(config, "sip", "rls_uri", nullptr);
@@ -172,9 +174,9 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_core_set_audio_port(lc, options.audio_port > 0 ? options.audio_port
                                                           : -1);
   LinphoneTransports *transports = linphone_factory_create_transports(factory);
-  linphone_transports_set_udp_port(
-      transports, options.sip_port > 0 ? options.sip_port
-                                       : LC_SIP_TRANSPORT_RANDOM);
+  linphone_transports_set_udp_port(transports, options.sip_port > 0
+                                                   ? options.sip_port
+                                                   : LC_SIP_TRANSPORT_RANDOM);
   linphone_transports_set_tcp_port(transports, LC_SIP_TRANSPORT_DISABLED);
   linphone_transports_set_tls_port(transports, LC_SIP_TRANSPORT_DISABLED);
   linphone_transports_set_dtls_port(transports, LC_SIP_TRANSPORT_DISABLED);
@@ -226,8 +228,7 @@ void SipCoreDispatch(SipCore *core) {
       break;
     case Event::kAuth:
       if (cb.auth_info_requested)
-        cb.auth_info_requested(core, event.first.c_str(),
-                               event.second.c_str());
+        cb.auth_info_requested(core, event.first.c_str(), event.second.c_str());
       break;
     case Event::kStatus:
       if (cb.display_status)
@@ -289,7 +290,8 @@ int SipCoreTerminateCall(SipCore *core) {
   if (!calls)
     return -1;
   for (const bctbx_list_t *it = calls; it; it = bctbx_list_next(it))
-    core->ended_here.insert(static_cast<LinphoneCall *>(bctbx_list_get_data(it)));
+    core->ended_here.insert(
+        static_cast<LinphoneCall *>(bctbx_list_get_data(it)));
   return linphone_core_terminate_all_calls(core->lc);
 }
 
@@ -392,7 +394,8 @@ int SipProxyConfigSetIdentity(SipProxyConfig *cfg, const char *identity) {
       identity ? linphone_address_new(identity) : nullptr;
   if (!address)
     return -1;
-  const int result = linphone_proxy_config_set_identity_address(cfg->cfg, address);
+  const int result =
+      linphone_proxy_config_set_identity_address(cfg->cfg, address);
   linphone_address_unref(address);
   return result;
 }

@@ -19,12 +19,30 @@ public:
   Kamailio(const std::string &config, const std::string &user,
            const std::string &password) {
     port_ = FreeUdpPort();
-    child_ = std::make_unique<Child>(std::vector<std::string>{
-        "/usr/sbin/kamailio", "-f", config, "-DD", "-E", "-n", "1", "-m", "16",
-        "-M", "4", "-l", "udp:127.0.0.1:" + std::to_string(port_), "-w",
-        folder_.path(), "-Y", folder_.path(), "-P", folder_ / "kamailio.pid",
-        "-A", "SIP_USER=\"" + user + "\"", "-A",
-        "SIP_PASS=\"" + password + "\""});
+    child_ = std::make_unique<Child>(
+        std::vector<std::string>{"/usr/sbin/kamailio",
+                                 "-f",
+                                 config,
+                                 "-DD",
+                                 "-E",
+                                 "-n",
+                                 "1",
+                                 "-m",
+                                 "16",
+                                 "-M",
+                                 "4",
+                                 "-l",
+                                 "udp:127.0.0.1:" + std::to_string(port_),
+                                 "-w",
+                                 folder_.path(),
+                                 "-Y",
+                                 folder_.path(),
+                                 "-P",
+                                 folder_ / "kamailio.pid",
+                                 "-A",
+                                 "SIP_USER=\"" + user + "\"",
+                                 "-A",
+                                 "SIP_PASS=\"" + password + "\""});
     up_ = WaitUp(std::chrono::seconds(10));
   }
   ~Kamailio() {
@@ -73,7 +91,8 @@ private:
           " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:9;branch=" + branch +
           ";rport\r\nMax-Forwards: 70\r\nFrom: <sip:test@127.0.0.1>;tag=1\r\n"
           "To: <sip:127.0.0.1>\r\nCall-ID: up-" +
-          std::to_string(n) + "\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n";
+          std::to_string(n) +
+          "\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n";
       send(s, request.data(), request.size(), 0);
       char reply[2048];
       const ssize_t got = recv(s, reply, sizeof reply - 1, 0);

@@ -65,7 +65,8 @@ public:
   SipCore *core() const { return core_; }
   SipThread &thread() { return thread_; }
   std::string url(const std::string &user = "pc") const {
-    return "sip:" + user + "@127.0.0.1:" + std::to_string(SipCoreSipPort(core_));
+    return "sip:" + user +
+           "@127.0.0.1:" + std::to_string(SipCoreSipPort(core_));
   }
 
   // Waits for the next event of `kind` not yet taken; its text, or nullopt.
@@ -94,7 +95,8 @@ public:
     return !wrong_thread_;
   }
   // Calls `check` until it holds or `limit` passes.
-  template <typename F> static bool Until(F check, std::chrono::milliseconds limit = 10s) {
+  template <typename F>
+  static bool Until(F check, std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!check()) {
       if (std::chrono::steady_clock::now() > end)
@@ -150,9 +152,8 @@ TEST(SipCore, TwoCoresCallAnswerAndHangUp) {
   EXPECT_EQ(SipCoreInCall(pc.core()), 1);
 
   ASSERT_EQ(SipCoreAcceptCall(pc.core()), 0);
-  EXPECT_TRUE(Peer::Until([&] {
-    return SipCoreInCall(pc.core()) && SipCoreInCall(door.core());
-  }));
+  EXPECT_TRUE(Peer::Until(
+      [&] { return SipCoreInCall(pc.core()) && SipCoreInCall(door.core()); }));
   // The side that did not hang up sees the same end as the one that did.
   ASSERT_EQ(SipCoreTerminateCall(door.core()), 0);
   EXPECT_EQ(door.Take("display_status"), "Call terminated.");
@@ -250,8 +251,8 @@ TEST(SipCore, RegistersWithRightPasswordOnly) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.password);
     Peer pc;
-    SipAuthInfo *info = SipAuthInfoNew("door", nullptr, c.password, nullptr,
-                                       "127.0.0.1");
+    SipAuthInfo *info =
+        SipAuthInfoNew("door", nullptr, c.password, nullptr, "127.0.0.1");
     SipCoreAddAuthInfo(pc.core(), info);
     SipProxyConfig *cfg = SipProxyConfigNew(pc.core());
     const std::string identity = "sip:door@" + registrar.address();

@@ -74,8 +74,9 @@ void OnCallState(LinphoneCore *, LinphoneCall *call, LinphoneCallState state,
     ++g_incoming;
     g_last_caller = Text(peer);
     if (g_answer == Answer::kDecline) {
-      linphone_call_decline(call, g_decline_code == 486 ? LinphoneReasonBusy
-                                                        : LinphoneReasonDeclined);
+      linphone_call_decline(call, g_decline_code == 486
+                                      ? LinphoneReasonBusy
+                                      : LinphoneReasonDeclined);
     } else if (g_answer == Answer::kAccept) {
       g_pending = linphone_call_ref(call);
       g_answer_at = Clock::now() + std::chrono::milliseconds(g_answer_delay_ms);
@@ -94,9 +95,8 @@ void OnCallState(LinphoneCore *, LinphoneCall *call, LinphoneCallState state,
 
 void OnRegistration(LinphoneCore *, LinphoneProxyConfig *,
                     LinphoneRegistrationState state, const char *message) {
-  Log("sip registration " +
-      Text(linphone_registration_state_to_string(state)) + " (" +
-      Text(message) + ")");
+  Log("sip registration " + Text(linphone_registration_state_to_string(state)) +
+      " (" + Text(message) + ")");
 }
 
 void Iterate() {
@@ -244,8 +244,8 @@ std::string RunSipCommand(const std::string &name,
     }
     if (arg(0) == "decline") {
       number = 603;
-      if (!arg(1).empty() &&
-          (!ParseInt(arg(1), number, 486, 603) || (number != 486 && number != 603)))
+      if (!arg(1).empty() && (!ParseInt(arg(1), number, 486, 603) ||
+                              (number != 486 && number != 603)))
         return "error: sip-answer decline takes 486 or 603";
       g_answer = Answer::kDecline;
       g_decline_code = number;
@@ -299,9 +299,8 @@ std::string SipStatusJson() {
   LinphoneTransports *used = linphone_core_get_transports_used(g_core);
   const int port = linphone_transports_get_udp_port(used);
   linphone_transports_unref(used);
-  const bool registered =
-      g_account &&
-      linphone_proxy_config_get_state(g_account) == LinphoneRegistrationOk;
+  const bool registered = g_account && linphone_proxy_config_get_state(
+                                           g_account) == LinphoneRegistrationOk;
   std::string caller;
   for (unsigned char c : g_last_caller)
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\')
