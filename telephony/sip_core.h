@@ -2,8 +2,9 @@
 // written against: one opaque core, its registrar account and credentials,
 // and its events handed out on the SIP thread. No library type shows here.
 //
-// Threads: every call below may come from any thread; calls into the core
-// are serialised by one recursive lock that lives in the core. The library
+// Threads: every call below may come from any thread; calls into the
+// library are serialised by one recursive lock (one per process, as the
+// library keeps process-wide state that is not thread-safe). The library
 // reports events while that lock is held (inside an iteration, or inside
 // the very call that caused them), so they are queued and handed to the
 // callbacks only by SipCoreDispatch, which runs with no lock held. A

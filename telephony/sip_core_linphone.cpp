@@ -14,6 +14,11 @@ namespace {
 
 constexpr char kCallTerminated[] = "Call terminated.";
 
+std::recursive_mutex &ProcessLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
 struct Event {
   enum Kind { kInvite, kAuth, kStatus, kMessage } kind;
   std::string first, second;
@@ -27,8 +32,10 @@ struct SipCore {
   LinphoneCore *lc = nullptr;
   SipCallbacks callbacks{};
   // Every call into `lc`; recursive because the library reports events
-  // from inside calls made under it.
-  std::recursive_mutex lock;
+  // from inside calls made under it. One for all cores of the process: the
+  // library's parsers and its locale switching are process-wide and not
+  // thread-safe, so two cores must not run at once either.
+  std::recursive_mutex &lock = ProcessLock();
   std::mutex events_lock; // guards events
   std::deque<Event> events;
   // Calls whose failure was already reported, so their End is not a second
@@ -129,9 +136,9 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   std::string folder = options.folder;
   if (folder.empty() || folder.back() != '/')
     folder += '/';
-  // The factory's folders are the process's: one new core at a time.
-  static std::mutex factory_lock;
-  std::lock_guard factory_guard(factory_lock);
+  // The factory's folders are the process's: one new core at a time, and
+  // none iterating meanwhile.
+  std::lock_guard guard(ProcessLock());
   LinphoneFactory *factory = linphone_factory_get();
   // The library's chatter (warnings about the loopback-only network, the
   // missing sound card of a headless machine) is no news to the user.
@@ -338,23 +345,29 @@ void SipCoreSetPrimaryContact(SipCore *core, const char *contact) {
 SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,
                             const char *passwd, const char *ha1,
                             const char *realm) {
+  std::lock_guard guard(ProcessLock());
   LinphoneAuthInfo *info = linphone_factory_create_auth_info(
       linphone_factory_get(), username, userid, passwd, ha1, realm, nullptr);
   return info ? new SipAuthInfo{info} : nullptr;
 }
 
 void SipAuthInfoSetPasswd(SipAuthInfo *info, const char *passwd) {
+  std::lock_guard guard(ProcessLock());
   linphone_auth_info_set_password(info->info, passwd);
 }
 
 void SipAuthInfoSetUsername(SipAuthInfo *info, const char *username) {
+  std::lock_guard guard(ProcessLock());
   linphone_auth_info_set_username(info->info, username);
 }
 
 void SipAuthInfoDestroy(SipAuthInfo *info) {
   if (!info)
     return;
-  linphone_auth_info_unref(info->info);
+  {
+    std::lock_guard guard(ProcessLock());
+    linphone_auth_info_unref(info->info);
+  }
   delete info;
 }
 
