@@ -9,10 +9,14 @@ packages=(
   # libraries
   qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
   libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core
+  # the SIP user agent of the program and of the simulator
+  liblinphone-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
   xvfb x11-utils xdotool imagemagick procps openbox trayer
+  # a SIP registrar on loopback for the registration tests
+  kamailio
   # tests run in a network namespace that has only loopback
   iproute2 util-linux
 )

@@ -17,6 +17,7 @@
 
 #include <pthread.h>
 
+#include "sim_sip.h"
 #include "sim_state.h"
 #include "sim_stream.h"
 
@@ -57,6 +58,10 @@ Options:
                        picture's offset in the .bin, and "fault NAME" lines)
   --log FILE           also append every log line to FILE
   --command CMD        run a control command at start (may be repeated)
+  --sip ADDR:PORT      also be the door unit's SIP side: a user agent on
+                       ADDR:PORT (UDP; port 0 picks a free one). The second
+                       line of standard output is then "sip ADDR:PORT" with
+                       the real port. Every call state is logged.
   --help               this text
 
 HTTP:
@@ -99,8 +104,20 @@ parameters in brackets):
   longtitle [N]        the next part of every open stream has a title of N
                        bytes (default 100)                   [length=N]
   reset                flag 0, the start title, and no faults
+  ring-sip URI         call URI over SIP (e.g. sip:pc@127.0.0.1:5060) [uri=URI]
+  hangup               end every SIP call, ringing or answered
+  sip-answer MODE [N]  incoming SIP calls: off (let them ring; default),
+                       accept [DELAY_MS] or decline [486|603]
+                                                      [mode=MODE&arg=N]
+  sip-register USER PASSWORD HOST:PORT
+                       register at a registrar, which is also the route of
+                       every call             [user=U&password=P&registrar=R]
   status               counts as one JSON line: frames_sent, connections,
-                       open_streams, relay1, relay2, error_pages, flag, title
+                       open_streams, relay1, relay2, error_pages, flag, title;
+                       with --sip also sip_port, sip_in_call, sip_incoming,
+                       sip_answered, sip_ended, sip_registered, sip_state
+                       (idle, calling, ringing, in call, ended) and
+                       sip_last_caller
   help                 the list of commands
   quit                 stop the simulator (standard input only; SIGINT and
                        SIGTERM stop it too)
@@ -173,6 +190,10 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>
         {"nodigits", {}},
         {"longtitle", {"length"}},
         {"reset", {}},
+        {"ring-sip", {"uri"}},
+        {"hangup", {}},
+        {"sip-answer", {"mode", "arg"}},
+        {"sip-register", {"user", "password", "registrar"}},
 };
 
 void ServeControl(const httplib::Request &request,
@@ -250,7 +271,7 @@ void ParseOptions(int argc, char **argv) {
     static const char *const kWithValue[] = {
         "--listen", "--size", "--fps",        "--quality",     "--frames",
         "--title",  "--flag", "--ring-every", "--ring-length", "--seed",
-        "--record", "--log",  "--command"};
+        "--record", "--log",  "--command",    "--sip"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), option) ==
         std::end(kWithValue))
       Fail("unknown option " + option + " (see --help)");
@@ -306,6 +327,13 @@ void ParseOptions(int argc, char **argv) {
       o.log_file = value;
     } else if (option == "--command") {
       o.commands.push_back(value);
+    } else if (option == "--sip") {
+      std::size_t colon = value.rfind(':');
+      if (colon == std::string::npos || colon == 0 ||
+          !ParseInt(value.substr(colon + 1), number, 0, 65535))
+        Fail("--sip takes ADDR:PORT, e.g. 127.0.0.1:5062");
+      o.sip_host = value.substr(0, colon);
+      o.sip_port = number;
     } else {
       Fail("unknown option " + option + " (see --help)");
     }
@@ -382,6 +410,12 @@ int main(int argc, char **argv) {
     Fail("cannot listen on " + g_options.host + ":" +
          std::to_string(g_options.port));
   Print("listening " + g_options.host + ":" + std::to_string(port));
+  if (!g_options.sip_host.empty()) {
+    if (!StartSip(g_options.sip_host, g_options.sip_port))
+      Fail("cannot start SIP on " + g_options.sip_host + ":" +
+           std::to_string(g_options.sip_port));
+    Print("sip " + g_options.sip_host + ":" + std::to_string(SipPort()));
+  }
 
   for (const std::string &command : g_options.commands) {
     std::string answer = RunLine(command);
@@ -410,6 +444,7 @@ int main(int argc, char **argv) {
   if (ringer.joinable())
     ringer.join();
   g_server = nullptr;
+  StopSip();
   Log("stopped");
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "sim_sip.h"
 #include "sim_state.h"
 
 Options g_options;
@@ -117,7 +118,11 @@ std::string StatusJson() {
       << ",\"open_streams\":" << g_open_streams << ",\"relay1\":" << g_relay1
       << ",\"relay2\":" << g_relay2 << ",\"error_pages\":" << g_error_pages
       << ",\"flag\":" << JsonText(std::string(1, settings.flag))
-      << ",\"title\":" << JsonText(settings.title) << "}";
+      << ",\"title\":" << JsonText(settings.title);
+  const std::string sip = SipStatusJson();
+  if (!sip.empty())
+    out << "," << sip;
+  out << "}";
   return out.str();
 }
 
@@ -160,6 +165,8 @@ void ResetSettings() {
 // or "error:".
 std::string RunCommand(const std::string &name,
                        const std::vector<std::string> &args) {
+  if (IsSipCommand(name))
+    return RunSipCommand(name, args);
   auto arg = [&](std::size_t i) {
     return i < args.size() ? args[i] : std::string();
   };

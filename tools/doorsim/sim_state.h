@@ -30,6 +30,8 @@ struct Options {
   std::string record_dir;
   std::string log_file;
   std::vector<std::string> commands;
+  std::string sip_host; // empty: no SIP
+  int sip_port = 0;
 };
 
 // Set once at start-up, read by every thread afterwards.

@@ -1,0 +1,18 @@
+// Who is calling, from the caller's SIP address, and whether two door-unit
+// addresses are the same. Plain text in, no library.
+#pragma once
+
+#include <cstddef>
+
+constexpr std::size_t kCallerFieldSize = 64;
+
+// Splits `from` ("sip:door@192.168.1.250:5060", perhaps with a display name
+// and angle brackets) into the user part and the host part (without port,
+// parameters or closing bracket), each cut to 63 characters and always
+// terminated. A null `from` gives two empty fields.
+void ParseCaller(const char *from, char (&name)[kCallerFieldSize],
+                 char (&ip)[kCallerFieldSize]);
+
+// 0 when the two dotted addresses are numerically equal field by field,
+// else -1. A null text reads as the empty text.
+int cmp_ip(const char *ip1, const char *ip2);

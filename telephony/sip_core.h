@@ -1,0 +1,116 @@
+// The SIP library behind the small set of calls the telephony code was
+// written against: one opaque core, its registrar account and credentials,
+// and its events handed out on the SIP thread. No library type shows here.
+//
+// Threads: every call below may come from any thread; calls into the
+// library are serialised by one recursive lock (one per process, as the
+// library keeps process-wide state that is not thread-safe). The library
+// reports events while that lock is held (inside an iteration, or inside
+// the very call that caused them), so they are queued and handed to the
+// callbacks only by SipCoreDispatch, which runs with no lock held. A
+// callback may therefore wait for the window thread while the window thread
+// calls into the core.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SipCore;
+struct SipAuthInfo;
+struct SipProxyConfig;
+
+// The event callbacks, run on the thread that calls SipCoreDispatch (the
+// SIP thread). Any of them may be null.
+struct SipCallbacks {
+  // An incoming call from the caller's address, as "sip:user@host:port",
+  // perhaps with a display name and angle brackets.
+  void (*inv_recv)(SipCore *core, const char *from);
+  // The registrar wants credentials this core has no record for.
+  void (*auth_info_requested)(SipCore *core, const char *realm,
+                              const char *username);
+  // A status line; the end of a call, from either side, is exactly
+  // "Call terminated.".
+  void (*display_status)(SipCore *core, const char *status);
+  // A call failed (refused, declined, unreachable): the library's reason.
+  void (*display_message)(SipCore *core, const char *message);
+};
+
+struct SipCoreOptions {
+  // Where the library keeps its state; nothing is written elsewhere. Must
+  // exist; a trailing '/' is added when missing.
+  std::string folder;
+  // Local UDP port for SIP; 0 lets the system choose one (read it back
+  // with SipCoreSipPort).
+  int sip_port = 5060;
+  // RTP port for audio; 0 lets the system choose one.
+  int audio_port = 0;
+  // Play and record files instead of sound cards (for machines and tests
+  // without a sound device).
+  bool use_files = false;
+};
+
+// A core with all video off, no STUN, no default account and no ring files;
+// null when the library cannot make one (the port taken, the folder not
+// writable).
+SipCore *SipCoreNew(const SipCallbacks &callbacks,
+                    const SipCoreOptions &options);
+// Stops and frees the core; every call still up is ended first. The SIP
+// thread must be stopped before (no iteration may run meanwhile).
+void SipCoreDestroy(SipCore *core);
+// One step of the library's work: network, timers. Queues events.
+void SipCoreIterate(SipCore *core);
+// Hands the queued events to the callbacks, in order. Called by the SIP
+// thread after each iteration; takes no lock while a callback runs.
+void SipCoreDispatch(SipCore *core);
+// The UDP port the core really listens on.
+int SipCoreSipPort(SipCore *core);
+
+// Calls. Accept answers the call that rings; Terminate ends every call,
+// ringing or answered; Invite returns 0 when the call was placed, non-zero
+// when the address is not a valid SIP address or the call cannot start.
+int SipCoreAcceptCall(SipCore *core);
+int SipCoreInvite(SipCore *core, const char *url);
+int SipCoreTerminateCall(SipCore *core);
+// 1 while a call rings or is up, else 0.
+int SipCoreInCall(SipCore *core);
+
+// Sound devices. The list holds the names Set accepts; Get names the one
+// in use.
+std::vector<std::string> SipCoreSoundDevices(SipCore *core);
+void SipCoreSetCaptureDevice(SipCore *core, const char *name);
+void SipCoreSetPlaybackDevice(SipCore *core, const char *name);
+std::string SipCoreCaptureDevice(SipCore *core);
+std::string SipCorePlaybackDevice(SipCore *core);
+
+void SipCoreSetPrimaryContact(SipCore *core, const char *contact);
+
+// Credentials. A record belongs to whoever made it; the core keeps a copy
+// of what is added.
+SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,
+                            const char *passwd, const char *ha1,
+                            const char *realm);
+void SipAuthInfoSetPasswd(SipAuthInfo *info, const char *passwd);
+void SipAuthInfoSetUsername(SipAuthInfo *info, const char *username);
+void SipAuthInfoDestroy(SipAuthInfo *info);
+void SipCoreAddAuthInfo(SipCore *core, const SipAuthInfo *info);
+void SipCoreRemoveAuthInfo(SipCore *core, const SipAuthInfo *info);
+// Gives up the pending request for credentials (the user cancelled).
+void SipCoreAbortAuthentication(SipCore *core, SipAuthInfo *info);
+
+// Registrar account. New needs the core it will join. Identity and server
+// are texts such as "sip:door@127.0.0.1" and "sip:127.0.0.1:5060"; every
+// request of the account goes through the server (it is also the route),
+// so no target in its domain needs a name lookup.
+SipProxyConfig *SipProxyConfigNew(SipCore *core);
+int SipProxyConfigSetIdentity(SipProxyConfig *cfg, const char *identity);
+int SipProxyConfigSetServerAddr(SipProxyConfig *cfg, const char *server);
+void SipProxyConfigExpires(SipProxyConfig *cfg, int seconds);
+void SipProxyConfigEnableRegister(SipProxyConfig *cfg, bool enable);
+// 0, or -1 when the core refuses the account (no valid identity or server).
+int SipCoreAddProxyConfig(SipCore *core, SipProxyConfig *cfg);
+void SipCoreSetDefaultProxy(SipCore *core, SipProxyConfig *cfg);
+// 1 when the registrar has accepted the registration, else 0.
+int SipProxyConfigIsRegistered(SipProxyConfig *cfg);
+void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg);
+// Frees the caller's handle; the core lets go of its own when removed.
+void SipProxyConfigDestroy(SipProxyConfig *cfg);

@@ -1,0 +1,472 @@
+// The SIP calls of sip_core.h on liblinphone 5.1. Library types stay in
+// this file.
+#include "telephony/sip_core.h"
+
+#include <linphone/core.h>
+#include <linphone/factory.h>
+#include <linphone/logging.h>
+
+#include <deque>
+#include <mutex>
+#include <set>
+
+namespace {
+
+constexpr char kCallTerminated[] = "Call terminated.";
+
+std::recursive_mutex &ProcessLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+struct Event {
+  enum Kind { kInvite, kAuth, kStatus, kMessage } kind;
+  std::string first, second;
+};
+
+std::string Text(const char *text) { return text ? text : ""; }
+
+} // namespace
+
+struct SipCore {
+  LinphoneCore *lc = nullptr;
+  SipCallbacks callbacks{};
+  // Every call into `lc`; recursive because the library reports events
+  // from inside calls made under it. One for all cores of the process: the
+  // library's parsers and its locale switching are process-wide and not
+  // thread-safe, so two cores must not run at once either.
+  std::recursive_mutex &lock = ProcessLock();
+  std::mutex events_lock; // guards events
+  std::deque<Event> events;
+  // Calls whose failure was already reported, so their End is not a second
+  // event; and calls this side ended, whose End is always a plain end.
+  // Both touched only under `lock`.
+  std::set<const LinphoneCall *> failed, ended_here;
+
+  void Queue(Event::Kind kind, std::string first, std::string second = {}) {
+    std::lock_guard guard(events_lock);
+    events.push_back({kind, std::move(first), std::move(second)});
+  }
+};
+
+struct SipAuthInfo {
+  LinphoneAuthInfo *info;
+};
+
+struct SipProxyConfig {
+  SipCore *core;
+  LinphoneProxyConfig *cfg;
+};
+
+namespace {
+
+SipCore *Owner(LinphoneCore *lc) {
+  return static_cast<SipCore *>(linphone_core_get_user_data(lc));
+}
+
+void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
+                 const char *message) {
+  SipCore *core = Owner(lc);
+  if (!core)
+    return;
+  switch (state) {
+  case LinphoneCallIncomingReceived: {
+    char *from =
+        linphone_address_as_string(linphone_call_get_remote_address(call));
+    core->Queue(Event::kInvite, Text(from));
+    bctbx_free(from);
+    break;
+  }
+  case LinphoneCallError:
+    core->failed.insert(call);
+    core->Queue(Event::kMessage, Text(message));
+    break;
+  case LinphoneCallEnd: {
+    if (core->failed.count(call))
+      break;
+    // An outgoing call that ends with a reason (declined, busy, not
+    // answered) failed, unless this side ended it. An incoming call that
+    // ends, whatever the reason (the caller gave up), is over: what rings
+    // for it must stop.
+    const bool failed = linphone_call_get_dir(call) == LinphoneCallOutgoing &&
+                        linphone_call_get_reason(call) != LinphoneReasonNone &&
+                        !core->ended_here.count(call);
+    if (failed)
+      core->Queue(Event::kMessage, Text(message));
+    else
+      core->Queue(Event::kStatus, kCallTerminated);
+    break;
+  }
+  case LinphoneCallReleased:
+    core->failed.erase(call);
+    core->ended_here.erase(call);
+    break;
+  default:
+    break;
+  }
+}
+
+void OnAuthRequested(LinphoneCore *lc, LinphoneAuthInfo *info,
+                     LinphoneAuthMethod) {
+  if (SipCore *core = Owner(lc))
+    core->Queue(Event::kAuth, Text(linphone_auth_info_get_realm(info)),
+                Text(linphone_auth_info_get_username(info)));
+}
+
+// Settings that keep the core on what it is told: no STUN, no lookups of
+// its own, no account or friend list of the library's defaults, no media
+// but audio.
+void KeepToItself(LinphoneCore *lc) {
+  LinphoneConfig *config = linphone_core_get_config(lc);
+  linphone_config_set_int(config, "sip", "auto_net_state_mon", 0);
+  linphone_config_set_int(config, "sip", "guess_hostname", 0);
+  linphone_config_set_int(config, "sip", "ping_with_options", 0);
+  linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
+  linphone_config_set_int(
+      config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
+  linphone_config_set_string(config, "misc", "version_check_url_root", nullptr);
+  linphone_config_set_string(config, "misc", "config-uri", nullptr);
+  linphone_config_set_string(config, "sip", "rls_uri", nullptr);
+}
+
+} // namespace
+
+SipCore *SipCoreNew(const SipCallbacks &callbacks,
+                    const SipCoreOptions &options) {
+  std::string folder = options.folder;
+  if (folder.empty() || folder.back() != '/')
+    folder += '/';
+  // The factory's folders are the process's: one new core at a time, and
+  // none iterating meanwhile.
+  std::lock_guard guard(ProcessLock());
+  LinphoneFactory *factory = linphone_factory_get();
+  // The library's chatter (warnings about the loopback-only network, the
+  // missing sound card of a headless machine) is no news to the user.
+  linphone_logging_service_set_log_level(linphone_logging_service_get(),
+                                         LinphoneLogLevelFatal);
+  linphone_factory_set_data_dir(factory, folder.c_str());
+  linphone_factory_set_config_dir(factory, folder.c_str());
+  linphone_factory_set_download_dir(factory, folder.c_str());
+  const std::string rc = folder + "linphonerc";
+
+  // No other thread knows the core until it is returned: no lock yet.
+  LinphoneCore *lc =
+      linphone_factory_create_core_3(factory, rc.c_str(), nullptr, nullptr);
+  if (!lc)
+    return nullptr;
+  auto *core = new SipCore;
+  core->callbacks = callbacks;
+  core->lc = lc;
+  linphone_core_set_user_data(lc, core);
+  LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
+  linphone_core_cbs_set_call_state_changed(cbs, OnCallState);
+  linphone_core_cbs_set_authentication_requested(cbs, OnAuthRequested);
+  linphone_core_add_callbacks(lc, cbs);
+  linphone_core_cbs_unref(cbs);
+
+  KeepToItself(lc);
+  linphone_core_set_stun_server(lc, nullptr);
+  linphone_core_enable_ipv6(lc, FALSE);
+  linphone_core_enable_dns_srv(lc, FALSE);
+  linphone_core_enable_dns_search(lc, FALSE);
+  linphone_core_enable_video_capture(lc, FALSE);
+  linphone_core_enable_video_display(lc, FALSE);
+  linphone_core_enable_video_preview(lc, FALSE);
+  linphone_core_enable_self_view(lc, FALSE);
+  linphone_core_set_use_files(lc, options.use_files);
+  linphone_core_set_ring(lc, nullptr);
+  linphone_core_set_ringback(lc, nullptr);
+  linphone_core_set_play_file(lc, nullptr);
+  linphone_core_set_record_file(lc, nullptr);
+  linphone_core_set_audio_port(lc, options.audio_port > 0 ? options.audio_port
+                                                          : -1);
+  LinphoneTransports *transports = linphone_factory_create_transports(factory);
+  linphone_transports_set_udp_port(transports, options.sip_port > 0
+                                                   ? options.sip_port
+                                                   : LC_SIP_TRANSPORT_RANDOM);
+  linphone_transports_set_tcp_port(transports, LC_SIP_TRANSPORT_DISABLED);
+  linphone_transports_set_tls_port(transports, LC_SIP_TRANSPORT_DISABLED);
+  linphone_transports_set_dtls_port(transports, LC_SIP_TRANSPORT_DISABLED);
+  const LinphoneStatus bound = linphone_core_set_transports(lc, transports);
+  linphone_transports_unref(transports);
+
+  if (bound != 0 || linphone_core_start(lc) != 0) {
+    linphone_core_set_user_data(lc, nullptr);
+    linphone_core_unref(lc);
+    delete core;
+    return nullptr;
+  }
+  linphone_core_set_network_reachable(lc, TRUE);
+  return core;
+}
+
+void SipCoreDestroy(SipCore *core) {
+  if (!core)
+    return;
+  {
+    std::lock_guard guard(core->lock);
+    linphone_core_stop(core->lc);
+    linphone_core_set_user_data(core->lc, nullptr);
+    linphone_core_unref(core->lc);
+  }
+  delete core;
+}
+
+void SipCoreIterate(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  linphone_core_iterate(core->lc);
+}
+
+void SipCoreDispatch(SipCore *core) {
+  for (;;) {
+    Event event;
+    {
+      std::lock_guard guard(core->events_lock);
+      if (core->events.empty())
+        return;
+      event = std::move(core->events.front());
+      core->events.pop_front();
+    }
+    const SipCallbacks &cb = core->callbacks;
+    switch (event.kind) {
+    case Event::kInvite:
+      if (cb.inv_recv)
+        cb.inv_recv(core, event.first.c_str());
+      break;
+    case Event::kAuth:
+      if (cb.auth_info_requested)
+        cb.auth_info_requested(core, event.first.c_str(), event.second.c_str());
+      break;
+    case Event::kStatus:
+      if (cb.display_status)
+        cb.display_status(core, event.first.c_str());
+      break;
+    case Event::kMessage:
+      if (cb.display_message)
+        cb.display_message(core, event.first.c_str());
+      break;
+    }
+  }
+}
+
+int SipCoreSipPort(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  LinphoneTransports *used = linphone_core_get_transports_used(core->lc);
+  const int port = linphone_transports_get_udp_port(used);
+  linphone_transports_unref(used);
+  return port;
+}
+
+namespace {
+
+LinphoneCall *RingingCall(LinphoneCore *lc) {
+  for (const bctbx_list_t *it = linphone_core_get_calls(lc); it;
+       it = bctbx_list_next(it)) {
+    auto *call = static_cast<LinphoneCall *>(bctbx_list_get_data(it));
+    const LinphoneCallState state = linphone_call_get_state(call);
+    if (state == LinphoneCallIncomingReceived ||
+        state == LinphoneCallIncomingEarlyMedia)
+      return call;
+  }
+  return nullptr;
+}
+
+} // namespace
+
+int SipCoreAcceptCall(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  LinphoneCall *call = RingingCall(core->lc);
+  return call ? linphone_call_accept(call) : -1;
+}
+
+int SipCoreInvite(SipCore *core, const char *url) {
+  if (!url)
+    return -1;
+  std::lock_guard guard(core->lock);
+  LinphoneAddress *address = linphone_core_interpret_url(core->lc, url);
+  if (!address)
+    return -1;
+  LinphoneCall *call = linphone_core_invite_address(core->lc, address);
+  linphone_address_unref(address);
+  return call ? 0 : -1;
+}
+
+int SipCoreTerminateCall(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  const bctbx_list_t *calls = linphone_core_get_calls(core->lc);
+  if (!calls)
+    return -1;
+  for (const bctbx_list_t *it = calls; it; it = bctbx_list_next(it))
+    core->ended_here.insert(
+        static_cast<LinphoneCall *>(bctbx_list_get_data(it)));
+  return linphone_core_terminate_all_calls(core->lc);
+}
+
+int SipCoreInCall(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  return linphone_core_in_call(core->lc) ? 1 : 0;
+}
+
+std::vector<std::string> SipCoreSoundDevices(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  std::vector<std::string> names;
+  bctbx_list_t *list = linphone_core_get_sound_devices_list(core->lc);
+  for (bctbx_list_t *it = list; it; it = bctbx_list_next(it))
+    names.emplace_back(static_cast<const char *>(bctbx_list_get_data(it)));
+  bctbx_list_free_with_data(list, bctbx_free);
+  return names;
+}
+
+void SipCoreSetCaptureDevice(SipCore *core, const char *name) {
+  std::lock_guard guard(core->lock);
+  linphone_core_set_capture_device(core->lc, name);
+}
+
+void SipCoreSetPlaybackDevice(SipCore *core, const char *name) {
+  std::lock_guard guard(core->lock);
+  linphone_core_set_playback_device(core->lc, name);
+}
+
+std::string SipCoreCaptureDevice(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  return Text(linphone_core_get_capture_device(core->lc));
+}
+
+std::string SipCorePlaybackDevice(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  return Text(linphone_core_get_playback_device(core->lc));
+}
+
+void SipCoreSetPrimaryContact(SipCore *core, const char *contact) {
+  std::lock_guard guard(core->lock);
+  linphone_core_set_primary_contact(core->lc, contact);
+}
+
+SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,
+                            const char *passwd, const char *ha1,
+                            const char *realm) {
+  std::lock_guard guard(ProcessLock());
+  LinphoneAuthInfo *info = linphone_factory_create_auth_info(
+      linphone_factory_get(), username, userid, passwd, ha1, realm, nullptr);
+  return info ? new SipAuthInfo{info} : nullptr;
+}
+
+void SipAuthInfoSetPasswd(SipAuthInfo *info, const char *passwd) {
+  std::lock_guard guard(ProcessLock());
+  linphone_auth_info_set_password(info->info, passwd);
+}
+
+void SipAuthInfoSetUsername(SipAuthInfo *info, const char *username) {
+  std::lock_guard guard(ProcessLock());
+  linphone_auth_info_set_username(info->info, username);
+}
+
+void SipAuthInfoDestroy(SipAuthInfo *info) {
+  if (!info)
+    return;
+  {
+    std::lock_guard guard(ProcessLock());
+    linphone_auth_info_unref(info->info);
+  }
+  delete info;
+}
+
+void SipCoreAddAuthInfo(SipCore *core, const SipAuthInfo *info) {
+  if (!info)
+    return;
+  std::lock_guard guard(core->lock);
+  linphone_core_add_auth_info(core->lc, info->info);
+}
+
+void SipCoreRemoveAuthInfo(SipCore *core, const SipAuthInfo *info) {
+  if (!info)
+    return;
+  std::lock_guard guard(core->lock);
+  linphone_core_remove_auth_info(core->lc, info->info);
+}
+
+void SipCoreAbortAuthentication(SipCore *core, SipAuthInfo *info) {
+  std::lock_guard guard(core->lock);
+  linphone_core_abort_authentication(core->lc, info ? info->info : nullptr);
+}
+
+SipProxyConfig *SipProxyConfigNew(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  LinphoneProxyConfig *cfg = linphone_core_create_proxy_config(core->lc);
+  if (!cfg)
+    return nullptr;
+  // The library's defaults would publish presence and push its own
+  // parameters; an account here only registers.
+  linphone_proxy_config_enable_publish(cfg, FALSE);
+  return new SipProxyConfig{core, cfg};
+}
+
+int SipProxyConfigSetIdentity(SipProxyConfig *cfg, const char *identity) {
+  std::lock_guard guard(cfg->core->lock);
+  LinphoneAddress *address =
+      identity ? linphone_address_new(identity) : nullptr;
+  if (!address)
+    return -1;
+  const int result =
+      linphone_proxy_config_set_identity_address(cfg->cfg, address);
+  linphone_address_unref(address);
+  return result;
+}
+
+int SipProxyConfigSetServerAddr(SipProxyConfig *cfg, const char *server) {
+  std::lock_guard guard(cfg->core->lock);
+  if (linphone_proxy_config_set_server_addr(cfg->cfg, server) != 0)
+    return -1;
+  // The registrar is also the outbound proxy: a target in its domain is
+  // reached through it, never through a name lookup.
+  bctbx_list_t *routes = bctbx_list_append(nullptr, (void *)server);
+  const int result = linphone_proxy_config_set_routes(cfg->cfg, routes);
+  bctbx_list_free(routes);
+  return result;
+}
+
+void SipProxyConfigExpires(SipProxyConfig *cfg, int seconds) {
+  std::lock_guard guard(cfg->core->lock);
+  linphone_proxy_config_set_expires(cfg->cfg, seconds);
+}
+
+void SipProxyConfigEnableRegister(SipProxyConfig *cfg, bool enable) {
+  std::lock_guard guard(cfg->core->lock);
+  linphone_proxy_config_enable_register(cfg->cfg, enable);
+}
+
+int SipCoreAddProxyConfig(SipCore *core, SipProxyConfig *cfg) {
+  if (!cfg)
+    return -1;
+  std::lock_guard guard(core->lock);
+  return linphone_core_add_proxy_config(core->lc, cfg->cfg) == 0 ? 0 : -1;
+}
+
+void SipCoreSetDefaultProxy(SipCore *core, SipProxyConfig *cfg) {
+  std::lock_guard guard(core->lock);
+  linphone_core_set_default_proxy_config(core->lc, cfg ? cfg->cfg : nullptr);
+}
+
+int SipProxyConfigIsRegistered(SipProxyConfig *cfg) {
+  std::lock_guard guard(cfg->core->lock);
+  return linphone_proxy_config_get_state(cfg->cfg) == LinphoneRegistrationOk
+             ? 1
+             : 0;
+}
+
+void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg) {
+  if (!cfg)
+    return;
+  std::lock_guard guard(core->lock);
+  linphone_core_remove_proxy_config(core->lc, cfg->cfg);
+}
+
+void SipProxyConfigDestroy(SipProxyConfig *cfg) {
+  if (!cfg)
+    return;
+  {
+    std::lock_guard guard(cfg->core->lock);
+    linphone_proxy_config_unref(cfg->cfg);
+  }
+  delete cfg;
+}
