@@ -22,7 +22,7 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
 
 echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
-  doorsim)
+  test_sip_core doorsim)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -32,7 +32,7 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   export QT_QPA_PLATFORM=offscreen
   for t in tests/events/test_live tests/platform/test_window \
     tests/platform/test_http tests/skin/test_skin tests/shell/test_startup \
-    tests/video/test_popup_rules; do
+    tests/video/test_popup_rules tests/telephony/test_sip_core; do
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1
   done
