@@ -8,11 +8,15 @@ packages=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   # libraries
   qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
-  libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core
+  libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core libpulse-dev
+  # Arial's metrics for the dialogs
+  fonts-liberation2
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
   xvfb x11-utils xdotool imagemagick procps openbox trayer
+  # a sound server with a null sink for the ring tests
+  pulseaudio pulseaudio-utils
   # tests run in a network namespace that has only loopback
   iproute2 util-linux
 )
