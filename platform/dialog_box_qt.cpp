@@ -308,6 +308,9 @@ bool Build(Dialog *d) {
   flags |= Qt::WindowStaysOnTopHint;
   auto *widget = new DialogWidget(d, parent, flags);
   d->widget = widget;
+  // Destroyed with its owner window: the dialog ends too, so that a worker
+  // waiting for it is let go.
+  QObject::connect(widget, &QObject::destroyed, [d] { EndDialog(d, 0); });
 
   const bool namedFont = (d->tpl.style & DS_SETFONT) && *d->tpl.font != '\0';
   const char *family = namedFont ? d->tpl.font : "MS Shell Dlg";

@@ -308,6 +308,19 @@ TEST_F(Dialogs, ModelessDialogsAnswerCommandsAndCloseHarmlesslyFromAnyThread) {
   ASSERT_EQ(Calls().size(), before + 1);
   EXPECT_EQ(LOWORD(Calls().back().wParam), unsigned(IDOK));
   ASSERT_TRUE(PumpUntil([&] { return OpenDialog("Accept") == nullptr; }));
+
+  // A dialog goes with its owner window.
+  HWND other = CreateWindow("DialogOwner", "Other", WS_POPUP, 0, 0, 50, 50);
+  HDLG orphan = CreateDialogParam(res::ProgramModule(), res::kDialogAccept,
+                                  other, RecordingProc, 0);
+  ASSERT_TRUE(IsWindow(orphan));
+  DestroyWindow(other);
+  ASSERT_TRUE(PumpUntil([&] {
+    // What the message loop does for deleted widgets, which processEvents
+    // leaves to it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return !IsWindow(orphan);
+  }));
 }
 
 TEST_F(Dialogs, WorkerBlocksInModalDialogWhileItsProcedureRunsThere) {

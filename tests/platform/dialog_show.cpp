@@ -45,8 +45,8 @@ int main(int argc, char **argv) {
   wc.icon = LoadIcon(res::ProgramModule(), res::kIconId);
   wc.background = RGB(40, 60, 90);
   RegisterClass(wc);
-  HWND owner = CreateWindow("Owner", "Vestibell_1.39", WS_POPUP, 40, 40, 336,
-                            301);
+  HWND owner =
+      CreateWindow("Owner", "Vestibell_1.39", WS_POPUP, 40, 40, 336, 301);
   SetWindowPos(owner, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   ShowWindow(owner, SW_SHOW);
   std::thread worker;
