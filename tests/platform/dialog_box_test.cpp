@@ -383,6 +383,22 @@ TEST_F(Dialogs, WorkerBlocksInModalDialogWhileItsProcedureRunsThere) {
   }
 }
 
+TEST_F(Dialogs, ModalOnTheWindowThreadRunsItsOwnLoopUntilEnded) {
+  g_endOn = IDCANCEL;
+  QTimer::singleShot(50, [] {
+    if (QDialog *dialog = OpenDialog("Authentication"))
+      Control<QPushButton>(dialog, "Cancel")->click();
+  });
+  EXPECT_EQ(DialogBoxParam(res::ProgramModule(), res::kDialogAuthentication,
+                           owner, RecordingProc, 0),
+            IDCANCEL);
+  ASSERT_EQ(Calls().size(), 2u);
+  for (const Call &c : Calls())
+    EXPECT_TRUE(c.onWindowThread);
+  EXPECT_EQ(DialogBoxParam(res::ProgramModule(), 999, owner, RecordingProc, 0),
+            -1);
+}
+
 TEST_F(Dialogs, EditLimitsAndReplacementsShowInTheFieldAndItsText) {
   HDLG dlg = CreateDialogIndirectParam(
       *res::FindDialogTemplate(res::kDialogAuthentication), owner,
