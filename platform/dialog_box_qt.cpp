@@ -90,8 +90,12 @@ namespace {
 
 std::mutex g_openMutex;
 std::vector<Dialog *> g_open; // made and not yet ended
-HICON g_classIcon = nullptr;  // guarded by g_openMutex
-bool g_quitHooked = false;    // window thread only
+// Every dialog ever made (guarded by g_openMutex): handles stay valid for
+// the life of the process, so a handle kept after its dialog closed is
+// harmless to use. A closed dialog keeps a few hundred bytes.
+std::vector<Dialog *> *g_all = new std::vector<Dialog *>;
+HICON g_classIcon = nullptr; // guarded by g_openMutex
+bool g_quitHooked = false;   // window thread only
 
 void Deliver(Dialog *d, int id);
 
@@ -195,6 +199,7 @@ Dialog *NewDialog(const DialogTemplate &tpl, HWND owner, DLGPROC proc,
   d->tpl.controls = d->controls.data();
   std::lock_guard lock(g_openMutex);
   g_open.push_back(d);
+  g_all->push_back(d);
   return d;
 }
 

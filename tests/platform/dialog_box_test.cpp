@@ -111,7 +111,9 @@ protected:
     WindowClass wc;
     wc.name = "DialogOwner";
     wc.proc = OwnerProc;
-    wc.icon = LoadIcon(res::ProgramModule(), res::kIconId);
+    // Kept for the life of the program, as the program keeps its icon.
+    static HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
+    wc.icon = icon;
     ASSERT_NE(wc.icon, nullptr);
     ASSERT_TRUE(RegisterClass(wc));
   }

@@ -20,7 +20,8 @@ LRESULT OwnerProc(HWND hwnd, UINT m, WPARAM w, LPARAM l) {
 // The caller as title and the program's icon; the account offered.
 INT_PTR ShowProc(HDLG dlg, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    SetDialogClassIcon(dlg, LoadIcon(res::ProgramModule(), res::kIconId));
+    static HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
+    SetDialogClassIcon(dlg, icon);
     if (GetWindowText(dlg) != "Authentication")
       SetWindowText(dlg, "door-unit");
     SendDlgItemMessage(dlg, res::kFieldUserName, EM_REPLACESEL, 0,
@@ -42,7 +43,8 @@ int main(int argc, char **argv) {
   WindowClass wc;
   wc.name = "Owner";
   wc.proc = OwnerProc;
-  wc.icon = LoadIcon(res::ProgramModule(), res::kIconId);
+  static HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
+  wc.icon = icon;
   wc.background = RGB(40, 60, 90);
   RegisterClass(wc);
   HWND owner =
