@@ -5,7 +5,11 @@
 
 namespace plat {
 
-constexpr UINT MB_ICONHAND = 0x0010;
+constexpr UINT MB_ICONHAND = 0x0010; // also MB_ICONERROR, MB_ICONSTOP
+constexpr UINT MB_ICONQUESTION = 0x0020;
+constexpr UINT MB_ICONEXCLAMATION = 0x0030; // also MB_ICONWARNING
+constexpr UINT MB_ICONINFORMATION = 0x0040; // also MB_ICONASTERISK
+constexpr UINT MB_ICONMASK = 0x00F0;
 constexpr UINT MB_TASKMODAL = 0x2000;
 constexpr int IDOK = 1;
 

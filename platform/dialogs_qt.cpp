@@ -10,6 +10,25 @@
 
 namespace plat {
 
+namespace {
+
+QMessageBox::Icon IconOf(UINT type) {
+  switch (type & MB_ICONMASK) {
+  case MB_ICONHAND:
+    return QMessageBox::Critical;
+  case MB_ICONQUESTION:
+    return QMessageBox::Question;
+  case MB_ICONEXCLAMATION:
+    return QMessageBox::Warning;
+  case MB_ICONINFORMATION:
+    return QMessageBox::Information;
+  default:
+    return QMessageBox::NoIcon;
+  }
+}
+
+} // namespace
+
 int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
   if (qApp == nullptr)
     return IDOK;
@@ -18,8 +37,7 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
   QMessageBox box(owner ? owner->widget : nullptr);
   box.setWindowTitle(QString::fromLatin1(caption ? caption : ""));
   box.setText(QString::fromLatin1(text ? text : ""));
-  box.setIcon((type & MB_ICONHAND) ? QMessageBox::Critical
-                                   : QMessageBox::NoIcon);
+  box.setIcon(IconOf(type));
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
   return IDOK;

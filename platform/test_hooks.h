@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dialog_box.h"
 #include "platform/window.h"
 
 namespace plat {
@@ -45,5 +46,13 @@ std::string TrayTip(HWND hwnd, UINT id);
 // an image shows as U+FFFC); empty when the icon is not made yet. Window
 // thread.
 std::string TrayTipShown(HWND hwnd, UINT id);
+
+// The real dialog, and its controls in template order (window thread);
+// null once the dialog is closed.
+QWidget *DialogWidgetOf(HDLG dlg);
+QWidget *DialogControlAt(HDLG dlg, std::size_t index);
+
+// How many sounds are still playing or closing their stream.
+int SoundThreadsRunning();
 
 } // namespace plat

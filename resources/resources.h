@@ -11,6 +11,9 @@ namespace res {
 // The program icon: one image per pixel size (16, 32 and 48), PNG data.
 inline constexpr int kIconId = 101;
 inline constexpr int kIconSizes[] = {16, 32, 48};
+// The built-in ring: a WAVE file (PCM, 2 channels, 44100 Hz, 16 bit), drawn
+// at build time by tools/ringgen.
+inline constexpr int kRingId = 103;
 // The 27 skin bitmaps, Windows BMP data: id kSkinFirstResourceId (skin/)
 // + element index.
 

@@ -20,9 +20,9 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
   ctest --output-on-failure -j2 --timeout 600
 )
 
-echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules"
+echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
-  test_sip_core doorsim)
+  test_sip_core test_dialog_box test_sound doorsim)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -32,7 +32,8 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   export QT_QPA_PLATFORM=offscreen
   for t in tests/events/test_live tests/platform/test_window \
     tests/platform/test_http tests/skin/test_skin tests/shell/test_startup \
-    tests/video/test_popup_rules tests/telephony/test_sip_core; do
+    tests/video/test_popup_rules tests/telephony/test_sip_core \
+    tests/platform/test_dialog_box tests/platform/test_sound; do
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1
   done

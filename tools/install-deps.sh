@@ -8,7 +8,9 @@ packages=(
   cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   # libraries
   qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
-  libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core
+  libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core libpulse-dev
+  # Arial's metrics for the dialogs
+  fonts-liberation2
   # the SIP user agent of the program and of the simulator
   liblinphone-dev
   # tests and benchmarks
@@ -17,6 +19,8 @@ packages=(
   xvfb x11-utils xdotool imagemagick procps openbox trayer
   # a SIP registrar on loopback for the registration tests
   kamailio
+  # a sound server with a null sink for the ring tests
+  pulseaudio pulseaudio-utils
   # tests run in a network namespace that has only loopback
   iproute2 util-linux
 )

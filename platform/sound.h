@@ -1,0 +1,45 @@
+// The ring: PlaySound with the Windows meanings the program uses, and the
+// WAVE file reader behind it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/module.h"
+#include "platform/window.h"
+
+namespace plat {
+
+using DWORD = std::uint32_t;
+
+constexpr DWORD SND_SYNC = 0x0000;
+constexpr DWORD SND_ASYNC = 0x0001; // returns at once, plays on its own thread
+constexpr DWORD SND_NODEFAULT = 0x0002;
+constexpr DWORD SND_LOOP = 0x0008; // with SND_ASYNC: until the next PlaySound
+constexpr DWORD SND_FILENAME = 0x00020000;
+constexpr DWORD SND_RESOURCE = 0x00040004; // `sound` is MAKEINTRESOURCE(id)
+
+// Plays a WAVE file (SND_FILENAME; a path, relative to the current folder)
+// or the module's resource (SND_RESOURCE), stopping whatever played before;
+// PlaySound(nullptr, ...) only stops. Returns FALSE when the sound cannot
+// be read or is no PCM WAVE this layer plays (nothing plays then: no
+// default sound). Where no sound server can be reached the sound plays
+// silently: one line on stderr per process, no box, no wait. Stopping
+// takes effect within a few tens of milliseconds, from any thread.
+BOOL PlaySound(const char *sound, HINSTANCE module, DWORD flags);
+
+// A WAVE file's PCM samples as read from untrusted bytes.
+struct WavePcm {
+  unsigned channels = 0;              // 1 to 8
+  unsigned sampleRate = 0;            // 1000 to 192000
+  unsigned bitsPerSample = 0;         // 8 (unsigned), 16, 24 or 32 (signed)
+  const std::uint8_t *data = nullptr; // whole frames, inside the input
+  std::size_t size = 0;               // > 0
+};
+// RIFF/WAVE with a "fmt " chunk of PCM (tag 1, or WAVE_FORMAT_EXTENSIBLE
+// with the PCM sub-format) and a "data" chunk, chunks in any order. A data
+// chunk longer than the file is cut to what is there, to whole frames.
+// False for anything else; never reads outside [bytes, bytes + size).
+bool ParseWave(const std::uint8_t *bytes, std::size_t size, WavePcm *out);
+
+} // namespace plat
