@@ -3,7 +3,9 @@
 #include "commands/commands.h"
 #include "instance/identity.h"
 #include "platform/gdi.h"
+#include "resources/dialog_templates.h"
 #include "skin/skin.h"
+#include "telephony/telephony.h"
 #include "video/video.h"
 
 using namespace plat;
@@ -15,6 +17,23 @@ void (*g_closeSequence)() = nullptr;
 void SetCloseSequence(void (*close)()) { g_closeSequence = close; }
 
 LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The registered message comes first: its number is only known at run
+  // time. (Only the codes about this instance's own core are handled yet.)
+  if (message == MESSAGE && MESSAGE != 0) {
+    switch (wParam) {
+    case MSG_CALL_ENDED:
+      ShowData.lin_call = 0;
+      if (IsWindowVisible(g_hwndMain))
+        ShowMyWindow(g_hwndMain, ShowData);
+      break;
+    case MSG_START_CORE:
+      StartCore();
+      break;
+    default:
+      break;
+    }
+    return DefWindowProc(hwnd, message, wParam, lParam);
+  }
   switch (message) {
   case WM_DESTROY:
     PostQuitMessage(0);
@@ -68,6 +87,15 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // the tray, the paint that follows with no button lit.
     if (wParam != 0)
       PopupOnWindow(hwnd, PopupEvent::BroughtBack);
+    break;
+  case WM_USER:
+    if (wParam == APP_INCOMING_CALL) {
+      hWnd_Accept = CreateDialogParam(res::ProgramModule(), res::kDialogAccept,
+                                      g_hwndMain, DialogProcAccept, 0);
+    } else if (wParam == APP_AUTH_ENTERED && lParam != 0) {
+      if (SipCore *core = the_core)
+        SipCoreAddAuthInfo(core, info);
+    }
     break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)

@@ -26,6 +26,7 @@ char SIP_pass[64];
 char SIP_realm[64];
 int SIP_reg_duration = 3600;
 int UseSIP = 0;
+std::mutex SipAccountMutex;
 
 namespace {
 

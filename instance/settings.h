@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "instance/display_state.h"
@@ -31,6 +32,10 @@ extern char SIP_pass[64];
 extern char SIP_realm[64];
 extern int SIP_reg_duration;
 extern int UseSIP;
+// SIP_id, SIP_pass and SIP_realm are also read and written on the SIP
+// thread (the credentials request and its dialog): every access after
+// start-up holds this lock.
+extern std::mutex SipAccountMutex;
 
 // The door unit's section: "Window 0" in every instance, so all instances
 // share one door-unit section.

@@ -13,7 +13,8 @@ constexpr UINT MB_ICONMASK = 0x00F0;
 constexpr UINT MB_TASKMODAL = 0x2000;
 constexpr int IDOK = 1;
 
-// A modal box over `owner` (window thread). Returns IDOK.
+// A modal box over `owner`, shown by the window thread; from another thread
+// the caller waits until the user has closed it. Returns IDOK.
 int MessageBox(HWND owner, const char *text, const char *caption, UINT type);
 // The same box, shown by the window thread when it next runs its queue;
 // returns at once, from any thread, so a worker never waits for the user.

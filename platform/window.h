@@ -169,7 +169,8 @@ bool SetWindowRoundRegion(HWND hwnd, int right, int bottom, int ellipseWidth,
                           int ellipseHeight);
 // Asks for a WM_PAINT, handled on the window thread when it is idle.
 bool InvalidateRect(HWND hwnd);
-// Handles a pending WM_PAINT now (window thread) or soon (other threads).
+// Brings the real window up to date and handles a pending WM_PAINT now
+// (window thread), or soon (other threads).
 bool UpdateWindow(HWND hwnd);
 
 // The area that windows may use on every screen (the whole screen less

@@ -49,6 +49,9 @@ struct Window {
   // For the trace: the window was just shown and its next presenting is
   // the first one seen.
   std::atomic<bool> justShown{false};
+  // A minimize asked for before the toolkit saw the window on the screen;
+  // made at its first expose. Window thread only.
+  bool minimizeOnExpose = false;
 
   // What the window should look like; the window thread makes the real
   // window follow (Sync). Guarded by `stateMutex`.
@@ -101,6 +104,8 @@ void RunOnWindowThread(std::function<void()> task);
 // Runs `task` on the window thread later, after what is already waiting;
 // from any thread, the window thread included.
 void QueueOnWindowThread(std::function<void()> task);
+// Whether the message loop has ended: nothing queued runs any more.
+bool WindowLoopEnded();
 // Makes the real timers, owned by `owner`, follow `timers` (id -> period),
 // restarting those whose generation changed. Window thread only, from Sync.
 void SyncTimers(Window *w, QObject *owner,

@@ -94,6 +94,8 @@ void Sync(Window *w) {
 
   const bool visible = w->visible.load();
   const bool minimized = widget->windowState().testFlag(Qt::WindowMinimized);
+  if (visible)
+    w->minimizeOnExpose = false;
   if (visible && (!widget->isVisible() || minimized)) {
     if (minimized)
       widget->showNormal();
@@ -111,9 +113,16 @@ void Sync(Window *w) {
     // Without a window manager nothing minimizes a window, and a request
     // to do it would leave the window on the screen while the program
     // holds it hidden (and draws nothing more into it): it is hidden then.
-    if (HasTrayIcon(w) && !TrayAvailable() && WindowManagerRunning())
-      widget->showMinimized();
-    else
+    // A window the window manager is still taking in (the toolkit has not
+    // seen it exposed yet) would be marked for minimizing only when first
+    // mapped, which has already happened: that request would be lost.
+    if (HasTrayIcon(w) && !TrayAvailable() && WindowManagerRunning()) {
+      QWindow *window = widget->windowHandle();
+      if (window != nullptr && !window->isExposed())
+        w->minimizeOnExpose = true;
+      else
+        widget->showMinimized();
+    } else
       widget->hide();
   }
 
@@ -413,6 +422,10 @@ bool UpdateWindow(HWND w) {
   if (!IsWindow(w))
     return false;
   if (IsWindowThread()) {
+    // The real window catches up first, as on Windows, where it is already
+    // on the screen when this returns: start-up goes on to slow work (the
+    // SIP core) before its message loop runs.
+    Sync(w);
     if (w->paintPending.load()) {
       CallProc(w, WM_PAINT, 0, 0);
       w->paintPending = false;

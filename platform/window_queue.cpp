@@ -101,6 +101,8 @@ bool IsWindowThread() {
   return g_app != nullptr && QThread::currentThread() == g_app->thread();
 }
 
+bool WindowLoopEnded() { return g_loopEnded.load(); }
+
 LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!IsWindow(w) || g_app == nullptr)
     return 0;

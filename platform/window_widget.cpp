@@ -97,6 +97,14 @@ void WindowWidget::changeEvent(QEvent *event) {
 // restore lands in changeEvent).
 bool WindowWidget::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() == QEvent::Expose && watched == windowHandle() &&
+      w_->minimizeOnExpose && windowHandle()->isExposed()) {
+    w_->minimizeOnExpose = false;
+    if (!w_->visible.load() && !w_->destroyed.load()) {
+      showMinimized();
+      return QWidget::eventFilter(watched, event);
+    }
+  }
+  if (event->type() == QEvent::Expose && watched == windowHandle() &&
       !isVisible() && !w_->visible.load() && !w_->destroyed.load() &&
       StillMapped())
     BroughtBack();

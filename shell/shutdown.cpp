@@ -9,6 +9,7 @@
 #include "platform/profile.h"
 #include "shell/main.h"
 #include "skin/skin.h"
+#include "telephony/telephony.h"
 #include "video/video.h"
 
 using namespace plat;
@@ -31,6 +32,9 @@ void MyClose() {
   ShowData.Kill_TCP = 1;
   ShowWindow(g_hwndMain, SW_HIDE);
   DeleteNotifyIcon();
+  // The account, a call still up, the SIP thread and the core. (Handing the
+  // core to the other instances comes with their protocol.)
+  TeardownCore();
 
   // The reader and the relay threads paint with the skin's bitmaps: they
   // end (promptly, as they are told to stop) before the bitmaps go.

@@ -151,6 +151,9 @@ int VestibellMain() {
   plat::CloseOnTerminationSignals(g_hwndMain);
 
   MJPEG_Thread = StartReaderThread();
+  // The first instance holds the SIP core; the others ask it for calls.
+  if (PocSpusteni == 1)
+    plat::SendMessage(g_hwndMain, MESSAGE, MSG_START_CORE, 0);
 
   return plat::RunMessageLoop();
 }

@@ -1,0 +1,149 @@
+// The call dialogs: Accept rings until the user answers or declines,
+// Terminate ends an answered call, Authentication asks for credentials.
+#include <cstdio>
+
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "platform/sound.h"
+#include "resources/dialog_templates.h"
+#include "resources/resources.h"
+#include "telephony/telephony.h"
+
+using namespace plat;
+
+std::atomic<HDLG> hWnd_Accept{nullptr};
+std::atomic<HDLG> hWnd_Terminate{nullptr};
+
+namespace {
+
+constexpr int kRingId = 103;
+constexpr const char kRingFile[] = "ring.wav";
+
+// The Authentication dialog while it is open.
+std::atomic<HDLG> g_authDialog{nullptr};
+
+void SetIcon(HDLG dlg) {
+  SetDialogClassIcon(dlg, LoadIcon(res::ProgramModule(), res::kIconId));
+}
+
+// The caller: its user part, or its address when it has none.
+void SetCallerTitle(HDLG dlg) {
+  char title[64];
+  Name_call.CopyTo(title, sizeof title);
+  if (title[0] == '\0')
+    IP_call.CopyTo(title, sizeof title);
+  SetWindowText(dlg, title);
+}
+
+void StartRing() {
+  if (std::FILE *file = std::fopen(kRingFile, "rb")) {
+    std::fclose(file);
+    PlaySound(kRingFile, nullptr, SND_FILENAME | SND_LOOP | SND_ASYNC);
+  } else {
+    PlaySound(MAKEINTRESOURCE(kRingId), res::ProgramModule(),
+              SND_RESOURCE | SND_LOOP | SND_ASYNC);
+  }
+}
+
+} // namespace
+
+void StopRing() { PlaySound(nullptr, nullptr, 0); }
+
+INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+  SipCore *core = the_core;
+  switch (uMsg) {
+  case WM_INITDIALOG:
+    SetIcon(hwndDlg);
+    SetCallerTitle(hwndDlg);
+    StartRing();
+    break;
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK) {
+      StopRing();
+      // The call is answered when the first instance reports its door unit.
+      PostMessage(g_hwndMain, MESSAGE, MSG_REPORT_DOOR_ID,
+                  reinterpret_cast<LPARAM>(g_hwndMain));
+      hWnd_Terminate =
+          CreateDialogParam(res::ProgramModule(), res::kDialogTerminate,
+                            g_hwndMain, DialogProcTerm, 0);
+      EndDialog(hwndDlg, 1);
+    } else if (LOWORD(wParam) == IDCANCEL) {
+      // Declined: taken and ended at once, so the door unit does not ring on.
+      if (core != nullptr)
+        SipCoreAcceptCall(core);
+      StopRing();
+      if (core != nullptr)
+        SipCoreTerminateCall(core);
+      EndDialog(hwndDlg, 2);
+    }
+    break;
+  default:
+    break;
+  }
+  return 0;
+}
+
+INT_PTR DialogProcTerm(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+  switch (uMsg) {
+  case WM_INITDIALOG:
+    SetIcon(hwndDlg);
+    SetCallerTitle(hwndDlg);
+    break;
+  case WM_COMMAND:
+    // No Cancel: closing the box or Escape leaves the call up.
+    if (LOWORD(wParam) == IDOK) {
+      if (SipCore *core = the_core)
+        SipCoreTerminateCall(core);
+      EndDialog(hwndDlg, 1);
+    }
+    break;
+  default:
+    break;
+  }
+  return 0;
+}
+
+INT_PTR DialogProcPass(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+  switch (uMsg) {
+  case WM_INITDIALOG: {
+    g_authDialog = hwndDlg;
+    SetIcon(hwndDlg);
+    char id[64];
+    char pass[64];
+    {
+      std::lock_guard lock(SipAccountMutex);
+      std::snprintf(id, sizeof id, "%s", SIP_id);
+      std::snprintf(pass, sizeof pass, "%s", SIP_pass);
+    }
+    SendDlgItemMessage(hwndDlg, res::kFieldUserName, EM_REPLACESEL, 0,
+                       reinterpret_cast<LPARAM>(id));
+    SendDlgItemMessage(hwndDlg, res::kFieldPassword, EM_REPLACESEL, 0,
+                       reinterpret_cast<LPARAM>(pass));
+    break;
+  }
+  case WM_COMMAND:
+    if (LOWORD(wParam) == IDOK) {
+      char text[64];
+      GetDlgItemText(hwndDlg, res::kFieldPassword, text, sizeof text);
+      SipAuthInfoSetPasswd(info, text);
+      GetDlgItemText(hwndDlg, res::kFieldUserName, text, sizeof text);
+      SipAuthInfoSetUsername(info, text);
+      g_authDialog = nullptr;
+      EndDialog(hwndDlg, 1);
+    } else if (LOWORD(wParam) == IDCANCEL) {
+      if (SipCore *core = the_core)
+        SipCoreAbortAuthentication(core, info);
+      g_authDialog = nullptr;
+      EndDialog(hwndDlg, 2);
+    }
+    break;
+  default:
+    break;
+  }
+  return 0;
+}
+
+void CloseAuthenticationDialog() {
+  if (HDLG dlg = g_authDialog.exchange(nullptr))
+    EndDialog(dlg, 2);
+}

@@ -1,0 +1,208 @@
+// The SIP core of the core owner: made on MSG_START_CORE, rebuilt when the
+// settings change, asked for its registration, and taken down at closing.
+#include <cstdio>
+#include <string>
+
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "telephony/sip_thread.h"
+#include "telephony/telephony.h"
+
+std::atomic<SipCore *> the_core{nullptr};
+SipProxyConfig *cfg = nullptr;
+std::atomic<SipAuthInfo *> info{nullptr};
+std::atomic<int> SIP_reg{0};
+
+namespace {
+
+// The thread that drives the core.
+SipThread Linphone_Thread;
+
+// The derived SIP texts are made in 50-character buffers: longer settings
+// are cut to fit.
+using SipText = char[50];
+
+// "sip:user@host", or "sip:host" without a user.
+void FormSipText(SipText &out, const char *user, const char *host) {
+  std::string text = "sip:";
+  if (user != nullptr)
+    text.append(user).append("@");
+  text += host;
+  out[text.copy(out, sizeof out - 1)] = '\0';
+}
+
+constexpr int kDefaultSipPort = 5060;
+
+// Where the library keeps its own state: a folder beside the settings file,
+// never the user's home. The local SIP port is 5060 unless the "SIP"
+// section names another in "SIP_port" (0: any free one), so that several
+// cores, or a door-unit simulator, can share one machine.
+bool CoreOptions(SipCoreOptions &options) {
+  std::string folder = ini_file;
+  const std::size_t slash = folder.rfind('/');
+  if (folder.empty() || slash == std::string::npos)
+    return false;
+  folder = folder.substr(0, slash) + "/sip";
+  if (!plat::PathExists(folder) && !plat::CreateDirectory(folder))
+    return false;
+  options.folder = folder;
+  options.sip_port =
+      plat::GetPrivateProfileInt("SIP", "SIP_port", kDefaultSipPort, ini_file);
+  return true;
+}
+
+void SetPrimaryContact(SipCore *core) {
+  char ip[64];
+  IP_addr.CopyTo(ip, sizeof ip);
+  SipText contact;
+  {
+    std::lock_guard lock(SipAccountMutex);
+    FormSipText(contact, SIP_id, ip);
+  }
+  SipCoreSetPrimaryContact(core, contact);
+}
+
+void NewAuthInfo(SipCore *core) {
+  SipAuthInfo *record;
+  {
+    std::lock_guard lock(SipAccountMutex);
+    record = SipAuthInfoNew(SIP_id, nullptr, SIP_pass, nullptr, SIP_realm);
+  }
+  info = record;
+  SipCoreAddAuthInfo(core, record);
+}
+
+void NewProxyConfig(SipCore *core) {
+  SipText identity;
+  SipText server;
+  {
+    std::lock_guard lock(SipAccountMutex);
+    FormSipText(identity, SIP_id, SIP_addr);
+  }
+  FormSipText(server, nullptr, SIP_addr);
+  cfg = SipProxyConfigNew(core);
+  SipProxyConfigSetIdentity(cfg, identity);
+  SipProxyConfigSetServerAddr(cfg, server);
+  SipProxyConfigExpires(cfg, SIP_reg_duration);
+  SipProxyConfigEnableRegister(cfg, true);
+  if (SipCoreAddProxyConfig(core, cfg) == -1)
+    plat::MessageBox(g_hwndMain, "Add proxy config error", "Error",
+                     plat::MB_ICONEXCLAMATION);
+  SipCoreSetDefaultProxy(core, cfg);
+}
+
+// Copies the device the core really uses back into the setting.
+void CopyDevice(char (&setting)[50], const std::string &inUse) {
+  std::snprintf(setting, sizeof setting, "%s", inUse.c_str());
+}
+
+// Removes the account from the core when the registrar has accepted it; an
+// account that never registered is left where it is.
+void DropRegisteredAccount(SipCore *core, bool withAuthInfo) {
+  if (cfg == nullptr || !SipProxyConfigIsRegistered(cfg))
+    return;
+  if (withAuthInfo && info.load() != nullptr)
+    SipCoreRemoveAuthInfo(core, info);
+  SipCoreRemoveProxyConfig(core, cfg);
+  SipProxyConfigDestroy(cfg);
+  cfg = nullptr;
+}
+
+} // namespace
+
+void StartCore() {
+  // One core per instance, whoever asks.
+  if (the_core.load() != nullptr)
+    return;
+  SipCoreOptions options;
+  SipCore *core = nullptr;
+  if (CoreOptions(options)) {
+    const SipCallbacks vtable{my_inv_recv, my_auth_info_requested,
+                              my_display_status, my_display_message};
+    core = SipCoreNew(vtable, options);
+  }
+  if (core == nullptr) {
+    std::fprintf(stderr, "Vestibell: no SIP core could be made; running "
+                         "without calls\n");
+    return;
+  }
+  the_core = core;
+
+  SipCoreSetCaptureDevice(core, Snd_capture);
+  CopyDevice(Snd_capture, SipCoreCaptureDevice(core));
+  SipCoreSetPlaybackDevice(core, Snd_playback);
+  CopyDevice(Snd_playback, SipCorePlaybackDevice(core));
+
+  Linphone_Thread.Start(core);
+
+  SetPrimaryContact(core);
+  if (!UseSIP)
+    return;
+  NewAuthInfo(core);
+  NewProxyConfig(core);
+}
+
+void ReloadSipSettings() {
+  SipCore *core = the_core;
+  if (core == nullptr)
+    return;
+  plat::GetPrivateProfileString("Sound", "Sound capture", "", Snd_capture,
+                                sizeof Snd_capture, ini_file);
+  plat::GetPrivateProfileString("Sound", "Sound playback", "", Snd_playback,
+                                sizeof Snd_playback, ini_file);
+  plat::GetPrivateProfileString("SIP", "SIP_addr", "", SIP_addr,
+                                sizeof SIP_addr, ini_file);
+  {
+    std::lock_guard lock(SipAccountMutex);
+    plat::GetPrivateProfileString("SIP", "SIP_id", "Vestibell", SIP_id,
+                                  sizeof SIP_id, ini_file);
+    plat::GetPrivateProfileString("SIP", "SIP_pass", "", SIP_pass,
+                                  sizeof SIP_pass, ini_file);
+    if (SIP_id[0] == '\0')
+      std::snprintf(SIP_id, sizeof SIP_id, "Vestibell");
+  }
+  SIP_reg_duration =
+      plat::GetPrivateProfileInt("SIP", "SIP_reg_duration", 3600, ini_file);
+  UseSIP = plat::GetPrivateProfileInt("SIP", "UseSIP", 0, ini_file);
+
+  SetPrimaryContact(core);
+  if (UseSIP) {
+    DropRegisteredAccount(core, true);
+    // The record follows the account here; at creation it comes first.
+    NewProxyConfig(core);
+    NewAuthInfo(core);
+  } else {
+    // The credentials stay in the core.
+    DropRegisteredAccount(core, false);
+  }
+  SipCoreSetPlaybackDevice(core, Snd_playback);
+  SipCoreSetCaptureDevice(core, Snd_capture);
+}
+
+void QueryRegistration() {
+  if (cfg != nullptr)
+    SIP_reg = SipProxyConfigIsRegistered(cfg) ? 1 : 0;
+}
+
+bool TeardownCore() {
+  SipCore *core = the_core;
+  if (core == nullptr)
+    return false;
+  DropRegisteredAccount(core, true);
+  if (SipCoreInCall(core))
+    SipCoreTerminateCall(core);
+  // The credentials dialog holds the SIP thread: it is closed as cancelled.
+  CloseAuthenticationDialog();
+  // A callback still waiting (an error box the user has not closed) keeps
+  // the thread past the limit; the core is then left to the process's end,
+  // as that callback may still call it.
+  const bool stopped = Linphone_Thread.Stop();
+  the_core = nullptr;
+  if (stopped)
+    SipCoreDestroy(core);
+  cfg = nullptr;
+  return true;
+}
