@@ -191,18 +191,25 @@ bool TeardownCore() {
   SipCore *core = the_core;
   if (core == nullptr)
     return false;
+  // Nothing of what the core reports from here on is acted on: the window
+  // thread is about to wait for the SIP thread, which must not wait for it.
+  SipCoreDropEvents(core);
   DropRegisteredAccount(core, true);
   if (SipCoreInCall(core))
     SipCoreTerminateCall(core);
   // The credentials dialog holds the SIP thread: it is closed as cancelled.
   CloseAuthenticationDialog();
-  // A callback still waiting (an error box the user has not closed) keeps
-  // the thread past the limit; the core is then left to the process's end,
-  // as that callback may still call it.
+  // A callback already under way that still waits (an error box the user
+  // has not closed, a message to this thread) keeps the thread past the
+  // limit; the core is then left to the process's end, as that callback may
+  // still call it.
   const bool stopped = Linphone_Thread.Stop();
   the_core = nullptr;
   if (stopped)
     SipCoreDestroy(core);
+  else
+    std::fprintf(stderr, "Vestibell: the SIP thread did not stop in time; "
+                         "its core is left to the end of the process\n");
   cfg = nullptr;
   return true;
 }

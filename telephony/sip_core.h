@@ -62,6 +62,10 @@ void SipCoreIterate(SipCore *core);
 // Hands the queued events to the callbacks, in order. Called by the SIP
 // thread after each iteration; takes no lock while a callback runs.
 void SipCoreDispatch(SipCore *core);
+// From now on events are dropped, queued ones included: the core is being
+// taken down, and a callback that waited for the window thread would hold
+// up the thread's end.
+void SipCoreDropEvents(SipCore *core);
 // The UDP port the core really listens on.
 int SipCoreSipPort(SipCore *core);
 

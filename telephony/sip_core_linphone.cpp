@@ -36,8 +36,9 @@ struct SipCore {
   // library's parsers and its locale switching are process-wide and not
   // thread-safe, so two cores must not run at once either.
   std::recursive_mutex &lock = ProcessLock();
-  std::mutex events_lock; // guards events
+  std::mutex events_lock; // guards events and dropping
   std::deque<Event> events;
+  bool dropping = false;
   // Calls whose failure was already reported, so their End is not a second
   // event; and calls this side ended, whose End is always a plain end.
   // Both touched only under `lock`.
@@ -45,7 +46,8 @@ struct SipCore {
 
   void Queue(Event::Kind kind, std::string first, std::string second = {}) {
     std::lock_guard guard(events_lock);
-    events.push_back({kind, std::move(first), std::move(second)});
+    if (!dropping)
+      events.push_back({kind, std::move(first), std::move(second)});
   }
 };
 
@@ -215,6 +217,12 @@ void SipCoreDestroy(SipCore *core) {
 void SipCoreIterate(SipCore *core) {
   std::lock_guard guard(core->lock);
   linphone_core_iterate(core->lc);
+}
+
+void SipCoreDropEvents(SipCore *core) {
+  std::lock_guard guard(core->events_lock);
+  core->dropping = true;
+  core->events.clear();
 }
 
 void SipCoreDispatch(SipCore *core) {

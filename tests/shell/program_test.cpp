@@ -1,6 +1,10 @@
 // The real program as a process: how it starts and how it ends.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <filesystem>
 
 #include "platform/profile.h"
@@ -81,6 +85,57 @@ TEST(Program, ClosingSavesPlaceAndSizeAndLeavesNoFrameFile) {
   EXPECT_EQ(get("Top"), 35);
   EXPECT_EQ(get("Width"), 336);
   EXPECT_EQ(get("Height"), 301);
+}
+
+// A UDP port of 127.0.0.1 that nobody holds just now.
+int FreeUdpPort() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// The first instance holds the SIP core. Closed while a door unit's call
+// rings, it ends the call (the door unit sees it end, not time out), stops
+// its SIP thread, destroys the core and exits with zero.
+TEST(Program, ClosingDuringACallEndsItAndTheCoreAndExitsWithZero) {
+  TempDir dir;
+  DoorSim sim({"--sip", "127.0.0.1:0"});
+  const auto sipLine = sim.NextLine();
+  ASSERT_TRUE(sipLine && sipLine->rfind("sip 127.0.0.1:", 0) == 0);
+  const int port = FreeUdpPort();
+  mkdir((dir / "Vestibell").c_str(), 0700);
+  WriteFile(dir / "Vestibell/Vestibell.ini",
+            "[Window 0]\nIP_addr=" + sim.address() +
+                "\n[SIP]\nSIP_port=" + std::to_string(port) + "\n");
+  Child program({VESTIBELL}, Env(dir), true);
+  ASSERT_TRUE(program.started());
+  const std::string pc = "sip:Vestibell@127.0.0.1:" + std::to_string(port);
+  // The core is made just after the window; the door unit calls until it
+  // is there.
+  bool ringing = false;
+  for (int i = 0; i < 10 && !ringing; ++i) {
+    sim.Command("hangup");
+    sim.Command("ring-sip " + pc);
+    ringing = sim.WaitForLine("OutgoingRinging", std::chrono::seconds(2));
+  }
+  ASSERT_TRUE(ringing) << "the program's core never answered the INVITE";
+  kill(program.pid(), SIGTERM);
+  EXPECT_TRUE(
+      sim.WaitForLine("sip call LinphoneCallEnd", std::chrono::seconds(5)))
+      << "the call was not ended";
+  const auto status = program.Wait(std::chrono::seconds(20));
+  ASSERT_TRUE(status.has_value()) << "did not end";
+  ASSERT_TRUE(WIFEXITED(*status)) << "ended by a signal";
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_EQ(sim.Status("sip_in_call"), 0);
+  while (const auto line = program.ReadLine(std::chrono::milliseconds(100)))
+    EXPECT_EQ(line->find("did not stop"), std::string::npos) << *line;
 }
 
 } // namespace

@@ -19,9 +19,11 @@ extern char **environ;
 class Child {
 public:
   // `env` entries ("NAME=value") are added to this process's environment;
-  // a bare "NAME" removes that variable.
+  // a bare "NAME" removes that variable. With `mergeStderr` its standard
+  // error is read with its standard output.
   explicit Child(const std::vector<std::string> &argv,
-                 const std::vector<std::string> &env = {}) {
+                 const std::vector<std::string> &env = {},
+                 bool mergeStderr = false) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
       return;
@@ -29,6 +31,8 @@ public:
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (mergeStderr)
+      posix_spawn_file_actions_adddup2(&actions, out[1], 2);
     std::vector<char *> args;
     for (const auto &a : argv)
       args.push_back(const_cast<char *>(a.c_str()));
