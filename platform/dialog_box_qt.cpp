@@ -692,3 +692,20 @@ QWidget *DialogControlAt(HDLG d, std::size_t index) {
 }
 
 } // namespace plat
+
+namespace plat {
+
+// Owned windows stay above their owner, as on Windows: where no window
+// manager keeps them there, raising the owner would bury its dialogs.
+void RaiseDialogsOwnedBy(Window *owner) {
+  std::vector<Dialog *> open;
+  {
+    std::lock_guard lock(g_openMutex);
+    open = g_open;
+  }
+  for (Dialog *d : open)
+    if (d->owner == owner && d->widget != nullptr && d->widget->isVisible())
+      d->widget->raise();
+}
+
+} // namespace plat

@@ -104,6 +104,8 @@ void RunOnWindowThread(std::function<void()> task);
 // Runs `task` on the window thread later, after what is already waiting;
 // from any thread, the window thread included.
 void QueueOnWindowThread(std::function<void()> task);
+// Raises the open dialogs that `owner` owns above it. Window thread.
+void RaiseDialogsOwnedBy(Window *owner);
 // Whether the message loop has ended: nothing queued runs any more.
 bool WindowLoopEnded();
 // Makes the real timers, owned by `owner`, follow `timers` (id -> period),

@@ -106,6 +106,7 @@ void Sync(Window *w) {
       window->installEventFilter(widget);
     w->justShown = true;
     widget->raise();
+    RaiseDialogsOwnedBy(w);
   } else if (!visible && widget->isVisible() && !minimized) {
     // A hidden window comes back through its tray icon. Where the desktop
     // shows no tray, it is minimized instead, so that it can still be

@@ -31,10 +31,19 @@ cleanup() { # the program first, its display last
 }
 trap cleanup EXIT
 
-# The simulator picks a free port on loopback and rings every 20 seconds.
+# The program's SIP side listens on a free UDP port of loopback.
+sip_port=""
+for p in $(seq 5062 5199); do
+  if [ -z "$(ss -Hlun "sport = :$p")" ]; then sip_port=$p && break; fi
+done
+[ -n "$sip_port" ] || { echo "no free UDP port for SIP on 127.0.0.1" >&2; exit 1; }
+pc="sip:Vestibell@127.0.0.1:$sip_port"
+
+# The simulator picks a free port on loopback and rings every 20 seconds,
+# through its stream and over SIP (the Accept dialog: Cancel declines).
 source "$top/tests/support/doorsim.sh"
-start_doorsim "$data/doorsim.log" --ring-every 20 --ring-length 6 \
-  --title "Front door (simulated)"
+start_doorsim "$data/doorsim.log" --ring-every 20 --ring-length 8 \
+  --title "Front door (simulated)" --sip 127.0.0.1:0 --ring-sip "$pc"
 echo "door-unit simulator on 127.0.0.1:$port (log: $data/doorsim.log)"
 
 # Point the program at the simulator, keeping whatever else was saved there.
@@ -43,6 +52,14 @@ if [ -f "$ini" ] && grep -q '^IP_addr=' "$ini"; then
   sed -i "s/^IP_addr=.*/IP_addr=127.0.0.1:$port/" "$ini"
 else
   printf '[Window 0]\nIP_addr=127.0.0.1:%s\npop=1\n' "$port" >"$ini"
+fi
+# Its SIP port, in the settings' SIP section.
+if grep -q '^SIP_port=' "$ini"; then
+  sed -i "s/^SIP_port=.*/SIP_port=$sip_port/" "$ini"
+elif grep -q '^\[SIP\]$' "$ini"; then
+  sed -i "s/^\[SIP\]$/[SIP]\nSIP_port=$sip_port/" "$ini"
+else
+  printf '[SIP]\nSIP_port=%s\n' "$sip_port" >>"$ini"
 fi
 chmod 600 "$ini"
 export ALLUSERSPROFILE=$data
@@ -63,18 +80,29 @@ trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 
 pids+=($!)
 sed -i 's/^Left=.*/Left=40/; s/^Top=.*/Top=50/' "$ini"
 grep -q '^Left=' "$ini" || sed -i 's/^\[Window 0\]$/[Window 0]\nLeft=40\nTop=50/' "$ini"
-"$bin/vestibell" 2>/dev/null &
+"$bin/vestibell" 2>"$data/vestibell.log" &
 pids+=($!)
 # In pop-up mode the window hides with the first quiet part and comes up
 # when the door unit rings.
 sleep 3
 sim "ring?flag=1" >/dev/null
+sim "ring-sip?uri=$pc" >/dev/null
 sleep 1.5
 xdotool mousemove $((40 + 280)) $((50 + 280)) sleep 0.3 click 1 # relay 1
 sleep 1
 shot=$data/screenshot.png
 import -window root "$shot"
+# The Accept dialog, titled with the caller, rings; its Cancel (at 135,48
+# of the dialog) answers the call and ends it at once.
+dialog=$(xdotool search --name '^door$' 2>/dev/null | head -n 1)
+if [ -n "$dialog" ]; then
+  eval "$(xdotool getwindowgeometry --shell "$dialog")"
+  xdotool mousemove $((X + 135)) $((Y + 48)) sleep 0.3 click 1
+fi
+sleep 1
 sim "ring?flag=0" >/dev/null
+echo "the simulator's SIP call to the program:"
+grep -h 'sip call' "$data/doorsim.log" | tail -n 6 | sed 's/^/  /'
 echo "relay requests the simulator received:"
 grep -h 'relay' "$data/doorsim.log" | sed 's/^/  /'
 echo "screenshot of the running program: $shot"

@@ -1,7 +1,10 @@
 // Shows one call dialog over an owner window, as the program will, for the
 // display test: dialog_show TEMPLATE-ID. The Authentication dialog is opened
-// by a worker thread, as the SIP thread opens it.
+// by a worker thread, as the SIP thread opens it. With "reraise" the owner
+// is hidden and shown again once the dialog is up, as a ring brings the
+// main window back: dialog_show TEMPLATE-ID reraise.
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "platform/dialog_box.h"
@@ -14,6 +17,12 @@ using namespace plat;
 namespace {
 
 LRESULT OwnerProc(HWND hwnd, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_TIMER) {
+    KillTimer(hwnd, w);
+    ShowWindow(hwnd, w == 1 ? SW_HIDE : SW_SHOW);
+    if (w == 1)
+      SetTimer(hwnd, 2, 300);
+  }
   return DefWindowProc(hwnd, m, w, l);
 }
 
@@ -37,7 +46,7 @@ INT_PTR ShowProc(HDLG dlg, UINT message, WPARAM wParam, LPARAM) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2 || !Initialize())
+  if (argc < 2 || !Initialize())
     return 2;
   const int id = std::atoi(argv[1]);
   WindowClass wc;
@@ -62,6 +71,8 @@ int main(int argc, char **argv) {
              nullptr) {
     return 2;
   }
+  if (argc > 2 && std::string(argv[2]) == "reraise")
+    SetTimer(owner, 1, 500);
   const int code = RunMessageLoop();
   if (worker.joinable())
     worker.join();

@@ -65,4 +65,16 @@ done <<'TABLE'
 123 door-unit 180 68
 118 Authentication 158 83
 TABLE
+# Without a window manager nothing keeps a dialog above its owner but the
+# program: the owner hidden and shown again (a ring) must not bury it.
+label=bare
+kill "${pids[1]}" 2>/dev/null # openbox
+sleep 0.5
+"$prog" 124 reraise &
+pids+=($!)
+sleep 2
+order=$(xwininfo -root -children | grep -E '"(door-unit|Vestibell_1\.39)"' |
+  sed -E 's/.*"(door-unit|Vestibell_1\.39)".*/\1/' | tr '\n' ' ')
+[ "$order" = "door-unit Vestibell_1.39 " ] ||
+  fail "stacking from the top: $order; the dialog must stay above its owner"
 echo "PASS: the call dialogs open as laid out; screenshots in $screens"

@@ -62,6 +62,9 @@ Options:
                        ADDR:PORT (UDP; port 0 picks a free one). The second
                        line of standard output is then "sip ADDR:PORT" with
                        the real port. Every call state is logged.
+  --ring-sip URI       with --sip and --ring-every: each ring by itself also
+                       calls URI over SIP, and hangs up when the ring is over
+                       (a door unit rings both ways)
   --help               this text
 
 HTTP:
@@ -239,10 +242,14 @@ void RingByItself() {
     if (g_ring_wake.wait_until(lock, next, [] { return g_stopping.load(); }))
       break;
     RunCommand("ring", {"1"});
+    if (!g_options.ring_sip.empty() && !g_options.sip_host.empty())
+      Log(RunCommand("ring-sip", {g_options.ring_sip}));
     Log("ringing by itself");
     if (g_ring_wake.wait_for(lock, length, [] { return g_stopping.load(); }))
       break;
     RunCommand("ring", {"0"});
+    if (!g_options.ring_sip.empty() && !g_options.sip_host.empty())
+      RunCommand("hangup", {});
     Log("ring over");
     next += std::chrono::duration_cast<Clock::duration>(every);
     next = std::max(next, Clock::now());
@@ -271,7 +278,7 @@ void ParseOptions(int argc, char **argv) {
     static const char *const kWithValue[] = {
         "--listen", "--size", "--fps",        "--quality",     "--frames",
         "--title",  "--flag", "--ring-every", "--ring-length", "--seed",
-        "--record", "--log",  "--command",    "--sip"};
+        "--record", "--log",  "--command",    "--sip",         "--ring-sip"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), option) ==
         std::end(kWithValue))
       Fail("unknown option " + option + " (see --help)");
@@ -334,6 +341,10 @@ void ParseOptions(int argc, char **argv) {
         Fail("--sip takes ADDR:PORT, e.g. 127.0.0.1:5062");
       o.sip_host = value.substr(0, colon);
       o.sip_port = number;
+    } else if (option == "--ring-sip") {
+      if (value.rfind("sip:", 0) != 0)
+        Fail("--ring-sip takes a SIP address, e.g. sip:pc@127.0.0.1:5060");
+      o.ring_sip = value;
     } else {
       Fail("unknown option " + option + " (see --help)");
     }

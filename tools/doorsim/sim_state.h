@@ -32,6 +32,7 @@ struct Options {
   std::vector<std::string> commands;
   std::string sip_host; // empty: no SIP
   int sip_port = 0;
+  std::string ring_sip; // called by each ring by itself; empty: none
 };
 
 // Set once at start-up, read by every thread afterwards.
