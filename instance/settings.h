@@ -47,5 +47,8 @@ std::string ConfigBaseFolder();
 // Works out the folder and fills ini_file, NameJPEG and stateini.
 void AccessIniFile();
 // Reads the sixteen keys into their globals (the window's size into the
-// display state), in their documented order.
+// display state).
 void ReadConfiguration();
+// Reads the sound devices and the SIP account again, all but SIP_realm
+// (the SIP settings changed).
+void ReadSipSettings();

@@ -149,24 +149,12 @@ void ReloadSipSettings() {
   SipCore *core = the_core;
   if (core == nullptr)
     return;
-  plat::GetPrivateProfileString("Sound", "Sound capture", "", Snd_capture,
-                                sizeof Snd_capture, ini_file);
-  plat::GetPrivateProfileString("Sound", "Sound playback", "", Snd_playback,
-                                sizeof Snd_playback, ini_file);
-  plat::GetPrivateProfileString("SIP", "SIP_addr", "", SIP_addr,
-                                sizeof SIP_addr, ini_file);
+  ReadSipSettings();
   {
     std::lock_guard lock(SipAccountMutex);
-    plat::GetPrivateProfileString("SIP", "SIP_id", "Vestibell", SIP_id,
-                                  sizeof SIP_id, ini_file);
-    plat::GetPrivateProfileString("SIP", "SIP_pass", "", SIP_pass,
-                                  sizeof SIP_pass, ini_file);
     if (SIP_id[0] == '\0')
       std::snprintf(SIP_id, sizeof SIP_id, "Vestibell");
   }
-  SIP_reg_duration =
-      plat::GetPrivateProfileInt("SIP", "SIP_reg_duration", 3600, ini_file);
-  UseSIP = plat::GetPrivateProfileInt("SIP", "UseSIP", 0, ini_file);
 
   SetPrimaryContact(core);
   if (UseSIP) {

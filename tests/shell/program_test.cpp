@@ -1,14 +1,11 @@
 // The real program as a process: how it starts and how it ends.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <filesystem>
 
 #include "platform/profile.h"
 #include "support/doorsim.h"
+#include "support/free_port.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 
@@ -85,19 +82,6 @@ TEST(Program, ClosingSavesPlaceAndSizeAndLeavesNoFrameFile) {
   EXPECT_EQ(get("Top"), 35);
   EXPECT_EQ(get("Width"), 336);
   EXPECT_EQ(get("Height"), 301);
-}
-
-// A UDP port of 127.0.0.1 that nobody holds just now.
-int FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
 }
 
 // The first instance holds the SIP core. Closed while a door unit's call

@@ -2,6 +2,8 @@
 // account of kamailio-registrar.cfg, on a free UDP port of 127.0.0.1.
 #pragma once
 
+#include "support/free_port.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -60,18 +62,6 @@ public:
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:
-  static int FreeUdpPort() {
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
-    close(s);
-    return ntohs(a.sin_port);
-  }
-
   // Sends OPTIONS every 100 ms until a 200 comes back.
   bool WaitUp(std::chrono::milliseconds limit) {
     const int s = socket(AF_INET, SOCK_DGRAM, 0);
