@@ -22,7 +22,7 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
 
 echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
-  test_sip_core test_program_calls test_dialog_box test_sound doorsim)
+  test_sip_core test_dialog_box test_sound doorsim)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -33,7 +33,6 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   for t in tests/events/test_live tests/platform/test_window \
     tests/platform/test_http tests/skin/test_skin tests/shell/test_startup \
     tests/video/test_popup_rules tests/telephony/test_sip_core \
-    tests/telephony/test_program_calls \
     tests/platform/test_dialog_box tests/platform/test_sound; do
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1
