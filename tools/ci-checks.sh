@@ -53,8 +53,9 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   trap - EXIT
 )
 
-echo "== Fuzzing the stream parser"
+echo "== Fuzzing the stream parser and caller parsing"
 FUZZ_BUILD_DIR=$top/build-fuzz ./tools/fuzz.sh 60
+FUZZ_BUILD_DIR=$top/build-fuzz ./tools/fuzz.sh 60 caller_fuzz
 
 echo "== Soak: 50 faults in a row"
 ./tools/soak.sh 50

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the stream parser's fuzz target with clang (libFuzzer, ASan, UBSan)
-# in a build folder of its own and runs it for a number of seconds.
-#   tools/fuzz.sh [SECONDS]     (default 60)
+# Builds a fuzz target with clang (libFuzzer, ASan, UBSan) in a build folder
+# of its own and runs it for a number of seconds.
+#   tools/fuzz.sh [SECONDS] [TARGET]   (default 60, mjpeg_parser_fuzz;
+#                                       also caller_fuzz)
 # Environment: FUZZ_BUILD_DIR (default build-fuzz in the repository),
 # FUZZ_JOBS (parallel fuzzing processes, default 1).
 # Exits non-zero when the fuzzer finds a crash; the input that caused it is
@@ -9,6 +10,7 @@
 set -euo pipefail
 
 seconds="${1:-60}"
+target="${2:-mjpeg_parser_fuzz}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 source_dir="${FUZZ_SOURCE_DIR:-$root}"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
@@ -23,12 +25,19 @@ cmake -S "$source_dir" -B "$build" -G Ninja \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVESTIBELL_FUZZ=ON -DVESTIBELL_TESTS=OFF -DVESTIBELL_BENCH=OFF >/dev/null
-cmake --build "$build" --target mjpeg_parser_fuzz
+cmake --build "$build" --target "$target"
+
+# Each target's seeds and dictionary.
+case "$target" in
+mjpeg_parser_fuzz) seeds="$root/fuzz/corpus" dict=(-dict="$root/fuzz/mjpeg.dict") ;;
+caller_fuzz) seeds="$root/fuzz/caller_corpus" dict=() ;;
+*) echo "$0: unknown target $target" >&2; exit 2 ;;
+esac
 
 # The committed seeds stay as they are; new finds go to a working corpus.
-work="$build/corpus"
+work="$build/corpus-$target"
 mkdir -p "$work" "$build/artifacts"
-fuzzer="$(find "$build" -name mjpeg_parser_fuzz -type f -perm -u+x | head -n 1)"
+fuzzer="$(find "$build" -name "$target" -type f -perm -u+x | head -n 1)"
 echo "fuzzing $fuzzer for ${seconds}s"
 parallel=()
 if [ "$jobs" -gt 1 ]; then
@@ -36,5 +45,5 @@ if [ "$jobs" -gt 1 ]; then
 fi
 "$fuzzer" -max_total_time="$seconds" -max_len=16384 -timeout=10 \
   "${parallel[@]}" -print_final_stats=1 \
-  -dict="$root/fuzz/mjpeg.dict" -artifact_prefix="$build/artifacts/" \
-  "$work" "$root/fuzz/corpus"
+  "${dict[@]}" -artifact_prefix="$build/artifacts/" \
+  "$work" "$seeds"

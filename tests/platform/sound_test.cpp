@@ -20,6 +20,7 @@
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"
 #include "support/process.h"
+#include "support/pulse.h"
 #include "support/temp_dir.h"
 
 using namespace plat;
@@ -214,56 +215,6 @@ TEST(Wave, BuiltInRingIsStereo16Bit44100HzOfAbout3SecondsAndLoopsQuietly) {
        {std::size_t(0), std::size_t(1), samples - 2, samples - 1})
     EXPECT_LT(std::abs(int(sample(i))), 200) << i;
 }
-
-std::string Run(const std::string &command) {
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, p))
-      out += buffer;
-    pclose(p);
-  }
-  return out;
-}
-
-bool Eventually(const std::function<bool()> &done) {
-  for (int i = 0; i < 500; ++i) {
-    if (done())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-// A PulseAudio server of the test's own: a null sink and a private socket.
-class PulseServer {
-public:
-  PulseServer() {
-    std::filesystem::create_directories(dir_ / "run");
-    server_ = std::make_unique<Child>(
-        std::vector<std::string>{
-            "/usr/bin/pulseaudio", "-n", "--daemonize=no",
-            "--exit-idle-time=-1", "--use-pid-file=false", "--disable-shm=yes",
-            "--log-target=file:" + (dir_ / "pulse.log"), "-L",
-            "module-null-sink", "-L",
-            "module-native-protocol-unix socket=" + (dir_ / "s") +
-                " auth-anonymous=1"},
-        std::vector<std::string>{"HOME=" + dir_.path(),
-                                 "XDG_RUNTIME_DIR=" + (dir_ / "run"),
-                                 "DBUS_SESSION_BUS_ADDRESS"});
-    setenv("PULSE_SERVER", ("unix:" + (dir_ / "s")).c_str(), 1);
-    up_ = Eventually([] {
-      return Run("pactl info 2>&1").find("Server Name") != std::string::npos;
-    });
-  }
-  bool up() const { return up_; }
-  const TempDir &dir() const { return dir_; }
-
-private:
-  TempDir dir_;
-  std::unique_ptr<Child> server_;
-  bool up_ = false;
-};
 
 std::string Streams() { return Run("pactl list sink-inputs 2>&1"); }
 

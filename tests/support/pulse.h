@@ -1,0 +1,90 @@
+// A PulseAudio server of the test's own: a null sink and a private socket,
+// which this process then plays into (PULSE_SERVER).
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+// What a shell command prints.
+inline std::string Run(const std::string &command) {
+  std::string out;
+  if (FILE *p = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, p))
+      out += buffer;
+    pclose(p);
+  }
+  return out;
+}
+
+// Polls `done` for up to 5 s.
+inline bool Eventually(const std::function<bool()> &done) {
+  for (int i = 0; i < 500; ++i) {
+    if (done())
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+class PulseServer {
+public:
+  PulseServer() {
+    std::filesystem::create_directories(dir_ / "run");
+    server_ = std::make_unique<Child>(
+        std::vector<std::string>{
+            "/usr/bin/pulseaudio", "-n", "--daemonize=no",
+            "--exit-idle-time=-1", "--use-pid-file=false", "--disable-shm=yes",
+            "--log-target=file:" + (dir_ / "pulse.log"), "-L",
+            "module-null-sink", "-L",
+            "module-native-protocol-unix socket=" + (dir_ / "s") +
+                " auth-anonymous=1"},
+        std::vector<std::string>{"HOME=" + dir_.path(),
+                                 "XDG_RUNTIME_DIR=" + (dir_ / "run"),
+                                 "DBUS_SESSION_BUS_ADDRESS"});
+    setenv("PULSE_SERVER", address().c_str(), 1);
+    up_ = Eventually([] {
+      return Run("pactl info 2>&1").find("Server Name") != std::string::npos;
+    });
+  }
+  bool up() const { return up_; }
+  const TempDir &dir() const { return dir_; }
+  std::string address() const { return "unix:" + (dir_ / "s"); }
+
+private:
+  TempDir dir_;
+  std::unique_ptr<Child> server_;
+  bool up_ = false;
+};
+
+// The sample specifications ("s16le 2ch 44100Hz") of the server's playing
+// streams whose media name is `media`.
+inline std::vector<std::string> StreamsNamed(const std::string &media) {
+  const std::string all = Run("pactl list sink-inputs 2>&1");
+  std::vector<std::string> specs;
+  const std::string start = "Sink Input #";
+  for (std::size_t at = all.find(start); at != std::string::npos;) {
+    const std::size_t next = all.find(start, at + 1);
+    const std::string block = all.substr(at, next - at);
+    at = next;
+    if (block.find("media.name = \"" + media + "\"") == std::string::npos)
+      continue;
+    const std::string key = "Sample Specification: ";
+    const std::size_t spec = block.find(key);
+    if (spec == std::string::npos)
+      continue;
+    const std::size_t end = block.find('\n', spec);
+    specs.push_back(block.substr(spec + key.size(), end - spec - key.size()));
+  }
+  return specs;
+}

@@ -1,0 +1,441 @@
+// The program's telephony in one process: a real main window on this
+// (window) thread, the core on its SIP thread, the door-unit simulator or a
+// loopback registrar on the other side, and the ring playing into a
+// PulseAudio server of the test's own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "events/window_proc.h"
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "platform/profile.h"
+#include "platform/test_hooks.h"
+#include "platform/window.h"
+#include "resources/dialog_templates.h"
+#include "shell/main.h"
+#include "support/doorsim.h"
+#include "support/kamailio.h"
+#include "support/pulse.h"
+#include "support/pump.h"
+#include "support/temp_dir.h"
+#include "telephony/sip_core.h"
+#include "telephony/sip_thread.h"
+#include "telephony/telephony.h"
+#include "video/video.h"
+
+using namespace plat;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::vector<std::string> kBuiltInRing{"s16le 2ch 44100Hz"};
+
+TempDir *g_data = nullptr;
+PulseServer *g_pulse = nullptr;
+
+std::vector<std::string> RingStreams() { return StreamsNamed("Ring"); }
+
+// The settings of the [SIP] section, written to the file and read back as
+// the program reads them at start-up.
+void Configure(const std::map<std::string, std::string> &sip) {
+  for (const auto &[key, value] : sip)
+    ASSERT_TRUE(
+        WritePrivateProfileString("SIP", key.c_str(), value.c_str(), ini_file));
+  ReadConfiguration();
+}
+
+bool Click(QWidget *dialog, const char *text) {
+  if (dialog == nullptr)
+    return false;
+  for (QPushButton *b : dialog->findChildren<QPushButton *>())
+    if (b->text() == QLatin1String(text)) {
+      b->click();
+      return true;
+    }
+  return false;
+}
+
+std::string Title(HDLG dlg) {
+  QWidget *w = DialogWidgetOf(dlg);
+  return w != nullptr ? w->windowTitle().toStdString() : "<closed>";
+}
+
+// The Authentication dialog, which the SIP thread holds open.
+QDialog *AuthenticationDialog() {
+  for (QWidget *w : QApplication::topLevelWidgets())
+    if (auto *d = qobject_cast<QDialog *>(w))
+      if (d->isVisible() && d->windowTitle() == "Authentication")
+        return d;
+  return nullptr;
+}
+
+QLineEdit *Field(QDialog *dialog, int id) {
+  for (QLineEdit *e : dialog->findChildren<QLineEdit *>())
+    if (e->property("dlgId").toInt() == id)
+      return e;
+  return nullptr;
+}
+
+// A second SIP phone inside the test, for callers the simulator cannot be.
+class Phone {
+public:
+  explicit Phone(const char *contact) {
+    SipCoreOptions options;
+    options.folder = folder_.path();
+    options.sip_port = 0;
+    options.use_files = true;
+    core_ = SipCoreNew(SipCallbacks{}, options);
+    if (core_ == nullptr)
+      return;
+    SipCoreSetPrimaryContact(core_, contact);
+    thread_.Start(core_);
+  }
+  ~Phone() {
+    thread_.Stop();
+    if (core_ != nullptr)
+      SipCoreDestroy(core_);
+  }
+  SipCore *core() const { return core_; }
+
+private:
+  TempDir folder_;
+  SipCore *core_ = nullptr;
+  SipThread thread_;
+};
+
+class ProgramCalls : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    g_data = new TempDir;
+    setenv("ALLUSERSPROFILE", g_data->path().c_str(), 1);
+    g_pulse = new PulseServer;
+    ASSERT_TRUE(g_pulse->up());
+    ASSERT_TRUE(Initialize());
+    SetInitialDisplayState();
+    PocSpusteni = 1;
+    MESSAGE = RegisterWindowMessage(kAppTitle);
+    // Never the default door address: the reader stays off anyway.
+    AccessIniFile();
+    ASSERT_TRUE(WritePrivateProfileString("Window 0", "IP_addr", "127.0.0.1",
+                                          ini_file));
+    ASSERT_EQ(InitApp(), 1);
+    KillTimer(g_hwndMain, kReaderTimerId);
+  }
+
+  static void TearDownTestSuite() {
+    delete g_pulse;
+    g_pulse = nullptr;
+    delete g_data;
+    g_data = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(chdir(g_data->path().c_str()), 0); // no ring.wav here
+    Configure({{"UseSIP", "0"}, {"SIP_port", "0"}, {"SIP_addr", ""}});
+  }
+
+  void TearDown() override {
+    TeardownCore();
+    EXPECT_EQ(the_core.load(), nullptr);
+    PumpFor(50ms);
+  }
+
+  static void StartTheCore() {
+    SendMessage(g_hwndMain, MESSAGE, MSG_START_CORE, 0);
+  }
+
+  static std::string CoreUrl() {
+    return "sip:x@127.0.0.1:" + std::to_string(SipCoreSipPort(the_core));
+  }
+
+  static bool Registered(std::chrono::milliseconds limit = 5s) {
+    return PumpUntil(
+        [] {
+          QueryRegistration();
+          return SIP_reg == 1;
+        },
+        limit);
+  }
+};
+
+// The ways a ringing call ends, each with the dialogs, the ring and the call
+// state seen from both sides.
+TEST_F(ProgramCalls, IncomingCallsFromTheSimulatorEndEveryWay) {
+  DoorSim sim({"--sip", "127.0.0.1:0"});
+  const auto line = sim.NextLine();
+  ASSERT_TRUE(line && line->rfind("sip 127.0.0.1:", 0) == 0);
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+
+  enum Ending { kCancel, kDoorHangsUpRinging, kTerminateOk, kDoorHangsUpLater };
+  const struct {
+    const char *name;
+    Ending ending;
+  } cases[] = {
+      {"Cancel answers and hangs up", kCancel},
+      {"the door gives up while it rings", kDoorHangsUpRinging},
+      {"OK, then Terminate's OK", kTerminateOk},
+      {"OK, then the door hangs up", kDoorHangsUpLater},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const long answered = sim.Status("sip_answered");
+    const long ended = sim.Status("sip_ended");
+    ShowData.lin_call = 1;
+    sim.Command("ring-sip " + CoreUrl());
+    ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+    EXPECT_EQ(Title(hWnd_Accept), "door");
+    EXPECT_TRUE(PumpUntil([] { return RingStreams() == kBuiltInRing; }, 5s))
+        << "the Accept dialog rings";
+
+    switch (c.ending) {
+    case kCancel:
+      ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+      EXPECT_FALSE(IsWindow(hWnd_Accept));
+      EXPECT_FALSE(IsWindow(hWnd_Terminate));
+      break;
+    case kDoorHangsUpRinging:
+      sim.Command("hangup");
+      EXPECT_TRUE(PumpUntil([] { return !IsWindow(hWnd_Accept); }, 5s));
+      break;
+    case kTerminateOk:
+    case kDoorHangsUpLater:
+      ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "OK"));
+      EXPECT_FALSE(IsWindow(hWnd_Accept));
+      ASSERT_TRUE(IsWindow(hWnd_Terminate));
+      EXPECT_EQ(Title(hWnd_Terminate), "door");
+      EXPECT_TRUE(PumpUntil([] { return RingStreams().empty(); }, 5s));
+      // Answering is the protocol's part; the call is taken here.
+      ASSERT_EQ(SipCoreAcceptCall(the_core), 0);
+      ASSERT_TRUE(PumpUntil([&] { return sim.Status("sip_in_call") == 1; }));
+      EXPECT_EQ(ShowData.lin_call, 1) << "the call is up";
+      if (c.ending == kTerminateOk)
+        ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Terminate), "OK"));
+      else
+        sim.Command("hangup");
+      EXPECT_TRUE(PumpUntil([] { return !IsWindow(hWnd_Terminate); }, 5s));
+      break;
+    }
+    EXPECT_TRUE(PumpUntil([] { return ShowData.lin_call == 0; }, 5s))
+        << "MSG_CALL_ENDED";
+    EXPECT_TRUE(PumpUntil([] { return RingStreams().empty(); }, 5s));
+    EXPECT_TRUE(PumpUntil([] { return SoundThreadsRunning() == 0; }, 5s));
+    EXPECT_TRUE(PumpUntil([&] { return sim.Status("sip_ended") == ended + 1; }))
+        << "the door sees the call end";
+    EXPECT_EQ(sim.Status("sip_answered"),
+              answered + (c.ending == kDoorHangsUpRinging ? 0 : 1));
+    EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+  }
+
+  // A caller without a user part is named by its address.
+  {
+    Phone phone("sip:127.0.0.1");
+    ASSERT_NE(phone.core(), nullptr);
+    ASSERT_EQ(SipCoreInvite(phone.core(), CoreUrl().c_str()), 0);
+    ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+    EXPECT_EQ(Title(hWnd_Accept), "127.0.0.1");
+    ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+    EXPECT_TRUE(PumpUntil([&] { return !SipCoreInCall(phone.core()); }, 5s));
+  }
+
+  // Closing during a call: the call ends before the core goes, and the core
+  // really goes (its port is free again for the next core).
+  const int port = SipCoreSipPort(the_core);
+  const long ended = sim.Status("sip_ended");
+  sim.Command("ring-sip " + CoreUrl());
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "OK"));
+  ASSERT_EQ(SipCoreAcceptCall(the_core), 0);
+  ASSERT_TRUE(PumpUntil([&] { return sim.Status("sip_in_call") == 1; }));
+  EXPECT_TRUE(TeardownCore());
+  EXPECT_EQ(the_core.load(), nullptr);
+  EXPECT_TRUE(PumpUntil([&] { return sim.Status("sip_ended") == ended + 1; }));
+  Configure({{"SIP_port", std::to_string(port)}});
+  StartTheCore();
+  EXPECT_NE(the_core.load(), nullptr) << "port " << port << " still held";
+}
+
+// A core that cannot be made (its state folder is a file) leaves the
+// instance without calls but running; a later start that can make one does.
+TEST_F(ProgramCalls, ACoreThatCannotBeMadeLeavesTheInstanceRunning) {
+  const std::string folder = g_data->path() + "/Vestibell/sip";
+  std::filesystem::remove_all(folder);
+  WriteFile(folder, "not a folder");
+  StartTheCore();
+  EXPECT_EQ(the_core.load(), nullptr);
+
+  // The window still answers, and a dialog without a core does no harm.
+  Name_call.Set("");
+  IP_call.Set("127.0.0.9");
+  PostMessage(g_hwndMain, WM_USER, APP_INCOMING_CALL, 0);
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 5s));
+  EXPECT_EQ(Title(hWnd_Accept), "127.0.0.9");
+  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+  EXPECT_FALSE(IsWindow(hWnd_Accept));
+
+  std::filesystem::remove(folder);
+  StartTheCore();
+  EXPECT_NE(the_core.load(), nullptr);
+}
+
+// Registrar mode: the account registers, is rebuilt on a settings change,
+// asks for a password it does not have, and refuses an address it cannot
+// use.
+TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
+  Kamailio registrar(KAMAILIO_CFG, "door", "secret");
+  ASSERT_TRUE(registrar.up());
+  Configure({{"UseSIP", "1"},
+             {"SIP_addr", registrar.address()},
+             {"SIP_id", "door"},
+             {"SIP_pass", "secret"},
+             {"SIP_reg_duration", "60"}});
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  EXPECT_TRUE(Registered());
+
+  // A registered account is replaced by one from the file.
+  SipProxyConfig *before = cfg;
+  ReloadSipSettings();
+  EXPECT_NE(cfg, before);
+  EXPECT_TRUE(Registered());
+
+  // A wrong password brings the dialog, which offers the account and has
+  // the realm written down; its Cancel gives nothing to the core, not even
+  // the right password typed into it.
+  Configure({{"SIP_pass", "wrong"}});
+  ReloadSipSettings();
+  QDialog *dialog = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        dialog = AuthenticationDialog();
+        return dialog != nullptr && Field(dialog, 120) != nullptr &&
+               Field(dialog, 120)->text() == "wrong";
+      },
+      10s));
+  EXPECT_EQ(Field(dialog, 119)->text(), "door");
+  char realm[64];
+  GetPrivateProfileString("SIP", "SIP_realm", "", realm, sizeof realm,
+                          ini_file);
+  EXPECT_STREQ(realm, "127.0.0.1");
+  // Every request that follows is cancelled too.
+  for (int asked = 0; dialog != nullptr && asked < 5; ++asked) {
+    Field(dialog, 120)->setText("secret");
+    ASSERT_TRUE(Click(dialog, "Cancel"));
+    PumpUntil([&] { return AuthenticationDialog() != dialog; });
+    PumpUntil([&] { return (dialog = AuthenticationDialog()) != nullptr; }, 1s);
+  }
+  EXPECT_FALSE(Registered(2s));
+
+  // An address the core cannot take: the error box, and no registration.
+  std::string box;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (auto *b = qobject_cast<QMessageBox *>(w); b && b->isVisible()) {
+        box = b->windowTitle().toStdString() + ": " + b->text().toStdString();
+        b->done(0);
+      }
+  });
+  look.start(10);
+  Configure({{"SIP_addr", "no address"}, {"SIP_pass", "secret"}});
+  ReloadSipSettings();
+  look.stop();
+  EXPECT_EQ(box, "Error: Add proxy config error");
+  EXPECT_FALSE(Registered(1s));
+}
+
+// One OK with the right password should register. It does not yet: the
+// library asks a second time (the dialog opens again) before it uses the
+// record; disabled until that is fixed.
+TEST_F(ProgramCalls, DISABLED_OneOkWithTheRightPasswordRegisters) {
+  Kamailio registrar(KAMAILIO_CFG, "door", "secret");
+  ASSERT_TRUE(registrar.up());
+  Configure({{"UseSIP", "1"},
+             {"SIP_addr", registrar.address()},
+             {"SIP_id", "door"},
+             {"SIP_pass", "wrong"},
+             {"SIP_reg_duration", "60"}});
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  QDialog *dialog = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return (dialog = AuthenticationDialog()); }));
+  Field(dialog, 120)->setText("secret");
+  ASSERT_TRUE(Click(dialog, "OK"));
+  EXPECT_TRUE(Registered());
+  EXPECT_EQ(AuthenticationDialog(), nullptr) << "asked again";
+}
+
+// The ring itself: ring.wav from the working folder when there is one, and
+// no sound server at all leaves the dialog working.
+TEST_F(ProgramCalls, TheRingPlaysRingWavAndNeedsNoSoundServer) {
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  Phone phone("sip:gate@127.0.0.1");
+  ASSERT_NE(phone.core(), nullptr);
+  TempDir work;
+  // 8 kHz mono, 8 bits: 0.2 s of silence.
+  std::string wav = "RIFF";
+  auto put = [&](std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i)
+      wav += static_cast<char>(v >> (8 * i));
+  };
+  put(36 + 1600, 4);
+  wav += "WAVEfmt ";
+  put(16, 4);   // fmt size
+  put(1, 2);    // PCM
+  put(1, 2);    // channels
+  put(8000, 4); // sample rate
+  put(8000, 4); // bytes per second
+  put(1, 2);    // block
+  put(8, 2);    // bits
+  wav += "data";
+  put(1600, 4);
+  wav += std::string(1600, '\x80');
+  WriteFile(work / "ring.wav", wav);
+  ASSERT_EQ(chdir(work.path().c_str()), 0);
+
+  const struct {
+    const char *name;
+    bool server;
+    std::vector<std::string> streams;
+  } cases[] = {
+      {"ring.wav of the working folder", true, {"u8 1ch 8000Hz"}},
+      {"no sound server", false, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.server)
+      setenv("PULSE_SERVER", ("unix:" + (work / "nobody")).c_str(), 1);
+    ASSERT_EQ(SipCoreInvite(phone.core(), CoreUrl().c_str()), 0);
+    ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+    EXPECT_EQ(Title(hWnd_Accept), "gate");
+    if (c.server) {
+      EXPECT_TRUE(PumpUntil([&] { return RingStreams() == c.streams; }, 5s));
+    } else {
+      // The attempt to play ends by itself.
+      EXPECT_TRUE(PumpUntil([] { return SoundThreadsRunning() == 0; }, 5s));
+    }
+    ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+    EXPECT_FALSE(IsWindow(hWnd_Accept));
+    EXPECT_TRUE(PumpUntil([&] { return !SipCoreInCall(phone.core()); }, 5s));
+    EXPECT_TRUE(PumpUntil([] { return SoundThreadsRunning() == 0; }, 5s));
+  }
+  setenv("PULSE_SERVER", g_pulse->address().c_str(), 1);
+  EXPECT_TRUE(RingStreams().empty());
+}
+
+} // namespace
