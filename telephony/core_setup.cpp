@@ -7,6 +7,7 @@
 #include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/net.h"
 #include "platform/profile.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
@@ -119,7 +120,15 @@ void StartCore() {
     return;
   SipCoreOptions options;
   SipCore *core = nullptr;
-  if (CoreOptions(options)) {
+  if (CoreOptions(options) && plat::UdpPortTaken(options.sip_port)) {
+    std::fprintf(stderr,
+                 "Vestibell: SIP port %d is taken by another program; "
+                 "running without calls (choose another with SIP_port in "
+                 "the SIP section)\n",
+                 options.sip_port);
+    return;
+  }
+  if (!options.folder.empty()) {
     const SipCallbacks vtable{my_inv_recv, my_auth_info_requested,
                               my_display_status, my_display_message};
     core = SipCoreNew(vtable, options);
