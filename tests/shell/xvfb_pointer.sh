@@ -42,6 +42,7 @@ read -r x y w h < <(geometry)
 # Drag the top strip by (+100, +60).
 xdotool mousemove $((x + 150)) $((y + 10)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + 150 + 20 * s)) $((y + 10 + 12 * s)); sleep 0.05; done
+sleep 0.2 # the last move lands before the release, under load too
 xdotool mouseup 1
 settle
 read -r x2 y2 w2 h2 < <(geometry)
@@ -53,6 +54,7 @@ x=$x2 y=$y2
 # Drag the grip far up and left: the window stops at its minimum size.
 xdotool mousemove $((x + w - 4)) $((y + h - 4)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + w - 4 - 80 * s)) $((y + h - 4 - 60 * s)); sleep 0.05; done
+sleep 0.2 # the last move lands before the release, under load too
 xdotool mouseup 1
 settle
 read -r x3 y3 w3 h3 < <(geometry)
@@ -62,6 +64,7 @@ read -r x3 y3 w3 h3 < <(geometry)
 # And out again, larger than it started.
 xdotool mousemove $((x + w3 - 4)) $((y + h3 - 4)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + w3 - 4 + 80 * s)) $((y + h3 - 4 + 70 * s)); sleep 0.05; done
+sleep 0.2 # the last move lands before the release, under load too
 xdotool mouseup 1
 settle
 read -r x4 y4 w4 h4 < <(geometry)
@@ -74,6 +77,7 @@ for s in 1 2 3 4 5; do
   sleep 0.05
 done
 sleep 0.2
+sleep 0.2 # the last move lands before the release, under load too
 xdotool mouseup 1
 settle
 read -r _ _ w h < <(geometry)
