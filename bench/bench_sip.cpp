@@ -41,6 +41,7 @@ struct Settings {
   int hangups = 10;        // samples of each hang-up kind
   double idleSeconds = 30; // length of the idle CPU measurement
   int memoryCalls = 500;
+  bool sound = true;            // a PulseAudio null sink for the ring
   std::string sections = "all"; // or a list of ring,hangup,idle,memory
 } g;
 
@@ -200,7 +201,7 @@ private:
 class Pulse {
 public:
   explicit Pulse(const fs::path &dir) {
-    if (access("/usr/bin/pulseaudio", X_OK) != 0)
+    if (!g.sound || access("/usr/bin/pulseaudio", X_OK) != 0)
       return;
     fs::create_directories(dir / "run");
     socket_ = (dir / "s").string();
@@ -673,6 +674,8 @@ int main(int argc, char **argv) {
       g.memoryCalls = std::stoi(v);
     else if (o == "--sections")
       g.sections = v;
+    else if (o == "--sound")
+      g.sound = v != "0";
     else {
       std::fprintf(stderr, "unknown option %s\n", o.c_str());
       return 2;
@@ -682,7 +685,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr,
                  "usage: bench_sip --vestibell P --doorsim P --kamailio-cfg P "
                  "[--calls N] [--hangups N] [--idle-seconds S] "
-                 "[--memory-calls N] [--sections ring,hangup,idle,memory]\n");
+                 "[--memory-calls N] [--sound 0|1] "
+                 "[--sections ring,hangup,idle,memory]\n");
     return 2;
   }
   Wire wire;
