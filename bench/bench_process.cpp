@@ -23,11 +23,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "support/process.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
+using namespace bench;
 
 namespace {
 
@@ -47,93 +47,6 @@ bool Section(const char *name) {
          ("," + g.sections + ",").find(std::string(",") + name + ",") !=
              std::string::npos;
 }
-
-long long Now() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             Clock::now().time_since_epoch())
-      .count();
-}
-
-// CPU seconds of a process so far (user + system), from /proc.
-double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  const auto close = text.rfind(')');
-  if (close == std::string::npos)
-    return 0;
-  std::istringstream rest(text.substr(close + 2));
-  std::string field;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14)
-      utime = std::stoull(field);
-    if (i == 15)
-      stime = std::stoull(field);
-  }
-  return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
-}
-
-double RssMiB(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0)
-      return std::stod(line.substr(6)) / 1024.0;
-  return 0;
-}
-
-// The trace file, read as it grows.
-class Trace {
-public:
-  explicit Trace(std::string path) : path_(std::move(path)) {}
-  void Poll() {
-    std::ifstream in(path_);
-    in.seekg(offset_);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (in.eof())
-        break; // a line still being written
-      offset_ += static_cast<std::streamoff>(line.size() + 1);
-      const auto space = line.find(' ');
-      if (space == std::string::npos)
-        continue;
-      events[line.substr(0, space)].push_back(
-          std::stoll(line.substr(space + 1)));
-    }
-  }
-  std::size_t Count(const std::string &name) {
-    Poll();
-    return events[name].size();
-  }
-  // The first event `name` after time t, waiting up to `limit`.
-  std::optional<long long> After(const std::string &name, long long t,
-                                 std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-      Poll();
-      for (long long e : events[name])
-        if (e > t)
-          return e;
-      if (Clock::now() > deadline)
-        return std::nullopt;
-      std::this_thread::sleep_for(2ms);
-    }
-  }
-  bool WaitCount(const std::string &name, std::size_t n,
-                 std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (Count(name) < n) {
-      if (Clock::now() > deadline)
-        return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
-  }
-  std::map<std::string, std::vector<long long>> events;
-
-private:
-  std::string path_;
-  std::streamoff offset_ = 0;
-};
 
 // One door unit and one program, each in a folder of its own.
 class Session {
@@ -209,19 +122,6 @@ private:
   std::atomic<bool> stop_{false};
 };
 
-double Median(std::vector<double> v) {
-  if (v.empty())
-    return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-double P99(std::vector<double> v) {
-  if (v.empty())
-    return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, static_cast<std::size_t>(v.size() * 0.99))];
-}
-
 // CPU seconds per event `what` of the program over g.seconds, after the
 // stream has settled.
 double CpuPer(Session &s, const std::string &what) {
@@ -263,12 +163,6 @@ double FfmpegPer(const std::string &frames, int w, int h) {
   const double shortRun = run(0);
   const double longRun = run(loops);
   return (longRun - shortRun) / static_cast<double>(loops * files);
-}
-
-void Figure(const char *name, double value, const char *unit,
-            const char *target = "") {
-  std::printf("  %-52s %10.3f %-6s %s\n", name, value, unit, target);
-  std::fflush(stdout);
 }
 
 } // namespace

@@ -1,10 +1,14 @@
 #!/bin/bash
-# The benchmark: component figures (bench_frame) and the whole program
-# against the simulator on a virtual display (bench_process), with ffmpeg's
-# figures on the same pictures beside the program's. Prints figures only.
+# The benchmark: component figures (bench_frame), the whole program against
+# the simulator on a virtual display (bench_process), with ffmpeg's figures
+# on the same pictures beside the program's, and the program's telephony
+# against the simulator's SIP side and a loopback kamailio (bench_sip).
+# Prints figures only.
 #
-#   bench/run.sh            about 6 minutes; memory up to 10,000 frames
-#   bench/run.sh --quick    about 2 minutes; shorter samples, 1,000 frames
+#   bench/run.sh            about 9 minutes; memory up to 10,000 frames and
+#                           500 calls
+#   bench/run.sh --quick    about 3 minutes; shorter samples, 1,000 frames,
+#                           100 calls
 #   bench/run.sh --long     memory up to 100,000 frames (the program renews
 #                           its stream every 102 frames after a 1 s pause,
 #                           so this alone takes about 20 minutes)
@@ -12,7 +16,7 @@
 #                           e.g. --quick --sections cpu,hidden --repeat 3:
 #                           only those figures, medians of three samples; the
 #                           component figures are left out when --sections
-#                           is given
+#                           is given, the SIP figures unless it names sip
 #
 # BUILD (default build-bench beside the source) is built in Release mode.
 # The camera-like pictures are made once with ffmpeg and kept in
@@ -24,8 +28,16 @@ args=("$@")
 mode=${1:-}
 [ $# -gt 0 ] && shift
 extra=("$@")
-components=1
-for a in "${extra[@]}"; do [ "$a" = --sections ] && components=0; done
+components=1 process=1 sip=1
+next=
+for a in ${extra[@]+"${extra[@]}"}; do
+  if [ "$next" = sections ]; then
+    case ",$a," in *,sip,*) ;; *) sip=0 ;; esac
+    [ "$a" = sip ] && process=0
+  fi
+  next=
+  [ "$a" = --sections ] && { components=0; next=sections; }
+done
 
 "$top/tools/install-deps.sh"
 # The program and the simulator run where only loopback is reachable.
@@ -34,7 +46,8 @@ for a in "${extra[@]}"; do [ "$a" = --sections ] && components=0; done
 
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target vestibell doorsim bench_frame bench_process >/dev/null
+cmake --build "$build" --target vestibell doorsim bench_frame bench_process \
+  bench_sip >/dev/null
 
 # Camera-like sequences: a moving test scene with sensor noise, so the
 # pictures are neither trivially small nor all alike.
@@ -49,9 +62,13 @@ make_frames 640x480 "$frames/640x480"
 make_frames 1920x1080 "$frames/1920x1080"
 
 args=(--seconds 15 --rings 20 --drops 5 --memory-frames 10000)
+sip_args=(--calls 20 --hangups 10 --idle-seconds 30 --memory-calls 500)
 bench_time=0.5
 case "$mode" in
---quick) args=(--seconds 5 --rings 5 --drops 3 --memory-frames 1000); bench_time=0.1 ;;
+--quick)
+  args=(--seconds 5 --rings 5 --drops 3 --memory-frames 1000)
+  sip_args=(--calls 10 --hangups 5 --idle-seconds 10 --memory-calls 100)
+  bench_time=0.1 ;;
 --long) args=(--seconds 15 --rings 20 --drops 5 --memory-frames 100000) ;;
 ""|-) ;;
 *) echo "usage: $0 [--quick|--long|-] [bench_process options]"; exit 2 ;;
@@ -72,10 +89,22 @@ xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
 for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.05; done
 
-echo
-echo "== The whole program (bench_process, display :$disp) =="
-DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_process" \
-  --vestibell "${VESTIBELL:-$build/vestibell}" \
-  --doorsim "$build/tools/doorsim/doorsim" --ffmpeg "$(command -v ffmpeg)" \
-  --frames640 "$frames/640x480" --frames1080 "$frames/1920x1080" "${args[@]}" \
-  ${extra[@]+"${extra[@]}"}
+if [ $process = 1 ]; then
+  echo
+  echo "== The whole program (bench_process, display :$disp) =="
+  DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_process" \
+    --vestibell "${VESTIBELL:-$build/vestibell}" \
+    --doorsim "$build/tools/doorsim/doorsim" --ffmpeg "$(command -v ffmpeg)" \
+    --frames640 "$frames/640x480" --frames1080 "$frames/1920x1080" \
+    "${args[@]}" ${extra[@]+"${extra[@]}"}
+fi
+
+if [ $sip = 1 ]; then
+  echo
+  echo "== Telephony (bench_sip, display :$disp) =="
+  DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_sip" \
+    --vestibell "${VESTIBELL:-$build/vestibell}" \
+    --doorsim "$build/tools/doorsim/doorsim" \
+    --kamailio-cfg "$top/tests/support/kamailio-registrar.cfg" \
+    "${sip_args[@]}" 2>/dev/null
+fi

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPointer>
 #include <QPushButton>
 
@@ -24,6 +25,7 @@
 #include "platform/dialog_box.h"
 #include "platform/dialogs.h"
 #include "platform/test_hooks.h"
+#include "platform/trace.h"
 #include "platform/window_internal.h"
 #include "platform/window_widget.h"
 
@@ -138,8 +140,17 @@ protected:
     }
   }
 
+  void paintEvent(QPaintEvent *event) override {
+    QDialog::paintEvent(event);
+    if (!painted_) {
+      painted_ = true;
+      Trace(TRACE_DIALOG);
+    }
+  }
+
 private:
   Dialog *d_;
+  bool painted_ = false;
 };
 
 bool IsEnded(Dialog *d) {

@@ -19,7 +19,9 @@ int OpenTrace() {
   return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
 }
 
-const char *const kNames[] = {"frame", "drawn", "presented", "call", "shown"};
+const char *const kNames[] = {"frame",  "drawn",  "presented", "call",
+                              "shown",  "invite", "ringing",   "dialog",
+                              "hangup", "hung-up"};
 
 } // namespace
 

@@ -1,4 +1,4 @@
-// Timestamps of the video path's events, for the benchmarks.
+// Timestamps of the video path's and the calls' events, for the benchmarks.
 //
 // Off unless the environment variable VESTIBELL_TRACE names a file when the
 // program starts; then every event appends one line "NAME NANOSECONDS" to
@@ -14,6 +14,11 @@ enum TraceEvent {
   TRACE_PRESENTED, // the window put drawn pixels on the screen ("presented")
   TRACE_CALL,      // the reader saw a ring begin ("call")
   TRACE_SHOWN,     // a window that was hidden is on the screen ("shown")
+  TRACE_INVITE,    // an incoming SIP call reached the program ("invite")
+  TRACE_RINGING,   // the Accept dialog is made and the ring started ("ringing")
+  TRACE_DIALOG,    // a dialog painted for the first time ("dialog")
+  TRACE_HANGUP,    // the user ended a call: before the core is told ("hangup")
+  TRACE_HUNG_UP,   // the core was told to end the call ("hung-up")
 };
 
 // The trace file's descriptor, -1 when tracing is off. Set before main and

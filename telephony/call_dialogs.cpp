@@ -5,6 +5,7 @@
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "platform/sound.h"
+#include "platform/trace.h"
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"
 #include "telephony/telephony.h"
@@ -56,6 +57,8 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     SetIcon(hwndDlg);
     SetCallerTitle(hwndDlg);
     StartRing();
+    // Shown right after this message (the template is visible).
+    Trace(TRACE_RINGING);
     break;
   case WM_COMMAND:
     if (LOWORD(wParam) == IDOK) {
@@ -69,11 +72,13 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
       EndDialog(hwndDlg, 1);
     } else if (LOWORD(wParam) == IDCANCEL) {
       // Declined: taken and ended at once, so the door unit does not ring on.
+      Trace(TRACE_HANGUP);
       if (core != nullptr)
         SipCoreAcceptCall(core);
       StopRing();
       if (core != nullptr)
         SipCoreTerminateCall(core);
+      Trace(TRACE_HUNG_UP);
       EndDialog(hwndDlg, 2);
     }
     break;
@@ -92,8 +97,10 @@ INT_PTR DialogProcTerm(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
   case WM_COMMAND:
     // No Cancel: closing the box or Escape leaves the call up.
     if (LOWORD(wParam) == IDOK) {
+      Trace(TRACE_HANGUP);
       if (SipCore *core = the_core)
         SipCoreTerminateCall(core);
+      Trace(TRACE_HUNG_UP);
       EndDialog(hwndDlg, 1);
     }
     break;

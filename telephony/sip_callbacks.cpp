@@ -6,6 +6,7 @@
 #include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/profile.h"
+#include "platform/trace.h"
 #include "resources/dialog_templates.h"
 #include "telephony/caller.h"
 #include "telephony/telephony.h"
@@ -26,6 +27,7 @@ void BroadcastCallEnded() {
 } // namespace
 
 void my_inv_recv(SipCore *, const char *from) {
+  plat::Trace(plat::TRACE_INVITE);
   char name[kCallerFieldSize];
   char ip[kCallerFieldSize];
   ParseCaller(from, name, ip);

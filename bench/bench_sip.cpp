@@ -1,0 +1,721 @@
+// The program's telephony against the simulator's SIP side, on a real X
+// display: incoming call to ringing Accept dialog, the user's hang-up to the
+// SIP message on the wire, the core owner's idle CPU while registered at a
+// loopback kamailio, and memory over many calls. Prints figures; never fails
+// on a time. Started by bench/run.sh, which makes the display and runs it
+// where only loopback is reachable.
+//
+// Times come from three places on one clock: the program's trace file
+// (VESTIBELL_TRACE), this program's own, and a packet socket on loopback
+// that sees every SIP datagram as it is sent (root only; without it the
+// figures on the wire are left out).
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "bench_support.h"
+#include "support/kamailio.h"
+#include "support/process.h"
+
+namespace fs = std::filesystem;
+using namespace bench;
+
+namespace {
+
+struct Settings {
+  std::string vestibell, doorsim, kamailioCfg;
+  int calls = 20;          // samples of incoming call -> ringing
+  int hangups = 10;        // samples of each hang-up kind
+  double idleSeconds = 30; // length of the idle CPU measurement
+  int memoryCalls = 500;
+  bool sound = true;            // a PulseAudio null sink for the ring
+  std::string sections = "all"; // or a list of ring,hangup,idle,memory
+} g;
+
+bool Section(const char *name) {
+  return g.sections == "all" ||
+         ("," + g.sections + ",").find(std::string(",") + name + ",") !=
+             std::string::npos;
+}
+
+int FreePort(int type) {
+  const int s = socket(AF_INET, type, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+// One SIP datagram seen on loopback.
+struct Packet {
+  long long t; // send time, on the trace clock
+  int from, to;
+  std::string first; // the request or status line
+  std::string cseq;  // "N METHOD"
+};
+
+// Every UDP datagram on loopback that looks like SIP, with its kernel time
+// stamp moved from the real-time clock to the monotonic one.
+class Wire {
+public:
+  Wire() {
+    fd_ = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+    if (fd_ < 0)
+      return;
+    sockaddr_ll where{};
+    where.sll_family = AF_PACKET;
+    where.sll_protocol = htons(ETH_P_IP);
+    where.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
+    const int on = 1;
+    const timeval wait{0, 100000};
+    if (bind(fd_, reinterpret_cast<sockaddr *>(&where), sizeof where) != 0 ||
+        setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
+      close(fd_);
+      fd_ = -1;
+      return;
+    }
+    timespec real{}, mono{};
+    clock_gettime(CLOCK_REALTIME, &real);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    offset_ = (real.tv_sec - mono.tv_sec) * 1000000000LL +
+              (real.tv_nsec - mono.tv_nsec);
+    reader_ = std::thread([this] { Read(); });
+  }
+  ~Wire() {
+    stop_ = true;
+    if (reader_.joinable())
+      reader_.join();
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  bool on() const { return fd_ >= 0; }
+
+  // The first datagram after t that `match` accepts, waiting up to `limit`.
+  template <class F>
+  std::optional<Packet> After(long long t, std::chrono::milliseconds limit,
+                              F match) {
+    const auto deadline = Clock::now() + limit;
+    do {
+      {
+        std::lock_guard lock(mutex_);
+        for (const Packet &p : packets_)
+          if (p.t > t && match(p))
+            return p;
+      }
+      std::this_thread::sleep_for(2ms);
+    } while (on() && Clock::now() < deadline);
+    return std::nullopt;
+  }
+  template <class F> int Count(long long from, long long to, F match) {
+    std::lock_guard lock(mutex_);
+    int n = 0;
+    for (const Packet &p : packets_)
+      n += p.t > from && p.t <= to && match(p);
+    return n;
+  }
+  void Forget() {
+    std::lock_guard lock(mutex_);
+    packets_.clear();
+  }
+
+private:
+  void Read() {
+    char data[9000];
+    char control[256];
+    while (!stop_) {
+      iovec io{data, sizeof data};
+      sockaddr_ll from{};
+      msghdr m{};
+      m.msg_name = &from;
+      m.msg_namelen = sizeof from;
+      m.msg_iov = &io;
+      m.msg_iovlen = 1;
+      m.msg_control = control;
+      m.msg_controllen = sizeof control;
+      const ssize_t n = recvmsg(fd_, &m, 0);
+      // Loopback shows each datagram twice: keep the arriving copy.
+      if (n <= 0 || from.sll_pkttype == PACKET_OUTGOING)
+        continue;
+      long long t = Now();
+      for (cmsghdr *c = CMSG_FIRSTHDR(&m); c; c = CMSG_NXTHDR(&m, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMPNS) {
+          timespec ts{};
+          std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+          t = ts.tv_sec * 1000000000LL + ts.tv_nsec - offset_;
+        }
+      if (static_cast<std::size_t>(n) < sizeof(iphdr))
+        continue;
+      iphdr ip{};
+      std::memcpy(&ip, data, sizeof ip);
+      const std::size_t ipLength = ip.ihl * 4u;
+      if (ip.protocol != IPPROTO_UDP ||
+          static_cast<std::size_t>(n) < ipLength + sizeof(udphdr))
+        continue;
+      udphdr udp{};
+      std::memcpy(&udp, data + ipLength, sizeof udp);
+      const std::string payload(data + ipLength + sizeof udp,
+                                static_cast<std::size_t>(n) - ipLength -
+                                    sizeof udp);
+      const auto eol = payload.find("\r\n");
+      if (eol == std::string::npos ||
+          payload.find("SIP/2.0") == std::string::npos)
+        continue;
+      Packet p{t, ntohs(udp.source), ntohs(udp.dest), payload.substr(0, eol),
+               ""};
+      const auto cseq = payload.find("\r\nCSeq: ");
+      if (cseq != std::string::npos)
+        p.cseq =
+            payload.substr(cseq + 8, payload.find("\r\n", cseq + 2) - cseq - 8);
+      std::lock_guard lock(mutex_);
+      packets_.push_back(std::move(p));
+    }
+  }
+
+  int fd_ = -1;
+  long long offset_ = 0;
+  std::thread reader_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<Packet> packets_;
+};
+
+// A PulseAudio server with a null sink, so that the ring really plays.
+class Pulse {
+public:
+  explicit Pulse(const fs::path &dir) {
+    if (!g.sound || access("/usr/bin/pulseaudio", X_OK) != 0)
+      return;
+    fs::create_directories(dir / "run");
+    socket_ = (dir / "s").string();
+    server_ = std::make_unique<Child>(
+        std::vector<std::string>{
+            "/usr/bin/pulseaudio", "-n", "--daemonize=no",
+            "--exit-idle-time=-1", "--use-pid-file=false", "--disable-shm=yes",
+            "--log-target=file:" + (dir / "pulse.log").string(), "-L",
+            "module-null-sink", "-L",
+            "module-native-protocol-unix socket=" + socket_ +
+                " auth-anonymous=1"},
+        std::vector<std::string>{"HOME=" + dir.string(),
+                                 "XDG_RUNTIME_DIR=" + (dir / "run").string(),
+                                 "DBUS_SESSION_BUS_ADDRESS"});
+    for (int i = 0; i < 100 && !fs::exists(socket_); ++i)
+      std::this_thread::sleep_for(50ms);
+    if (!fs::exists(socket_))
+      socket_.clear();
+  }
+  ~Pulse() {
+    if (server_) {
+      kill(server_->pid(), SIGTERM);
+      if (!server_->Wait(5s))
+        kill(server_->pid(), SIGKILL);
+    }
+  }
+  // The program's PULSE_SERVER, or the variable's removal without one.
+  std::string Env() const {
+    return socket_.empty() ? "PULSE_SERVER" : "PULSE_SERVER=unix:" + socket_;
+  }
+  bool up() const { return !socket_.empty(); }
+
+private:
+  std::string socket_;
+  std::unique_ptr<Child> server_;
+};
+
+// A simulator with its SIP side and a program, each in a folder of its own.
+// `sip` is the program's [SIP] section beyond its port; `stream` says
+// whether its window watches the simulator's stream (one picture a second)
+// or a closed port.
+class Session {
+public:
+  Session(const std::string &sip, bool stream) {
+    dir_ = fs::temp_directory_path() /
+           ("vestibell-bench-sip-" + std::to_string(getpid()) + "-" +
+            std::to_string(++count_));
+    fs::create_directories(dir_ / "data" / "Vestibell");
+    fs::create_directories(dir_ / "cwd");
+    sim_ = std::make_unique<Child>(std::vector<std::string>{
+        g.doorsim, "--listen", "127.0.0.1:0", "--sip", "127.0.0.1:0", "--fps",
+        "1", "--title", "Bench door"});
+    const auto line = sim_->ReadLine(10s);
+    const auto sipLine = sim_->ReadLine(10s);
+    const std::string prefix = "listening 127.0.0.1:";
+    const std::string sipPrefix = "sip 127.0.0.1:";
+    if (!line || line->rfind(prefix, 0) != 0 || !sipLine ||
+        sipLine->rfind(sipPrefix, 0) != 0) {
+      std::printf("doorsim did not start\n");
+      std::exit(1);
+    }
+    simSipPort_ = std::stoi(sipLine->substr(sipPrefix.size()));
+    const std::string video = stream ? line->substr(prefix.size())
+                                     : std::to_string(FreePort(SOCK_STREAM));
+    port_ = FreePort(SOCK_DGRAM);
+    std::ofstream ini(dir_ / "data" / "Vestibell" / "Vestibell.ini");
+    ini << "[Window 0]\nIP_addr=127.0.0.1:" << video
+        << "\n[SIP]\nSIP_port=" << port_ << "\n"
+        << sip;
+    ini.close();
+    pulse_ = std::make_unique<Pulse>(dir_ / "pulse");
+    trace_ = std::make_unique<Trace>((dir_ / "trace.txt").string());
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_ / "cwd");
+    program_ = std::make_unique<Child>(
+        std::vector<std::string>{g.vestibell},
+        std::vector<std::string>{
+            "ALLUSERSPROFILE=" + (dir_ / "data").string(),
+            "VESTIBELL_TRACE=" + (dir_ / "trace.txt").string(), pulse_->Env()});
+    fs::current_path(previous);
+    // The simulator's log, kept with the time each line came.
+    drain_ = std::thread([this] {
+      while (!stop_)
+        if (auto l = sim_->ReadLine(200ms)) {
+          std::lock_guard lock(logMutex_);
+          log_.emplace_back(Now(), *l);
+        }
+    });
+  }
+  ~Session() {
+    if (program_) {
+      kill(program_->pid(), SIGTERM);
+      if (!program_->Wait(10s))
+        kill(program_->pid(), SIGKILL);
+    }
+    stop_ = true;
+    if (drain_.joinable())
+      drain_.join();
+    sim_->Write("quit\n");
+    sim_->Wait(5s);
+    pulse_.reset();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  pid_t pid() const { return program_->pid(); }
+  int port() const { return port_; }
+  int simSipPort() const { return simSipPort_; }
+  bool sound() const { return pulse_->up(); }
+  Trace &trace() { return *trace_; }
+  void Sim(const std::string &command) { sim_->Write(command + "\n"); }
+  void Call() {
+    Sim("ring-sip sip:Vestibell@127.0.0.1:" + std::to_string(port_));
+  }
+  // Simulator log lines containing `text`, so far.
+  std::size_t LogCount(const std::string &text) {
+    std::lock_guard lock(logMutex_);
+    std::size_t n = 0;
+    for (const auto &[t, l] : log_)
+      n += l.find(text) != std::string::npos;
+    return n;
+  }
+  bool WaitLog(const std::string &text, std::size_t n,
+               std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (LogCount(text) < n) {
+      if (Clock::now() > deadline)
+        return false;
+      std::this_thread::sleep_for(2ms);
+    }
+    return true;
+  }
+  // The core is made just after the window: calls until one rings.
+  bool WaitReady() {
+    for (int i = 0; i < 20; ++i) {
+      const std::size_t before = trace().Count("ringing");
+      Call();
+      if (trace().WaitCount("ringing", before + 1, 1s)) {
+        HangUp();
+        return true;
+      }
+      Sim("hangup");
+    }
+    return false;
+  }
+  // The simulator ends its call and waits until both sides are done.
+  void HangUp() {
+    const std::size_t ended = LogCount("CallReleased");
+    Sim("hangup");
+    WaitLog("CallReleased", ended + 1, 5s);
+  }
+
+private:
+  static inline int count_ = 0;
+  fs::path dir_;
+  int port_ = 0, simSipPort_ = 0;
+  std::unique_ptr<Child> sim_, program_;
+  std::unique_ptr<Pulse> pulse_;
+  std::unique_ptr<Trace> trace_;
+  std::thread drain_;
+  std::atomic<bool> stop_{false};
+  std::mutex logMutex_;
+  std::vector<std::pair<long long, std::string>> log_;
+};
+
+std::string Run(const std::string &command) {
+  std::string out;
+  if (std::FILE *p = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p))
+      out += buffer;
+    pclose(p);
+  }
+  return out;
+}
+
+// The visible windows titled exactly `title`.
+std::vector<std::string> Windows(const std::string &title) {
+  std::istringstream in(
+      Run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
+  std::vector<std::string> ids;
+  for (std::string id; in >> id;)
+    ids.push_back(id);
+  return ids;
+}
+
+// Waits for exactly one such window.
+std::optional<std::string> OneWindow(const std::string &title) {
+  for (int i = 0; i < 200; ++i) {
+    const auto ids = Windows(title);
+    if (ids.size() == 1)
+      return ids[0];
+    std::this_thread::sleep_for(10ms);
+  }
+  return std::nullopt;
+}
+
+// Clicks the centre of a button given in dialog units (x, y, cx, cy) of a
+// call dialog 120 x 45 units large.
+void ClickButton(const std::string &window, int x, int y, int cx, int cy) {
+  std::istringstream in(Run("xdotool getwindowgeometry --shell " + window));
+  int width = 0, height = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("WIDTH=", 0) == 0)
+      width = std::stoi(line.substr(6));
+    if (line.rfind("HEIGHT=", 0) == 0)
+      height = std::stoi(line.substr(7));
+  }
+  const int px = (2 * x + cx) * width / 240;
+  const int py = (2 * y + cy) * height / 90;
+  Run("xdotool mousemove --window " + window + " " + std::to_string(px) + " " +
+      std::to_string(py) + " click 1");
+}
+
+// The caller's user part: the simulator calls as sip:door@127.0.0.1.
+constexpr const char kCaller[] = "door";
+
+void RingFigures(Session &s, Wire &wire) {
+  std::printf("Incoming call -> Accept dialog ringing (%d calls; ring %s)\n",
+              g.calls,
+              s.sound() ? "played to a PulseAudio null sink" : "silent");
+  std::vector<double> wireToCallback, callbackToRinging, wireToRinging,
+      wireToPainted, askedToPainted;
+  for (int i = 0; i < g.calls; ++i) {
+    const long long asked = Now();
+    s.Call();
+    const auto invite = s.trace().After("invite", asked, 5s);
+    const auto ringing = s.trace().After("ringing", asked, 5s);
+    const auto painted = s.trace().After("dialog", asked, 5s);
+    const auto sent = wire.After(asked, 100ms, [&](const Packet &p) {
+      return p.to == s.port() && p.first.rfind("INVITE ", 0) == 0;
+    });
+    if (invite && ringing && painted) {
+      callbackToRinging.push_back((*ringing - *invite) / 1e6);
+      askedToPainted.push_back((*painted - asked) / 1e6);
+      if (sent) {
+        wireToCallback.push_back((*invite - sent->t) / 1e6);
+        wireToRinging.push_back((*ringing - sent->t) / 1e6);
+        wireToPainted.push_back((*painted - sent->t) / 1e6);
+      }
+    }
+    s.HangUp();
+    std::this_thread::sleep_for(100ms);
+  }
+  if (wire.on()) {
+    Figure("INVITE on the wire -> my_inv_recv, median", Median(wireToCallback),
+           "ms");
+    Figure("INVITE on the wire -> ring started, median", Median(wireToRinging),
+           "ms");
+    Figure("INVITE on the wire -> dialog painted, median",
+           Median(wireToPainted), "ms", "(goal <= 100 ms)");
+    Figure("INVITE on the wire -> dialog painted, worst", P99(wireToPainted),
+           "ms");
+  }
+  Figure("my_inv_recv -> ring started, median", Median(callbackToRinging),
+         "ms");
+  Figure("ring-sip asked -> dialog painted, median", Median(askedToPainted),
+         "ms");
+  std::printf("  (%zu of %d calls measured)\n", askedToPainted.size(), g.calls);
+}
+
+// The user ends the call: Terminate's OK on a call still ringing (the call
+// is only answered through the other instances, which this program does not
+// talk to yet), and Accept's Cancel, which answers and hangs up at once.
+void HangupFigures(Session &s, Wire &wire) {
+  struct Kind {
+    const char *name;
+    bool terminate;
+    std::vector<double> clickToHandled, handledToWire, inCore;
+    std::string sent;
+  } kinds[] = {
+      {"Terminate OK (call still ringing)", true, {}, {}, {}, ""},
+      {"Accept Cancel (answered, then hung up)", false, {}, {}, {}, ""}};
+  for (Kind &k : kinds) {
+    for (int i = 0; i < g.hangups; ++i) {
+      const long long asked = Now();
+      s.Call();
+      if (!s.trace().After("dialog", asked, 5s)) {
+        s.HangUp();
+        continue;
+      }
+      const auto accept = OneWindow(kCaller);
+      if (!accept) {
+        s.HangUp();
+        continue;
+      }
+      std::string target = *accept;
+      if (k.terminate) {
+        // OK opens the Terminate dialog in place of the Accept dialog.
+        const long long ok = Now();
+        ClickButton(*accept, 8, 25, 44, 14);
+        const auto term = s.trace().After("dialog", ok, 5s);
+        std::optional<std::string> w;
+        for (int j = 0; term && j < 100 && !w; ++j) {
+          if (auto one = OneWindow(kCaller); one && *one != *accept)
+            w = one;
+          else
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!w) {
+          s.HangUp();
+          continue;
+        }
+        target = *w;
+      }
+      const long long click = Now();
+      if (k.terminate)
+        ClickButton(target, 38, 25, 44, 14);
+      else
+        ClickButton(target, 68, 25, 44, 14);
+      const auto hangup = s.trace().After("hangup", click, 5s);
+      const auto hungUp = s.trace().After("hung-up", click, 5s);
+      if (hangup && hungUp) {
+        k.clickToHandled.push_back((*hangup - click) / 1e6);
+        k.inCore.push_back((*hungUp - *hangup) / 1e6);
+        const auto out = wire.After(*hangup, 2s, [&](const Packet &p) {
+          return p.from == s.port() && p.to == s.simSipPort() &&
+                 p.first.rfind("SIP/2.0 1", 0) != 0 &&
+                 p.first.rfind("SIP/2.0 200", 0) != 0 &&
+                 p.first.rfind("ACK ", 0) != 0;
+        });
+        if (out) {
+          k.handledToWire.push_back((out->t - *hangup) / 1e6);
+          k.sent = out->first;
+        }
+      }
+      s.HangUp();
+      std::this_thread::sleep_for(200ms);
+    }
+    std::printf(" %s: %zu of %d measured; sent \"%s\"\n", k.name,
+                k.inCore.size(), g.hangups, k.sent.c_str());
+    Figure("xdotool click -> handled (includes starting xdotool)",
+           Median(k.clickToHandled), "ms");
+    Figure("handled -> the core has ended the call, median", Median(k.inCore),
+           "ms");
+    if (wire.on()) {
+      Figure("handled -> end message on the wire, median",
+             Median(k.handledToWire), "ms", "(goal <= 50 ms)");
+      Figure("handled -> end message on the wire, worst", P99(k.handledToWire),
+             "ms");
+    }
+  }
+}
+
+// CPU seconds of each thread of a process, by thread name.
+std::map<std::string, double> ThreadSeconds(pid_t pid) {
+  std::map<std::string, double> out;
+  const fs::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::error_code e;
+  for (const auto &t : fs::directory_iterator(tasks, e)) {
+    std::ifstream comm(t.path() / "comm");
+    std::string name;
+    std::getline(comm, name);
+    out[name] += CpuSecondsOf((t.path() / "stat").string());
+  }
+  return out;
+}
+
+void IdleFigures(Wire &wire) {
+  std::printf("Core owner idle, no video (window at a closed port), %.0f s\n",
+              g.idleSeconds);
+  Kamailio registrar(g.kamailioCfg, "door", "secret");
+  if (!registrar.up()) {
+    std::printf("  kamailio did not start: left out\n");
+    return;
+  }
+  auto measure = [&](const std::string &sip, bool registered) {
+    Session s(sip, false);
+    const long long start = Now();
+    if (registered) {
+      const auto ok = wire.After(start, 20s, [&](const Packet &p) {
+        return p.to == s.port() && p.first.rfind("SIP/2.0 200", 0) == 0 &&
+               p.cseq.find("REGISTER") != std::string::npos;
+      });
+      if (!ok && wire.on()) {
+        std::printf("  not registered within 20 s; its datagrams:\n");
+        wire.After(0, 0ms, [&](const Packet &p) {
+          if (p.from == s.port() || p.to == s.port())
+            std::printf("    %+.0f ms %d -> %d %s\n", (p.t - start) / 1e6,
+                        p.from, p.to, p.first.c_str());
+          return false;
+        });
+      }
+      if (!wire.on())
+        std::this_thread::sleep_for(5s);
+    }
+    std::this_thread::sleep_for(3s);
+    const long long t0 = Now();
+    const double c0 = CpuSeconds(s.pid());
+    const auto threads0 = ThreadSeconds(s.pid());
+    std::this_thread::sleep_for(std::chrono::duration<double>(g.idleSeconds));
+    const double c1 = CpuSeconds(s.pid());
+    // Where it goes: the threads that used any, and those that ended
+    // meanwhile.
+    double listed = 0;
+    for (const auto &[name, seconds] : ThreadSeconds(s.pid())) {
+      const auto before = threads0.find(name);
+      const double used =
+          seconds - (before == threads0.end() ? 0 : before->second);
+      listed += used;
+      if (used > 0)
+        std::printf("    thread %-16s %6.3f %% of one core\n", name.c_str(),
+                    used / g.idleSeconds * 100);
+    }
+    if (c1 - c0 - listed > 0.005)
+      std::printf("    threads that ended       %6.3f %% of one core\n",
+                  (c1 - c0 - listed) / g.idleSeconds * 100);
+    const int packets = wire.Count(t0, Now(), [&](const Packet &p) {
+      return p.from == s.port() || p.to == s.port();
+    });
+    return std::pair{(c1 - c0) / g.idleSeconds * 100, packets};
+  };
+  const auto [reg, regPackets] =
+      measure("UseSIP=1\nSIP_addr=" + registrar.address() + "\nSIP_id=door\n" +
+                  "SIP_pass=secret\n",
+              true);
+  Figure("registered at kamailio, CPU of one core", reg, "%",
+         "(goal <= 0.5 %)");
+  std::printf("  (%d SIP datagrams meanwhile)\n", regPackets);
+  const auto [plain, plainPackets] = measure("UseSIP=0\n", false);
+  Figure("no account (core only), CPU of one core", plain, "%");
+}
+
+void MemoryFigures(Session &s) {
+  std::printf("Memory over %d calls (rung, dialog opened, hung up by the "
+              "door unit)\n",
+              g.memoryCalls);
+  double first = 0;
+  const auto began = Clock::now();
+  for (int i = 1; i <= g.memoryCalls; ++i) {
+    const std::size_t ringing = s.trace().Count("ringing");
+    s.Call();
+    if (!s.trace().WaitCount("ringing", ringing + 1, 5s))
+      std::printf("  call %d did not ring\n", i);
+    s.HangUp();
+    if (i == 50 || i == g.memoryCalls) {
+      std::this_thread::sleep_for(500ms); // the closed dialog torn down
+      const double rss = RssMiB(s.pid());
+      char label[64];
+      std::snprintf(label, sizeof label, "RSS after %d calls", i);
+      Figure(label, rss, "MiB");
+      if (i == 50)
+        first = rss;
+      else
+        Figure("RSS growth from call 50", rss - first, "MiB",
+               "(goal within 2 MiB)");
+    }
+  }
+  std::printf("  (%.1f s for the calls)\n",
+              std::chrono::duration<double>(Clock::now() - began).count());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string o = argv[i], v = argv[i + 1];
+    if (o == "--vestibell")
+      g.vestibell = v;
+    else if (o == "--doorsim")
+      g.doorsim = v;
+    else if (o == "--kamailio-cfg")
+      g.kamailioCfg = v;
+    else if (o == "--calls")
+      g.calls = std::stoi(v);
+    else if (o == "--hangups")
+      g.hangups = std::stoi(v);
+    else if (o == "--idle-seconds")
+      g.idleSeconds = std::stod(v);
+    else if (o == "--memory-calls")
+      g.memoryCalls = std::stoi(v);
+    else if (o == "--sections")
+      g.sections = v;
+    else if (o == "--sound")
+      g.sound = v != "0";
+    else {
+      std::fprintf(stderr, "unknown option %s\n", o.c_str());
+      return 2;
+    }
+  }
+  if (g.vestibell.empty() || g.doorsim.empty() || g.kamailioCfg.empty()) {
+    std::fprintf(stderr,
+                 "usage: bench_sip --vestibell P --doorsim P --kamailio-cfg P "
+                 "[--calls N] [--hangups N] [--idle-seconds S] "
+                 "[--memory-calls N] [--sound 0|1] "
+                 "[--sections ring,hangup,idle,memory]\n");
+    return 2;
+  }
+  Wire wire;
+  if (!wire.on())
+    std::printf("(no packet socket: the figures on the wire are left out)\n");
+
+  if (Section("ring") || Section("hangup")) {
+    Session s("", true);
+    if (!s.WaitReady()) {
+      std::printf("the program's SIP core did not answer\n");
+      return 1;
+    }
+    if (Section("ring"))
+      RingFigures(s, wire);
+    wire.Forget();
+    if (Section("hangup"))
+      HangupFigures(s, wire);
+    wire.Forget();
+  }
+  if (Section("idle"))
+    IdleFigures(wire);
+  wire.Forget();
+  if (Section("memory")) {
+    Session s("", true);
+    if (!s.WaitReady()) {
+      std::printf("the program's SIP core did not answer\n");
+      return 1;
+    }
+    MemoryFigures(s);
+  }
+  return 0;
+}

@@ -1,0 +1,137 @@
+// What the benchmark programs share: CPU and memory of a process from
+// /proc, the program's trace file read as it grows, medians and the printed
+// figure lines.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Nanoseconds on the clock of the trace file's time stamps.
+inline long long Now() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             Clock::now().time_since_epoch())
+      .count();
+}
+
+// CPU seconds so far (user + system) from a stat file of /proc: a
+// process's, or one thread's (/proc/PID/task/TID/stat).
+inline double CpuSecondsOf(const std::string &statFile) {
+  std::ifstream in(statFile);
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  const auto close = text.rfind(')');
+  if (close == std::string::npos)
+    return 0;
+  std::istringstream rest(text.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && rest >> field; ++i) {
+    if (i == 14)
+      utime = std::stoull(field);
+    if (i == 15)
+      stime = std::stoull(field);
+  }
+  return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+// CPU seconds of a whole process so far.
+inline double CpuSeconds(pid_t pid) {
+  return CpuSecondsOf("/proc/" + std::to_string(pid) + "/stat");
+}
+
+inline double RssMiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("VmRSS:", 0) == 0)
+      return std::stod(line.substr(6)) / 1024.0;
+  return 0;
+}
+
+// The trace file, read as it grows.
+class Trace {
+public:
+  explicit Trace(std::string path) : path_(std::move(path)) {}
+  void Poll() {
+    std::ifstream in(path_);
+    in.seekg(offset_);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (in.eof())
+        break; // a line still being written
+      offset_ += static_cast<std::streamoff>(line.size() + 1);
+      const auto space = line.find(' ');
+      if (space == std::string::npos)
+        continue;
+      events[line.substr(0, space)].push_back(
+          std::stoll(line.substr(space + 1)));
+    }
+  }
+  std::size_t Count(const std::string &name) {
+    Poll();
+    return events[name].size();
+  }
+  // The first event `name` after time t, waiting up to `limit`.
+  std::optional<long long> After(const std::string &name, long long t,
+                                 std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+      Poll();
+      for (long long e : events[name])
+        if (e > t)
+          return e;
+      if (Clock::now() > deadline)
+        return std::nullopt;
+      std::this_thread::sleep_for(2ms);
+    }
+  }
+  bool WaitCount(const std::string &name, std::size_t n,
+                 std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (Count(name) < n) {
+      if (Clock::now() > deadline)
+        return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+  std::map<std::string, std::vector<long long>> events;
+
+private:
+  std::string path_;
+  std::streamoff offset_ = 0;
+};
+
+inline double Median(std::vector<double> v) {
+  if (v.empty())
+    return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+inline double P99(std::vector<double> v) {
+  if (v.empty())
+    return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, static_cast<std::size_t>(v.size() * 0.99))];
+}
+
+inline void Figure(const char *name, double value, const char *unit,
+                   const char *target = "") {
+  std::printf("  %-52s %10.3f %-6s %s\n", name, value, unit, target);
+  std::fflush(stdout);
+}
+
+} // namespace bench
