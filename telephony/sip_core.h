@@ -116,5 +116,7 @@ void SipCoreSetDefaultProxy(SipCore *core, SipProxyConfig *cfg);
 // 1 when the registrar has accepted the registration, else 0.
 int SipProxyConfigIsRegistered(SipProxyConfig *cfg);
 void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg);
+// How many accounts the core holds.
+int SipCoreProxyConfigCount(SipCore *core);
 // Frees the caller's handle; the core lets go of its own when removed.
 void SipProxyConfigDestroy(SipProxyConfig *cfg);

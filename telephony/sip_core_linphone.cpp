@@ -217,6 +217,12 @@ void SipCoreDestroy(SipCore *core) {
 void SipCoreIterate(SipCore *core) {
   std::lock_guard guard(core->lock);
   linphone_core_iterate(core->lc);
+  // The library keeps a record of every call in memory for as long as the
+  // core lives; nothing here reads that history, and a core that runs all
+  // day would grow with every ring. Dropped once no call is left.
+  if (linphone_core_get_calls_nb(core->lc) == 0 &&
+      linphone_core_get_call_logs(core->lc) != nullptr)
+    linphone_core_clear_call_logs(core->lc);
 }
 
 void SipCoreDropEvents(SipCore *core) {
@@ -477,4 +483,10 @@ void SipProxyConfigDestroy(SipProxyConfig *cfg) {
     linphone_proxy_config_unref(cfg->cfg);
   }
   delete cfg;
+}
+
+int SipCoreProxyConfigCount(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  return static_cast<int>(
+      bctbx_list_size(linphone_core_get_proxy_config_list(core->lc)));
 }

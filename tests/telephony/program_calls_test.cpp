@@ -333,9 +333,9 @@ TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
   }
 
   // A registered account is replaced by one from the file.
-  SipProxyConfig *before = cfg;
+  ASSERT_EQ(SipCoreProxyConfigCount(the_core), 1);
   ReloadSipSettings();
-  EXPECT_NE(cfg, before);
+  EXPECT_EQ(SipCoreProxyConfigCount(the_core), 1);
   EXPECT_TRUE(Registered());
 
   // A wrong password brings the dialog, which offers the account and has
@@ -364,6 +364,16 @@ TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
     PumpUntil([&] { return (dialog = AuthenticationDialog()) != nullptr; }, 1s);
   }
   EXPECT_FALSE(Registered(2s));
+  // An account that never registered stays beside its replacement.
+  const int accounts = SipCoreProxyConfigCount(the_core);
+  ReloadSipSettings();
+  EXPECT_EQ(SipCoreProxyConfigCount(the_core), accounts + 1);
+  for (int asked = 0; asked < 5; ++asked) {
+    if ((dialog = AuthenticationDialog()) == nullptr &&
+        !PumpUntil([&] { return (dialog = AuthenticationDialog()); }, 1s))
+      break;
+    ASSERT_TRUE(Click(dialog, "Cancel"));
+  }
 
   // An address the core cannot take: the error box, and no registration.
   std::string box;
