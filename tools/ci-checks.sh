@@ -20,9 +20,9 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
   ctest --output-on-failure -j2 --timeout 600
 )
 
-echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound"
+echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
-  test_sip_core test_dialog_box test_sound doorsim)
+  test_sip_core test_dialog_box test_sound test_program_calls doorsim)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -33,9 +33,16 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   for t in tests/events/test_live tests/platform/test_window \
     tests/platform/test_http tests/skin/test_skin tests/shell/test_startup \
     tests/video/test_popup_rules tests/telephony/test_sip_core \
-    tests/platform/test_dialog_box tests/platform/test_sound; do
+    tests/platform/test_dialog_box tests/platform/test_sound \
+    tests/telephony/test_program_calls; do
     echo "-- $t"
-    timeout 1200 "./$t" --gtest_brief=1
+    timeout 1200 "./$t" --gtest_brief=1 || status=$?
+    # A test stopped by a finding leaves its helpers (the simulator, a
+    # registrar, a sound server) running with this script's output open.
+    pkill -f 'doorsim --listen 127\.0\.0\.1:0' || true
+    pkill -f 'kamailio-registrar\.cfg' || true
+    pkill -f 'pulseaudio -n --daemonize=no --exit-idle-time=-1' || true
+    [ "${status:-0}" = 0 ] || exit "$status"
   done
   # The reader again on a real X server, where frames reach the screen
   # through shared memory from the reader's own thread.
