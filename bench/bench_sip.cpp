@@ -27,6 +27,7 @@
 #include <mutex>
 
 #include "bench_support.h"
+#include "support/free_port.h"
 #include "support/kamailio.h"
 #include "support/process.h"
 
@@ -49,18 +50,6 @@ bool Section(const char *name) {
   return g.sections == "all" ||
          ("," + g.sections + ",").find(std::string(",") + name + ",") !=
              std::string::npos;
-}
-
-int FreePort(int type) {
-  const int s = socket(AF_INET, type, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
 }
 
 // One SIP datagram seen on loopback.

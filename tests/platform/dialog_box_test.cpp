@@ -23,6 +23,7 @@
 #include "platform/test_hooks.h"
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"
+#include "support/dialog_fields.h"
 #include "support/pump.h"
 
 using namespace plat;
@@ -90,13 +91,6 @@ template <class T> T *Control(QDialog *dialog, const char *text) {
   for (T *w : dialog->findChildren<T *>())
     if (w->text() == QLatin1String(text))
       return w;
-  return nullptr;
-}
-
-QLineEdit *Field(QDialog *dialog, int id) {
-  for (QLineEdit *e : dialog->findChildren<QLineEdit *>())
-    if (e->property("dlgId").toInt() == id)
-      return e;
   return nullptr;
 }
 

@@ -1,5 +1,6 @@
-// A UDP port of 127.0.0.1 that nobody holds just now, for a SIP peer a test
-// starts (two processes can otherwise share a port without a word).
+// A port of 127.0.0.1 that nobody holds just now, for a peer a test or a
+// benchmark starts (two processes can otherwise share a UDP port without a
+// word).
 #pragma once
 
 #include <arpa/inet.h>
@@ -7,8 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-inline int FreeUdpPort() {
-  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+// `type`: SOCK_DGRAM for UDP, SOCK_STREAM for TCP.
+inline int FreePort(int type) {
+  const int s = socket(AF_INET, type, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -18,3 +20,5 @@ inline int FreeUdpPort() {
   close(s);
   return ntohs(a.sin_port);
 }
+
+inline int FreeUdpPort() { return FreePort(SOCK_DGRAM); }

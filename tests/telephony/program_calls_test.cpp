@@ -27,6 +27,7 @@
 #include "platform/window.h"
 #include "resources/dialog_templates.h"
 #include "shell/main.h"
+#include "support/dialog_fields.h"
 #include "support/doorsim.h"
 #include "support/kamailio.h"
 #include "support/pulse.h"
@@ -80,13 +81,6 @@ QDialog *AuthenticationDialog() {
     if (auto *d = qobject_cast<QDialog *>(w))
       if (d->isVisible() && d->windowTitle() == "Authentication")
         return d;
-  return nullptr;
-}
-
-QLineEdit *Field(QDialog *dialog, int id) {
-  for (QLineEdit *e : dialog->findChildren<QLineEdit *>())
-    if (e->property("dlgId").toInt() == id)
-      return e;
   return nullptr;
 }
 
