@@ -23,8 +23,10 @@ constexpr const char kRingFile[] = "ring.wav";
 // The Authentication dialog while it is open.
 std::atomic<HDLG> g_authDialog{nullptr};
 
+// The program's icon, made once (window thread) and kept, as a resource.
 void SetIcon(HDLG dlg) {
-  SetDialogClassIcon(dlg, LoadIcon(res::ProgramModule(), res::kIconId));
+  static const HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
+  SetDialogClassIcon(dlg, icon);
 }
 
 // The caller: its user part, or its address when it has none.

@@ -1,7 +1,9 @@
 // The SIP core of the core owner: made on MSG_START_CORE, rebuilt when the
 // settings change, asked for its registration, and taken down at closing.
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "instance/identity.h"
 #include "instance/settings.h"
@@ -21,6 +23,27 @@ namespace {
 
 // The thread that drives the core.
 SipThread Linphone_Thread;
+
+// Every record and account made for the core, freed with it. The records
+// are made by the window thread and the SIP thread.
+std::mutex g_madeMutex; // guards g_records
+std::vector<SipAuthInfo *> g_records;
+std::vector<SipProxyConfig *> g_accounts; // window thread only
+
+// Our handles of the accounts go before the core they belong to; the
+// records belong to no core and go after it.
+void FreeAccounts() {
+  for (SipProxyConfig *account : g_accounts)
+    SipProxyConfigDestroy(account);
+  g_accounts.clear();
+}
+
+void FreeRecords() {
+  std::lock_guard lock(g_madeMutex);
+  for (SipAuthInfo *record : g_records)
+    SipAuthInfoDestroy(record);
+  g_records.clear();
+}
 
 // The derived SIP texts are made in 50-character buffers: longer settings
 // are cut to fit.
@@ -70,7 +93,7 @@ void NewAuthInfo(SipCore *core) {
   SipAuthInfo *record;
   {
     std::lock_guard lock(SipAccountMutex);
-    record = SipAuthInfoNew(SIP_id, nullptr, SIP_pass, nullptr, SIP_realm);
+    record = NewAuthRecord(SIP_id, SIP_pass, SIP_realm);
   }
   info = record;
   SipCoreAddAuthInfo(core, record);
@@ -85,6 +108,7 @@ void NewProxyConfig(SipCore *core) {
   }
   FormSipText(server, nullptr, SIP_addr);
   cfg = SipProxyConfigNew(core);
+  g_accounts.push_back(cfg);
   SipProxyConfigSetIdentity(cfg, identity);
   SipProxyConfigSetServerAddr(cfg, server);
   SipProxyConfigExpires(cfg, SIP_reg_duration);
@@ -109,10 +133,22 @@ void DropRegisteredAccount(SipCore *core, bool withAuthInfo) {
     SipCoreRemoveAuthInfo(core, info);
   SipCoreRemoveProxyConfig(core, cfg);
   SipProxyConfigDestroy(cfg);
+  std::erase(g_accounts, cfg);
   cfg = nullptr;
 }
 
 } // namespace
+
+SipAuthInfo *NewAuthRecord(const char *username, const char *passwd,
+                           const char *realm) {
+  SipAuthInfo *record =
+      SipAuthInfoNew(username, nullptr, passwd, nullptr, realm);
+  if (record != nullptr) {
+    std::lock_guard lock(g_madeMutex);
+    g_records.push_back(record);
+  }
+  return record;
+}
 
 void StartCore() {
   // One core per instance, whoever asks.
@@ -202,9 +238,12 @@ bool TeardownCore() {
   // still call it.
   const bool stopped = Linphone_Thread.Stop();
   the_core = nullptr;
-  if (stopped)
+  if (stopped) {
+    FreeAccounts();
     SipCoreDestroy(core);
-  else
+    info = nullptr;
+    FreeRecords();
+  } else
     std::fprintf(stderr, "Vestibell: the SIP thread did not stop in time; "
                          "its core is left to the end of the process\n");
   cfg = nullptr;

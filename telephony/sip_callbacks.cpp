@@ -43,7 +43,7 @@ void my_auth_info_requested(SipCore *, const char *realm,
     std::snprintf(SIP_realm, sizeof SIP_realm, "%s", realm ? realm : "");
     plat::WritePrivateProfileString("SIP", "SIP_realm", SIP_realm, ini_file);
   }
-  info = SipAuthInfoNew(username, nullptr, nullptr, nullptr, realm);
+  info = NewAuthRecord(username, nullptr, realm);
   // The SIP thread, and all SIP traffic with it, waits for the user.
   const plat::INT_PTR result =
       plat::DialogBoxParam(res::ProgramModule(), res::kDialogAuthentication,

@@ -31,6 +31,12 @@ extern std::atomic<SipAuthInfo *> info;
 // Last registration state obtained (0 or 1).
 extern std::atomic<int> SIP_reg;
 
+// A new authentication record; this module keeps it until the core is
+// gone, as the core may still refer to a record that `info` no longer
+// names. Any thread.
+SipAuthInfo *NewAuthRecord(const char *username, const char *passwd,
+                           const char *realm);
+
 // Creates the core and its thread, selects the sound devices and sets up
 // the registrar account when UseSIP is set. A core that cannot be made
 // leaves the_core null: the instance then runs without SIP.
