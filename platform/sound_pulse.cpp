@@ -82,10 +82,10 @@ pa_sample_format_t PulseFormat(unsigned bits) {
 
 void Play(const std::shared_ptr<Playback> &p) {
   const WavePcm &pcm = p->pcm;
-  pa_sample_spec spec;
-  spec.format = PulseFormat(pcm.bitsPerSample);
-  spec.rate = pcm.sampleRate;
-  spec.channels = static_cast<std::uint8_t>(pcm.channels);
+  pa_sample_spec sampleFormat;
+  sampleFormat.format = PulseFormat(pcm.bitsPerSample);
+  sampleFormat.rate = pcm.sampleRate;
+  sampleFormat.channels = static_cast<std::uint8_t>(pcm.channels);
   const std::size_t frame = pcm.channels * pcm.bitsPerSample / 8;
   const std::size_t chunk =
       std::max<std::size_t>(pcm.sampleRate / 50, 1) * frame;
@@ -98,7 +98,7 @@ void Play(const std::shared_ptr<Playback> &p) {
   int error = 0;
   pa_simple *stream =
       pa_simple_new(nullptr, "Vestibell", PA_STREAM_PLAYBACK, nullptr, "Ring",
-                    &spec, nullptr, &attr, &error);
+                    &sampleFormat, nullptr, &attr, &error);
   if (stream == nullptr) {
     std::call_once(g_warned, [error] {
       std::fprintf(stderr, "vestibell: no sound (%s); ringing silently\n",

@@ -229,7 +229,7 @@ TEST(Sound, LoopsIntoTheServerUntilStoppedFromAnyThread) {
   const struct {
     const char *sound;
     DWORD flags;
-    const char *spec;
+    const char *format;
   } cases[] = {
       {"ring.wav", SND_FILENAME | SND_LOOP | SND_ASYNC, "u8 1ch 8000Hz"},
       {MAKEINTRESOURCE(res::kRingId), SND_RESOURCE | SND_LOOP | SND_ASYNC,
@@ -239,12 +239,12 @@ TEST(Sound, LoopsIntoTheServerUntilStoppedFromAnyThread) {
   static_assert((SND_FILENAME | SND_LOOP | SND_ASYNC) == 0x20009);
   static_assert((SND_RESOURCE | SND_LOOP | SND_ASYNC) == 0x4000D);
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.format);
     ASSERT_TRUE(PlaySound(c.sound, res::ProgramModule(), c.flags));
     // Still there after the 0.2 s file has played several times over.
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     ASSERT_TRUE(Eventually([&] {
-      return Streams().find(c.spec) != std::string::npos;
+      return Streams().find(c.format) != std::string::npos;
     })) << Streams();
     std::thread([] { PlaySound(nullptr, nullptr, 0); }).join();
     EXPECT_TRUE(Eventually([] {

@@ -71,7 +71,7 @@ private:
 // streams whose media name is `media`.
 inline std::vector<std::string> StreamsNamed(const std::string &media) {
   const std::string all = Run("pactl list sink-inputs 2>&1");
-  std::vector<std::string> specs;
+  std::vector<std::string> formats;
   const std::string start = "Sink Input #";
   for (std::size_t at = all.find(start); at != std::string::npos;) {
     const std::size_t next = all.find(start, at + 1);
@@ -80,11 +80,12 @@ inline std::vector<std::string> StreamsNamed(const std::string &media) {
     if (block.find("media.name = \"" + media + "\"") == std::string::npos)
       continue;
     const std::string key = "Sample Specification: ";
-    const std::size_t spec = block.find(key);
-    if (spec == std::string::npos)
+    const std::size_t format = block.find(key);
+    if (format == std::string::npos)
       continue;
-    const std::size_t end = block.find('\n', spec);
-    specs.push_back(block.substr(spec + key.size(), end - spec - key.size()));
+    const std::size_t end = block.find('\n', format);
+    formats.push_back(
+        block.substr(format + key.size(), end - format - key.size()));
   }
-  return specs;
+  return formats;
 }
