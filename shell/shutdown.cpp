@@ -1,11 +1,12 @@
-// Closing: stop the window's activity, remove the icon, free the skin and
-// save the window's place and size.
+// Closing: stop the window's activity, remove the icon, hand the SIP core
+// over, free the skin and save the window's place and size.
 #include <cstdio>
 
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
 #include "platform/gdi.h"
+#include "platform/message_space.h"
 #include "platform/profile.h"
 #include "shell/main.h"
 #include "skin/skin.h"
@@ -32,9 +33,11 @@ void MyClose() {
   ShowData.Kill_TCP = 1;
   ShowWindow(g_hwndMain, SW_HIDE);
   DeleteNotifyIcon();
-  // The account, a call still up, the SIP thread and the core. (Handing the
-  // core to the other instances comes with their protocol.)
-  TeardownCore();
+  // The account, a call still up, the SIP thread and the core; then the
+  // other instances build their own, before this one goes on.
+  if (TeardownCore())
+    SendMessage(HWND_BROADCAST, MESSAGE, MSG_CORE_RELEASED,
+                HandleValue(g_hwndMain));
 
   // The reader and the relay threads paint with the skin's bitmaps: they
   // end (promptly, as they are told to stop) before the bitmaps go.
