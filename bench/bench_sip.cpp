@@ -258,7 +258,7 @@ public:
     port_ = FreePort(SOCK_DGRAM);
     std::ofstream ini(dir_ / "data" / "Vestibell" / "Vestibell.ini");
     ini << "[Window 0]\nIP_addr=127.0.0.1:" << video
-        << "\n[SIP]\nSIP_port=" << port_ << "\n"
+        << "\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=" << port_ << "\n"
         << sip;
     ini.close();
     pulse_ = std::make_unique<Pulse>(dir_ / "pulse");

@@ -44,6 +44,8 @@ struct SipCoreOptions {
   int sip_port = 5060;
   // RTP port for audio; 0 lets the system choose one.
   int audio_port = 0;
+  // The local address that signalling and audio use; empty: every address.
+  std::string bind_address;
   // Play and record files instead of sound cards (for machines and tests
   // without a sound device).
   bool use_files = false;

@@ -167,6 +167,13 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_core_cbs_unref(cbs);
 
   KeepToItself(lc);
+  if (!options.bind_address.empty()) {
+    LinphoneConfig *config = linphone_core_get_config(lc);
+    linphone_config_set_string(config, "sip", "bind_address",
+                               options.bind_address.c_str());
+    linphone_config_set_string(config, "rtp", "bind_address",
+                               options.bind_address.c_str());
+  }
   linphone_core_set_stun_server(lc, nullptr);
   linphone_core_enable_ipv6(lc, FALSE);
   linphone_core_enable_dns_srv(lc, FALSE);

@@ -139,7 +139,10 @@ protected:
 
   void SetUp() override {
     ASSERT_EQ(chdir(g_data->path().c_str()), 0); // no ring.wav here
-    Configure({{"UseSIP", "0"}, {"SIP_port", "0"}, {"SIP_addr", ""}});
+    Configure({{"UseSIP", "0"},
+               {"SIP_port", "0"},
+               {"SIP_addr", ""},
+               {"SIP_bind_addr", "127.0.0.1"}});
   }
 
   void TearDown() override {
@@ -174,6 +177,10 @@ TEST_F(ProgramCalls, IncomingCallsFromTheSimulatorEndEveryWay) {
   ASSERT_TRUE(line && line->rfind("sip 127.0.0.1:", 0) == 0);
   StartTheCore();
   ASSERT_NE(the_core.load(), nullptr);
+  // The core listens on the address it was given, not on every address.
+  char local[16];
+  std::snprintf(local, sizeof local, "0100007F:%04X", SipCoreSipPort(the_core));
+  EXPECT_NE(ReadFile("/proc/net/udp").find(local), std::string::npos);
 
   enum Ending { kCancel, kDoorHangsUpRinging, kTerminateOk, kDoorHangsUpLater };
   const struct {
