@@ -10,6 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/trace.h"
+
 namespace {
 
 constexpr char kCallTerminated[] = "Call terminated.";
@@ -64,6 +66,14 @@ namespace {
 
 SipCore *Owner(LinphoneCore *lc) {
   return static_cast<SipCore *>(linphone_core_get_user_data(lc));
+}
+
+// Only timed for the benchmarks: the registration state is asked for when
+// it is wanted.
+void OnRegistration(LinphoneCore *, LinphoneProxyConfig *,
+                    LinphoneRegistrationState state, const char *) {
+  if (state == LinphoneRegistrationOk)
+    plat::Trace(plat::TRACE_REGISTERED);
 }
 
 void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
@@ -162,6 +172,7 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_core_set_user_data(lc, core);
   LinphoneCoreCbs *cbs = linphone_factory_create_core_cbs(factory);
   linphone_core_cbs_set_call_state_changed(cbs, OnCallState);
+  linphone_core_cbs_set_registration_state_changed(cbs, OnRegistration);
   linphone_core_cbs_set_authentication_requested(cbs, OnAuthRequested);
   linphone_core_add_callbacks(lc, cbs);
   linphone_core_cbs_unref(cbs);
