@@ -407,6 +407,19 @@ void SipCoreAddAuthInfo(SipCore *core, const SipAuthInfo *info) {
   if (!info)
     return;
   std::lock_guard guard(core->lock);
+  // The library keeps an older record of the same user and realm ahead of
+  // the new one and goes on answering with it: a corrected password would
+  // never be used, and the user asked again and again.
+  const char *realm = linphone_auth_info_get_realm(info->info);
+  const char *username = linphone_auth_info_get_username(info->info);
+  const char *domain = linphone_auth_info_get_domain(info->info);
+  for (int guard_count = 0; guard_count < 16; ++guard_count) {
+    const LinphoneAuthInfo *old =
+        linphone_core_find_auth_info(core->lc, realm, username, domain);
+    if (!old)
+      break;
+    linphone_core_remove_auth_info(core->lc, old);
+  }
   linphone_core_add_auth_info(core->lc, info->info);
 }
 
