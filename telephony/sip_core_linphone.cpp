@@ -45,6 +45,9 @@ struct SipCore {
   // event; and calls this side ended, whose End is always a plain end.
   // Both touched only under `lock`.
   std::set<const LinphoneCall *> failed, ended_here;
+  // A call was released since the call history was last dropped (under
+  // `lock`).
+  bool history_left = false;
 
   void Queue(Event::Kind kind, std::string first, std::string second = {}) {
     std::lock_guard guard(events_lock);
@@ -112,6 +115,7 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
   case LinphoneCallReleased:
     core->failed.erase(call);
     core->ended_here.erase(call);
+    core->history_left = true;
     break;
   default:
     break;
@@ -235,12 +239,15 @@ void SipCoreDestroy(SipCore *core) {
 void SipCoreIterate(SipCore *core) {
   std::lock_guard guard(core->lock);
   linphone_core_iterate(core->lc);
-  // The library keeps a record of every call in memory for as long as the
-  // core lives; nothing here reads that history, and a core that runs all
-  // day would grow with every ring. Dropped once no call is left.
-  if (linphone_core_get_calls_nb(core->lc) == 0 &&
-      linphone_core_get_call_logs(core->lc) != nullptr)
+  // The library keeps a record of every call (in memory and in its history
+  // database) for as long as the core lives; nothing here reads that
+  // history, and a core that runs all day would grow with every ring.
+  // Dropped once no call is left. Asked after a released call only: reading
+  // the history while it is empty queries the database each time.
+  if (core->history_left && linphone_core_get_calls_nb(core->lc) == 0) {
     linphone_core_clear_call_logs(core->lc);
+    core->history_left = false;
+  }
 }
 
 void SipCoreDropEvents(SipCore *core) {
