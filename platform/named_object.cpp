@@ -3,6 +3,8 @@
 // holds it, whatever files are left lying in the folder.
 #include "platform/named_object.h"
 
+#include "platform/runtime_folder.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -18,26 +20,6 @@ struct NamedObject {
 };
 
 namespace {
-
-// A folder only this user can enter: the runtime folder, or one of our own
-// under /tmp. A folder of that name owned by somebody else, or open to
-// others, is refused rather than trusted.
-bool OwnPrivateFolder(const std::string &path) {
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-    return false;
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-    return false;
-  return st.st_uid == geteuid() && (st.st_mode & 077) == 0;
-}
-
-std::string ObjectFolder() {
-  const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-  std::string base = (runtime != nullptr && runtime[0] == '/')
-                         ? std::string(runtime) + "/vestibell"
-                         : "/tmp/vestibell-" + std::to_string(geteuid());
-  return OwnPrivateFolder(base) ? base : std::string();
-}
 
 int OpenLockFile(const std::string &path) {
   return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -58,7 +40,7 @@ NamedObject *CreateNamedObject(const char *name, bool *existed) {
     *existed = false;
   if (name == nullptr || *name == '\0')
     return nullptr;
-  const std::string folder = ObjectFolder();
+  const std::string folder = PrivateRuntimeFolder();
   if (folder.empty())
     return nullptr;
   std::string file;

@@ -19,6 +19,12 @@ enum TraceEvent {
   TRACE_DIALOG,    // a dialog painted for the first time ("dialog")
   TRACE_HANGUP,    // the user ended a call: before the core is told ("hangup")
   TRACE_HUNG_UP,   // the core was told to end the call ("hung-up")
+  TRACE_ACCEPTED,  // the user pressed the Accept dialog's OK ("accepted")
+  TRACE_ANSWERED,  // the core was told to answer the call ("answered")
+  TRACE_DIAL,      // the user pressed the call button ("dial")
+  TRACE_INVITED,   // the core sent the call's INVITE ("invited")
+  TRACE_CORE_UP,   // this instance made its SIP core ("core-up")
+  TRACE_REGISTERED, // the registrar accepted the account ("registered")
 };
 
 // The trace file's descriptor, -1 when tracing is off. Set before main and

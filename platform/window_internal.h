@@ -39,6 +39,9 @@ class WindowWidget;
 // after the window is destroyed gets failures, never a dangling pointer.
 struct Window {
   WNDPROC proc = nullptr;
+  // Non-zero for a window of another process of the message space: its
+  // handle value. Such a handle only sends and posts (message_space.cpp).
+  LPARAM remote = 0;
   QColor background;
 
   std::atomic<bool> destroyed{false};
@@ -113,6 +116,16 @@ bool WindowLoopEnded();
 void SyncTimers(Window *w, QObject *owner,
                 const std::map<std::uintptr_t, unsigned> &timers,
                 std::map<std::uintptr_t, unsigned long> &generation);
+
+// The message space (message_space.cpp).
+
+// Whether `w` is a window of another process or HWND_BROADCAST.
+bool IsSpaceTarget(HWND w);
+// Sends or posts to such a target.
+LRESULT SpaceSend(HWND w, UINT message, WPARAM wParam, LPARAM lParam);
+bool SpacePost(HWND w, UINT message, WPARAM wParam, LPARAM lParam);
+// The window that joined the space is going: nobody reaches it any more.
+void LeaveSpaceOf(HWND w);
 
 // The window's state (window_qt.cpp).
 

@@ -252,6 +252,7 @@ bool DestroyWindow(HWND w) {
   if (w == nullptr || w->destroyed.load() || !IsWindowThread())
     return false;
   CallProc(w, WM_DESTROY, 0, 0);
+  LeaveSpaceOf(w);
   w->destroyed = true;
   w->visible = false;
   {
@@ -274,7 +275,10 @@ bool DestroyWindow(HWND w) {
 
 QWidget *WidgetOf(HWND w) { return w ? w->widget : nullptr; }
 
-bool IsWindow(HWND w) { return w != nullptr && !w->destroyed.load(); }
+bool IsWindow(HWND w) {
+  // Handles of other processes' windows only send and post.
+  return w != nullptr && !IsSpaceTarget(w) && !w->destroyed.load();
+}
 
 LRESULT DefWindowProc(HWND w, UINT message, WPARAM, LPARAM) {
   switch (message) {

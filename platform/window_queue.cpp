@@ -104,6 +104,8 @@ bool IsWindowThread() {
 bool WindowLoopEnded() { return g_loopEnded.load(); }
 
 LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (IsSpaceTarget(w))
+    return SpaceSend(w, message, wParam, lParam);
   if (!IsWindow(w) || g_app == nullptr)
     return 0;
   if (IsWindowThread())
@@ -149,6 +151,8 @@ LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool PostMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (IsSpaceTarget(w))
+    return SpacePost(w, message, wParam, lParam);
   if (!IsWindow(w) || g_app == nullptr)
     return false;
   QueueOnWindowThread(

@@ -63,7 +63,8 @@ constexpr int kDefaultSipPort = 5060;
 // Where the library keeps its own state: a folder beside the settings file,
 // never the user's home. The local SIP port is 5060 unless the "SIP"
 // section names another in "SIP_port" (0: any free one), so that several
-// cores, or a door-unit simulator, can share one machine.
+// cores, or a door-unit simulator, can share one machine. "SIP_bind_addr"
+// keeps signalling and audio on one local address (empty: every address).
 bool CoreOptions(SipCoreOptions &options) {
   std::string folder = ini_file;
   const std::size_t slash = folder.rfind('/');
@@ -75,6 +76,10 @@ bool CoreOptions(SipCoreOptions &options) {
   options.folder = folder;
   options.sip_port =
       plat::GetPrivateProfileInt("SIP", "SIP_port", kDefaultSipPort, ini_file);
+  char bind[64];
+  plat::GetPrivateProfileString("SIP", "SIP_bind_addr", "", bind, sizeof bind,
+                                ini_file);
+  options.bind_address = bind;
   return true;
 }
 

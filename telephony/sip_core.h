@@ -44,6 +44,8 @@ struct SipCoreOptions {
   int sip_port = 5060;
   // RTP port for audio; 0 lets the system choose one.
   int audio_port = 0;
+  // The local address that signalling and audio use; empty: every address.
+  std::string bind_address;
   // Play and record files instead of sound cards (for machines and tests
   // without a sound device).
   bool use_files = false;
@@ -96,6 +98,7 @@ SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,
 void SipAuthInfoSetPasswd(SipAuthInfo *info, const char *passwd);
 void SipAuthInfoSetUsername(SipAuthInfo *info, const char *username);
 void SipAuthInfoDestroy(SipAuthInfo *info);
+// Replaces any record of the same user and realm.
 void SipCoreAddAuthInfo(SipCore *core, const SipAuthInfo *info);
 void SipCoreRemoveAuthInfo(SipCore *core, const SipAuthInfo *info);
 // Gives up the pending request for credentials (the user cancelled).

@@ -31,7 +31,7 @@ for _ in $(seq 100); do
 done
 mkdir -p "$tmp/Vestibell"
 chmod 700 "$tmp"
-printf '[Window 0]\nIP_addr=127.0.0.1:%s\n[SIP]\nSIP_port=%s\n' "$port" "$sip_port" \
+printf '[Window 0]\nIP_addr=127.0.0.1:%s\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=%s\n' "$port" "$sip_port" \
   >"$tmp/Vestibell/Vestibell.ini"
 (cd "$tmp" && ALLUSERSPROFILE=$tmp XDG_RUNTIME_DIR=$tmp exec "$bin/vestibell") &
 program=$!

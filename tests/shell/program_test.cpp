@@ -96,7 +96,8 @@ TEST(Program, ClosingDuringACallEndsItAndTheCoreAndExitsWithZero) {
   mkdir((dir / "Vestibell").c_str(), 0700);
   WriteFile(dir / "Vestibell/Vestibell.ini",
             "[Window 0]\nIP_addr=" + sim.address() +
-                "\n[SIP]\nSIP_port=" + std::to_string(port) + "\n");
+                "\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=" +
+                std::to_string(port) + "\n");
   Child program({VESTIBELL}, Env(dir), true);
   ASSERT_TRUE(program.started());
   const std::string pc = "sip:Vestibell@127.0.0.1:" + std::to_string(port);

@@ -1,14 +1,16 @@
 # Sourced by scripts that drive the door-unit simulator.
-# start_doorsim LOG [OPTION...]: starts it on a free loopback port, appends
-# its pid to `pids` and sets `port`.
+# start_doorsim LOG [OPTION...]: starts it on a free loopback port (or on
+# $doorsim_listen, ADDR:PORT, when set), appends its pid to `pids` and sets
+# `port`.
 start_doorsim() {
   local log=$1
   shift
-  "$bin/tools/doorsim/doorsim" --listen 127.0.0.1:0 "$@" >"$log" 2>&1 &
+  "$bin/tools/doorsim/doorsim" --listen "${doorsim_listen:-127.0.0.1:0}" \
+    "$@" >"$log" 2>&1 &
   pids+=($!)
   port=""
   for _ in $(seq 200); do
-    port=$(sed -n '1s/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$log")
+    port=$(sed -n '1s/^listening 127\.[0-9.]*:\([0-9]*\)$/\1/p' "$log")
     [ -n "$port" ] && return 0
     sleep 0.05
   done
@@ -17,9 +19,10 @@ start_doorsim() {
 }
 
 # sim COMMAND: a control command over plain HTTP ("ring?flag=1", "drop",
-# "status"); prints the answer's body.
+# "status") to the simulator on $port (at $sim_host, default 127.0.0.1);
+# prints the answer's body.
 sim() {
-  exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
+  exec 3<>"/dev/tcp/${sim_host:-127.0.0.1}/$port" || return 1
   printf 'GET /sim/%s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3
   sed '1,/^\r$/d' <&3
   exec 3>&-

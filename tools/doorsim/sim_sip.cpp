@@ -140,6 +140,10 @@ bool StartSip(const std::string &host, int port) {
   LinphoneConfig *config = linphone_core_get_config(g_core);
   linphone_config_set_int(config, "sip", "auto_net_state_mon", 0);
   linphone_config_set_int(config, "sip", "guess_hostname", 0);
+  // Signalling and media on the given address only, as a door unit on its
+  // own network address does.
+  linphone_config_set_string(config, "sip", "bind_address", host.c_str());
+  linphone_config_set_string(config, "rtp", "bind_address", host.c_str());
   linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
   linphone_core_set_stun_server(g_core, nullptr);
   linphone_core_enable_ipv6(g_core, FALSE);

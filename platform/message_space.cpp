@@ -1,0 +1,577 @@
+// The message space over Unix-domain sockets: one listening socket per
+// instance, named by its window's handle value, in a folder of the user's
+// private runtime folder named after the space. One connection carries one
+// message (and, for a send, its reply).
+#include "platform/message_space.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <map>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/message_frame.h"
+#include "platform/runtime_folder.h"
+#include "platform/window_internal.h"
+
+namespace plat {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A peer that has accepted the connection gets this long to deliver its
+// frame; the window thread reads it at once.
+constexpr int kFrameReadMs = 1000;
+// Handles of other processes are kept for good (a thread may still hold
+// one); a peer naming ever new windows gets no more than this many.
+constexpr std::size_t kMaxRemoteHandles = 4096;
+
+// Handle values: the process id above the low 16 bits, a window number in
+// them, so no value is 0, 1 or 0xFFFF, and no two processes share one.
+constexpr int kPidShift = 16;
+
+std::mutex g_handleMutex;
+std::map<LPARAM, Window *> g_localHandles;  // value -> window of ours
+std::map<Window *, LPARAM> g_localValues;   // and back
+std::map<LPARAM, Window *> g_remoteHandles; // value -> stand-in
+LPARAM g_nextWindowNumber = 1;
+
+// The space this process joined. Written by the window thread at join and
+// leave under the lock; every sender reads the folder under it.
+std::mutex g_spaceMutex;
+std::string g_folder;
+Window *g_joined = nullptr;
+LPARAM g_joinedValue = 0;
+// The listening socket: read by the window thread alone.
+std::atomic<int> g_listenFd{-1};
+QSocketNotifier *g_notifier = nullptr;
+
+void Log(const char *what, const std::string &detail) {
+  std::fprintf(stderr, "vestibell: message space: %s%s%s\n", what,
+               detail.empty() ? "" : ": ", detail.c_str());
+}
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+std::string SocketPath(const std::string &folder, LPARAM value) {
+  return folder + "/" + std::to_string(value);
+}
+
+bool FillAddress(const std::string &path, sockaddr_un *addr) {
+  std::memset(addr, 0, sizeof *addr);
+  addr->sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr->sun_path)
+    return false;
+  std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
+  return true;
+}
+
+// Writes all of `bytes` before the deadline.
+bool WriteAll(int fd, const std::vector<unsigned char> &bytes,
+              Clock::time_point deadline) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done,
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+      return false;
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, RemainingMs(deadline)) <= 0)
+      return false;
+  }
+  return true;
+}
+
+enum class ReadResult { Frame, Closed, Malformed, TimedOut };
+
+// Reads one frame from `fd`, which has data or will have it soon.
+ReadResult ReadFrame(int fd, Clock::time_point deadline, MessageFrame *frame) {
+  std::vector<unsigned char> bytes;
+  std::size_t wanted = kFrameHeaderSize;
+  for (;;) {
+    std::size_t used = 0;
+    const FrameResult r =
+        bytes.empty() ? FrameResult::NeedMore
+                      : DecodeFrame(bytes.data(), bytes.size(), frame, &used);
+    if (r == FrameResult::Complete)
+      return ReadResult::Frame;
+    if (r == FrameResult::Malformed)
+      return ReadResult::Malformed;
+    if (!bytes.empty())
+      wanted = used;
+    const std::size_t have = bytes.size();
+    bytes.resize(wanted);
+    const ssize_t n =
+        recv(fd, bytes.data() + have, wanted - have, MSG_DONTWAIT);
+    if (n > 0) {
+      bytes.resize(have + static_cast<std::size_t>(n));
+      continue;
+    }
+    bytes.resize(have);
+    if (n == 0)
+      return have == 0 ? ReadResult::Closed : ReadResult::Malformed;
+    if (errno == EINTR)
+      continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK)
+      return ReadResult::Closed;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, RemainingMs(deadline)) <= 0)
+      return ReadResult::TimedOut;
+  }
+}
+
+// Only registered messages and copy-data travel between processes; the
+// window system's own messages stay in the process that owns the window.
+bool Travels(UINT message) {
+  return message == WM_COPYDATA || (message >= 0xC000u && message <= 0xFFFFu);
+}
+
+// The stand-in for the window with handle value `value` of another process.
+Window *RemoteHandle(LPARAM value) {
+  std::lock_guard lock(g_handleMutex);
+  auto it = g_remoteHandles.find(value);
+  if (it != g_remoteHandles.end())
+    return it->second;
+  if (g_remoteHandles.size() >= kMaxRemoteHandles)
+    return nullptr;
+  auto *w = new Window;
+  w->remote = value;
+  g_remoteHandles[value] = w;
+  return w;
+}
+
+// A socket left by an instance that ended without leaving: its process is
+// gone. A live process's socket is never taken away.
+void CleanLeftover(const std::string &path, LPARAM value) {
+  const pid_t pid = static_cast<pid_t>(value >> kPidShift);
+  if (pid <= 0 || kill(pid, 0) == 0 || errno != ESRCH)
+    return;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+      st.st_uid == geteuid())
+    unlink(path.c_str());
+}
+
+// A connection to the instance with handle value `value`; -1 when it is not
+// there or cannot take one now.
+int Connect(LPARAM value) {
+  std::string folder;
+  {
+    std::lock_guard lock(g_spaceMutex);
+    folder = g_folder;
+  }
+  if (folder.empty())
+    return -1;
+  const std::string path = SocketPath(folder, value);
+  sockaddr_un addr;
+  if (!FillAddress(path, &addr))
+    return -1;
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0)
+    return -1;
+  // A stopped instance's queue fills up; a non-blocking connect then fails
+  // at once instead of waiting on it.
+  if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    const int error = errno;
+    close(fd);
+    if (error == ECONNREFUSED)
+      CleanLeftover(path, value);
+    return -1;
+  }
+  return fd;
+}
+
+MessageFrame FrameOf(FrameKind kind, UINT message, WPARAM wParam, LPARAM lParam,
+                     bool *ok) {
+  MessageFrame frame;
+  frame.kind = kind;
+  frame.message = message;
+  frame.wParam = wParam;
+  frame.lParam = lParam;
+  *ok = true;
+  if (message == WM_COPYDATA) {
+    const auto *cds = reinterpret_cast<const COPYDATASTRUCT *>(lParam);
+    if (cds == nullptr || cds->cbData > kMaxCopyData ||
+        (cds->cbData != 0 && cds->lpData == nullptr)) {
+      *ok = false;
+      return frame;
+    }
+    frame.copyData = true;
+    frame.lParam = 0;
+    frame.dwData = cds->dwData;
+    const auto *bytes = static_cast<const unsigned char *>(cds->lpData);
+    frame.block.assign(bytes, bytes + cds->cbData);
+  }
+  return frame;
+}
+
+void ServeIncoming();
+
+// Sends to one instance of another process and waits for its answer. The
+// window thread handles what is sent to its own window meanwhile.
+LRESULT SendToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
+  bool ok;
+  const MessageFrame frame =
+      FrameOf(FrameKind::Send, message, wParam, lParam, &ok);
+  if (!ok)
+    return 0;
+  const int fd = Connect(value);
+  if (fd < 0)
+    return 0;
+  const auto deadline =
+      Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
+  LRESULT result = 0;
+  if (WriteAll(fd, EncodeFrame(frame), deadline)) {
+    const bool windowThread = IsWindowThread();
+    for (;;) {
+      pollfd fds[2] = {{fd, POLLIN, 0}, {g_listenFd.load(), POLLIN, 0}};
+      const nfds_t count = (windowThread && fds[1].fd >= 0) ? 2 : 1;
+      const int ready = poll(fds, count, RemainingMs(deadline));
+      if (ready < 0 && errno == EINTR)
+        continue;
+      if (ready <= 0) {
+        Log("no answer in time from instance", std::to_string(value));
+        break;
+      }
+      if (count == 2 && (fds[1].revents & POLLIN) != 0)
+        ServeIncoming();
+      if (fds[0].revents != 0) {
+        MessageFrame reply;
+        if (ReadFrame(fd, deadline, &reply) == ReadResult::Frame &&
+            reply.kind == FrameKind::Reply)
+          result = static_cast<LRESULT>(reply.lParam);
+        break;
+      }
+    }
+  }
+  close(fd);
+  return result;
+}
+
+bool PostToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
+  // A posted block could not outlive the sender's memory on Windows either.
+  if (message == WM_COPYDATA)
+    return false;
+  bool ok;
+  const MessageFrame frame =
+      FrameOf(FrameKind::Post, message, wParam, lParam, &ok);
+  const int fd = Connect(value);
+  if (fd < 0)
+    return false;
+  const bool sent =
+      WriteAll(fd, EncodeFrame(frame),
+               Clock::now() + std::chrono::milliseconds(kSendTimeoutMs));
+  close(fd);
+  return sent;
+}
+
+// The handle values of every instance of the space, in ascending order.
+std::vector<LPARAM> Members() {
+  std::string folder;
+  {
+    std::lock_guard lock(g_spaceMutex);
+    folder = g_folder;
+  }
+  std::vector<LPARAM> values;
+  if (folder.empty())
+    return values;
+  DIR *dir = opendir(folder.c_str());
+  if (dir == nullptr)
+    return values;
+  while (const dirent *entry = readdir(dir)) {
+    char *end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(entry->d_name, &end, 10);
+    if (errno == 0 && end != entry->d_name && *end == '\0' && v > 0xFFFF)
+      values.push_back(static_cast<LPARAM>(v));
+  }
+  closedir(dir);
+  std::sort(values.begin(), values.end());
+  return values;
+}
+
+Window *JoinedWindow(LPARAM *value) {
+  std::lock_guard lock(g_spaceMutex);
+  if (value != nullptr)
+    *value = g_joinedValue;
+  return g_joined;
+}
+
+// Handles one connection: a frame from a process of this user, acted on by
+// the joined window's procedure, a send answered.
+void ServeConnection(int fd) {
+  ucred cred{};
+  socklen_t length = sizeof cred;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 ||
+      cred.uid != geteuid()) {
+    Log("refused a connection from user", std::to_string(cred.uid));
+    return;
+  }
+  MessageFrame frame;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kFrameReadMs);
+  switch (ReadFrame(fd, deadline, &frame)) {
+  case ReadResult::Frame:
+    break;
+  case ReadResult::Closed:
+    return;
+  case ReadResult::Malformed:
+    Log("dropped a malformed frame from process", std::to_string(cred.pid));
+    return;
+  case ReadResult::TimedOut:
+    Log("dropped an incomplete frame from process", std::to_string(cred.pid));
+    return;
+  }
+  if (frame.kind == FrameKind::Reply || !Travels(frame.message) ||
+      frame.copyData != (frame.message == WM_COPYDATA)) {
+    Log("dropped a frame that does not travel, from process",
+        std::to_string(cred.pid));
+    return;
+  }
+  // A sender that gave up waiting has closed its end: what it asked for is
+  // no longer wanted (a call placed seconds late would surprise the user).
+  char probe;
+  if (frame.kind == FrameKind::Send &&
+      recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
+    Log("dropped a send its sender gave up, from process",
+        std::to_string(cred.pid));
+    return;
+  }
+  Window *w = JoinedWindow(nullptr);
+  if (w == nullptr)
+    return;
+  const UINT message = frame.message;
+  const WPARAM wParam = static_cast<WPARAM>(frame.wParam);
+  if (frame.kind == FrameKind::Post) {
+    const LPARAM lParam = static_cast<LPARAM>(frame.lParam);
+    QueueOnWindowThread(
+        [w, message, wParam, lParam] { CallProc(w, message, wParam, lParam); });
+    return;
+  }
+  LRESULT result;
+  if (frame.copyData) {
+    COPYDATASTRUCT cds{static_cast<std::uintptr_t>(frame.dwData),
+                       static_cast<std::uint32_t>(frame.block.size()),
+                       frame.block.empty() ? nullptr : frame.block.data()};
+    result = CallProc(w, message, wParam, reinterpret_cast<LPARAM>(&cds));
+  } else {
+    result = CallProc(w, message, wParam, static_cast<LPARAM>(frame.lParam));
+  }
+  MessageFrame reply;
+  reply.kind = FrameKind::Reply;
+  reply.message = message;
+  reply.lParam = result;
+  // The sender may have given up meanwhile; then nobody reads the answer.
+  WriteAll(fd, EncodeFrame(reply),
+           Clock::now() + std::chrono::milliseconds(kFrameReadMs));
+}
+
+// Takes every waiting connection. Window thread; called again from within
+// a handler that waits in a send, so each connection is done before the
+// next is taken.
+void ServeIncoming() {
+  for (;;) {
+    const int listenFd = g_listenFd.load();
+    if (listenFd < 0)
+      return;
+    const int fd =
+        accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED)
+        continue;
+      return;
+    }
+    ServeConnection(fd);
+    close(fd);
+  }
+}
+
+void LeaveAtExit() {
+  std::lock_guard lock(g_spaceMutex);
+  if (!g_folder.empty() && g_joinedValue != 0)
+    unlink(SocketPath(g_folder, g_joinedValue).c_str());
+}
+
+std::string FolderName(const char *name) {
+  std::string file;
+  // Never a path of its own, nor a hidden or parent folder.
+  for (const char *p = name; *p != '\0' && file.size() < 64; ++p)
+    file += (*p == '/' || (*p == '.' && file.empty())) ? '_' : *p;
+  return file;
+}
+
+} // namespace
+
+LPARAM HandleValue(HWND window) {
+  if (window == nullptr || window == HWND_BROADCAST)
+    return 0;
+  if (window->remote != 0)
+    return window->remote;
+  std::lock_guard lock(g_handleMutex);
+  auto it = g_localValues.find(window);
+  if (it != g_localValues.end())
+    return it->second;
+  const LPARAM value = (static_cast<LPARAM>(getpid()) << kPidShift) |
+                       (g_nextWindowNumber++ & 0xFFFF);
+  g_localValues[window] = value;
+  g_localHandles[value] = window;
+  return value;
+}
+
+HWND HandleFromValue(LPARAM value) {
+  if (value <= 0xFFFF)
+    return nullptr;
+  {
+    std::lock_guard lock(g_handleMutex);
+    auto it = g_localHandles.find(value);
+    if (it != g_localHandles.end())
+      return it->second;
+  }
+  if ((value >> kPidShift) == static_cast<LPARAM>(getpid()))
+    return nullptr;
+  return RemoteHandle(value);
+}
+
+bool JoinMessageSpace(HWND window, const char *name) {
+  if (!IsWindow(window) || !IsWindowThread() || name == nullptr ||
+      *name == '\0' || g_listenFd.load() >= 0)
+    return false;
+  const std::string base = PrivateRuntimeFolder();
+  if (base.empty()) {
+    Log("no private runtime folder", "");
+    return false;
+  }
+  const std::string folder = base + "/" + FolderName(name);
+  if (!OwnPrivateFolder(folder)) {
+    Log("cannot use the folder", folder);
+    return false;
+  }
+  const LPARAM value = HandleValue(window);
+  const std::string path = SocketPath(folder, value);
+  sockaddr_un addr;
+  if (!FillAddress(path, &addr)) {
+    Log("the folder's name is too long for a socket", folder);
+    return false;
+  }
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0)
+    return false;
+  // The name holds our process id: what lies there was left by an ended
+  // process that had the same id.
+  unlink(path.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 ||
+      listen(fd, 64) != 0) {
+    Log("cannot listen", path + ": " + std::strerror(errno));
+    close(fd);
+    return false;
+  }
+  {
+    std::lock_guard lock(g_spaceMutex);
+    g_folder = folder;
+    g_joined = window;
+    g_joinedValue = value;
+  }
+  g_listenFd = fd;
+  g_notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+  QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier,
+                   [] { ServeIncoming(); });
+  static bool atExitSet = false;
+  if (!atExitSet) {
+    atExitSet = true;
+    std::atexit(LeaveAtExit);
+  }
+  // Leftovers of instances that ended without leaving go now.
+  for (const LPARAM member : Members())
+    if (member != value)
+      CleanLeftover(SocketPath(folder, member), member);
+  return true;
+}
+
+void LeaveMessageSpace() {
+  if (!IsWindowThread())
+    return;
+  const int fd = g_listenFd.exchange(-1);
+  if (fd < 0)
+    return;
+  delete g_notifier;
+  g_notifier = nullptr;
+  close(fd);
+  std::lock_guard lock(g_spaceMutex);
+  unlink(SocketPath(g_folder, g_joinedValue).c_str());
+  // Broadcasts from this process still reach the others until it ends.
+  g_joined = nullptr;
+  g_joinedValue = 0;
+}
+
+void LeaveSpaceOf(HWND w) {
+  if (JoinedWindow(nullptr) == w && w != nullptr)
+    LeaveMessageSpace();
+}
+
+bool IsSpaceTarget(HWND w) {
+  return w == HWND_BROADCAST || (w != nullptr && w->remote != 0);
+}
+
+LRESULT SpaceSend(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (w != HWND_BROADCAST)
+    return Travels(message) ? SendToRemote(w->remote, message, wParam, lParam)
+                            : 0;
+  if (!Travels(message))
+    return 0;
+  // Every member in turn, this process's window included, each send done
+  // before the next begins.
+  LPARAM own = 0;
+  Window *joined = JoinedWindow(&own);
+  for (const LPARAM member : Members()) {
+    if (member == own && joined != nullptr)
+      SendMessage(joined, message, wParam, lParam);
+    else if ((member >> kPidShift) != static_cast<LPARAM>(getpid()))
+      SendToRemote(member, message, wParam, lParam);
+  }
+  return 0;
+}
+
+bool SpacePost(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!Travels(message))
+    return false;
+  if (w != HWND_BROADCAST)
+    return PostToRemote(w->remote, message, wParam, lParam);
+  if (message == WM_COPYDATA)
+    return false;
+  LPARAM own = 0;
+  Window *joined = JoinedWindow(&own);
+  for (const LPARAM member : Members()) {
+    if (member == own && joined != nullptr)
+      PostMessage(joined, message, wParam, lParam);
+    else if ((member >> kPidShift) != static_cast<LPARAM>(getpid()))
+      PostToRemote(member, message, wParam, lParam);
+  }
+  return true;
+}
+
+} // namespace plat
