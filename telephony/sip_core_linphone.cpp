@@ -135,8 +135,9 @@ void OnAuthRequested(LinphoneCore *lc, LinphoneAuthInfo *info,
 void KeepToItself(LinphoneCore *lc) {
   LinphoneConfig *config = linphone_core_get_config(lc);
   linphone_config_set_int(config, "sip", "auto_net_state_mon", 0);
-  linphone_config_set_int(config, "sip", "guess_hostname", 0);
   linphone_config_set_int(config, "sip", "ping_with_options", 0);
+  // Read from the settings only when the core is made: told directly.
+  linphone_core_set_guess_hostname(lc, FALSE);
   linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
   linphone_config_set_int(
       config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
