@@ -10,7 +10,10 @@
 #   handover: two instances with the same door unit: both take the call,
 #     the core owner dials for itself, and closing the core owner with or
 #     without a call hands the core over to the survivor.
-#   xvfb_instances.sh PROGRAM DOORSIM ring|handover
+#   registrar: three instances with a SIP server (a loopback kamailio):
+#     the door unit calls the account through it, and the instance whose
+#     prefix and door SIP id make the caller's user name takes the call.
+#   xvfb_instances.sh PROGRAM DOORSIM ring|handover|registrar
 set -u
 prog=$1
 bin=$(dirname "$2")/../..
@@ -47,12 +50,16 @@ key_x=137 key_y=282
 rest_x=150 rest_y=150
 
 declare -A win pid left
-# start_instance NAME IP_ADDR LEFT: an instance whose door unit is IP_ADDR,
-# its window at LEFT.
+# The SIP section beyond the port and address (a server account, or none).
+sip_keys='UseSIP=0\n'
+# start_instance NAME IP_ADDR LEFT [PREFIX DOOR_SIP_ID]: an instance whose
+# door unit is IP_ADDR (and the SIP user PREFIX DOOR_SIP_ID), its window at
+# LEFT.
 start_instance() {
   mkdir -p "$tmp/Vestibell"
-  printf '[Window 0]\nIP_addr=%s\nLeft=%s\nTop=40\nWidth=336\nHeight=301\n[SIP]\nUseSIP=0\nSIP_bind_addr=127.0.0.1\nSIP_port=%s\n' \
-    "$2" "$3" "$sip_port" >"$tmp/Vestibell/Vestibell.ini"
+  printf '[Window 0]\nIP_addr=%s\nLeft=%s\nTop=40\nWidth=336\nHeight=301\nSIP_call_prefix=%s\nSIP_id_doorphone=%s\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=%s\n' \
+    "$2" "$3" "${4:-}" "${5:-}" "$sip_port" >"$tmp/Vestibell/Vestibell.ini"
+  printf "$sip_keys" >>"$tmp/Vestibell/Vestibell.ini"
   "$prog" >"$tmp/$1.log" 2>&1 &
   pid[$1]=$!
   pids+=(${pid[$1]})
@@ -112,7 +119,7 @@ ring() {
   local caller=${2:-door}
   for _ in $(seq 10); do
     sim hangup >/dev/null
-    sim "ring-sip?uri=sip:pc@127.0.0.1:$sip_port" >/dev/null
+    sim "ring-sip?uri=${ring_uri:-sip:pc@127.0.0.1:$sip_port}" >/dev/null
     until_true 3 has_dialog "$1" "$caller" && return 0
   done
   fail "no Accept dialog in instance $1"
@@ -215,6 +222,37 @@ ring)
   [ "$(sockets_on_port "${pid[3]}")" = "$cores3" ] || fail "instance 3 made a second core"
   kill -0 "${pid[3]}" || fail "instance 3 ended"
   echo "PASS (ring): ring road, hang-ups, stranger, outgoing, failed invite, hand-over among three"
+  ;;
+registrar)
+  need /usr/sbin/kamailio
+  registrar_port=$(free_udp_port)
+  /usr/sbin/kamailio -f "$(dirname "$0")/../support/kamailio-registrar.cfg" \
+    -DD -E -n 1 -m 16 -M 4 -l "udp:127.0.0.1:$registrar_port" -w "$tmp" \
+    -Y "$tmp" -P "$tmp/kamailio.pid" -A 'SIP_USER="pc"' \
+    -A 'SIP_PASS="secret"' >"$tmp/kamailio.log" 2>&1 &
+  pids+=($!)
+  sip_keys="UseSIP=1\nSIP_addr=127.0.0.1:$registrar_port\nSIP_id=pc\nSIP_pass=secret\nSIP_reg_duration=60\n"
+  ring_uri=sip:pc@127.0.0.1:$registrar_port
+  # The caller's user name is "door": the prefix is part of it.
+  start_instance 1 127.0.0.1 0 "" front
+  start_instance 2 127.0.0.2 360 do or
+  start_instance 3 127.0.0.3 720 "" Door
+  remember_idle 1 2 3
+  for ending in hang-up door; do
+    ring 1
+    answer 1
+    until_true 5 in_call 2 || fail "$ending: instance 2 does not show the hang-up key"
+    until_true 5 no_dialog 1 door || fail "$ending: the Terminate dialog stayed open"
+    all_idle 1 3 || fail "$ending: an instance of another door unit shows the call"
+    if [ $ending = hang-up ]; then
+      click 2 $key_x $key_y
+    else
+      sim hangup >/dev/null
+    fi
+    until_true 5 status_is sip_in_call 0 || fail "$ending: the call did not end"
+    expect_idle "$ending" 1 2 3
+  done
+  echo "PASS (registrar): calls through the server reach the instance of the caller's user name"
   ;;
 handover)
   for during in idle call; do
