@@ -8,6 +8,7 @@
 #include "instance/settings.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
+#include "platform/trace.h"
 #include "platform/window.h"
 #include "skin/skin.h"
 #include "video/video.h"
@@ -66,6 +67,7 @@ void MyLButtonUp(int But) {
     SendMessage(g_hwndMain, WM_CLOSE, 0, 0);
     break;
   case BTN_CALL:
+    Trace(TRACE_DIAL);
     FillCallTarget();
     // The core owner asks back for the target and places the call before
     // this send returns.

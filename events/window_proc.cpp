@@ -10,6 +10,7 @@
 #include "instance/settings.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
+#include "platform/trace.h"
 #include "resources/dialog_templates.h"
 #include "skin/skin.h"
 #include "telephony/caller.h"
@@ -85,6 +86,7 @@ void PayloadText(const COPYDATASTRUCT &cds, char (&out)[N]) {
 // Terminate dialog.
 void AnswerAndMatch(SipCore *core, HWND replier, const COPYDATASTRUCT &cds) {
   SipCoreAcceptCall(core);
+  Trace(TRACE_ANSWERED);
   char text[kMatchTextSize];
   PayloadText(cds, text);
   bool match;
@@ -109,8 +111,10 @@ void PlaceCall(SipCore *core, HWND dialler, const COPYDATASTRUCT &cds) {
   char text[kCallTextSize];
   PayloadText(cds, text);
   // A failed invite leaves the dialling instance idle.
-  if (SipCoreInvite(core, text) == 0)
+  if (SipCoreInvite(core, text) == 0) {
+    Trace(TRACE_INVITED);
     SendCode(dialler, MSG_SET_IN_CALL, 1);
+  }
 }
 
 void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *cds) {

@@ -65,6 +65,7 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     break;
   case WM_COMMAND:
     if (LOWORD(wParam) == IDOK) {
+      Trace(TRACE_ACCEPTED);
       StopRing();
       // The call is answered when the first instance reports its door unit.
       PostMessage(HWND_BROADCAST, MESSAGE, MSG_REPORT_DOOR_ID,
