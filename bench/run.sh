@@ -2,7 +2,8 @@
 # The benchmark: component figures (bench_frame), the whole program against
 # the simulator on a virtual display (bench_process), with ffmpeg's figures
 # on the same pictures beside the program's, and the program's telephony
-# against the simulator's SIP side and a loopback kamailio (bench_sip).
+# against the simulator's SIP side and a loopback kamailio (bench_sip), and
+# the exchanges between copies (bench_instances, bench_protocol).
 # Prints figures only.
 #
 #   bench/run.sh            about 10 minutes; memory up to 10,000 frames and
@@ -47,7 +48,7 @@ done
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target vestibell doorsim bench_frame bench_process \
-  bench_sip >/dev/null
+  bench_sip bench_instances bench_protocol >/dev/null
 
 # Camera-like sequences: a moving test scene with sensor noise, so the
 # pictures are neither trivially small nor all alike.
@@ -63,11 +64,13 @@ make_frames 1920x1080 "$frames/1920x1080"
 
 args=(--seconds 15 --rings 20 --drops 5 --memory-frames 10000)
 sip_args=(--calls 20 --hangups 10 --idle-seconds 30 --memory-calls 500)
+instance_args=(--sends 20000) protocol_args=(--rounds 15)
 bench_time=0.5
 case "$mode" in
 --quick)
   args=(--seconds 5 --rings 5 --drops 3 --memory-frames 1000)
   sip_args=(--calls 10 --hangups 5 --idle-seconds 10 --memory-calls 100)
+  instance_args=(--sends 5000) protocol_args=(--rounds 5)
   bench_time=0.1 ;;
 --long) args=(--seconds 15 --rings 20 --drops 5 --memory-frames 100000) ;;
 ""|-) ;;
@@ -107,4 +110,15 @@ if [ $sip = 1 ]; then
     --doorsim "$build/tools/doorsim/doorsim" \
     --kamailio-cfg "$top/tests/support/kamailio-registrar.cfg" \
     "${sip_args[@]}" 2>/dev/null
+fi
+
+if [ $sip = 1 ]; then
+  echo
+  echo "== Instances (bench_instances, bench_protocol, display :$disp) =="
+  "$build/bench/bench_instances" "${instance_args[@]}"
+  DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_protocol" \
+    --vestibell "${VESTIBELL:-$build/vestibell}" \
+    --doorsim "$build/tools/doorsim/doorsim" \
+    --kamailio-cfg "$top/tests/support/kamailio-registrar.cfg" \
+    "${protocol_args[@]}" 2>/dev/null
 fi

@@ -12,6 +12,7 @@
 #include "platform/message_space.h"
 #include "platform/net.h"
 #include "platform/profile.h"
+#include "platform/trace.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
 
@@ -181,6 +182,7 @@ void StartCore() {
     return;
   }
   the_core = core;
+  plat::Trace(plat::TRACE_CORE_UP);
 
   SipCoreSetCaptureDevice(core, Snd_capture);
   CopyDevice(Snd_capture, SipCoreCaptureDevice(core));
