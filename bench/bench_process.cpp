@@ -97,9 +97,9 @@ public:
   }
   ~Session() {
     if (program_) {
-      kill(program_->pid(), SIGTERM);
+      Signal(program_->pid(), SIGTERM);
       if (!program_->Wait(10s))
-        kill(program_->pid(), SIGKILL);
+        Signal(program_->pid(), SIGKILL);
     }
     stop_ = true;
     if (drain_.joinable())

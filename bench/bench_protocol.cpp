@@ -137,8 +137,8 @@ private:
   static int Left(int copy) { return 10 + 350 * (copy % 2); }
   static int Top(int copy) { return 40 + 340 * (copy / 2); }
   static void Close(Child &c) {
-    if (kill(c.pid(), SIGTERM) == 0 && !c.Wait(10s))
-      kill(c.pid(), SIGKILL);
+    if (Signal(c.pid(), SIGTERM) && !c.Wait(10s))
+      Signal(c.pid(), SIGKILL);
   }
   std::size_t Members() {
     std::error_code e;

@@ -212,9 +212,9 @@ public:
   }
   ~Pulse() {
     if (server_) {
-      kill(server_->pid(), SIGTERM);
+      Signal(server_->pid(), SIGTERM);
       if (!server_->Wait(5s))
-        kill(server_->pid(), SIGKILL);
+        Signal(server_->pid(), SIGKILL);
     }
   }
   // The program's PULSE_SERVER, or the variable's removal without one.
@@ -240,12 +240,15 @@ public:
             std::to_string(++count_));
     fs::create_directories(dir_ / "data" / "Vestibell");
     fs::create_directories(dir_ / "cwd");
+    // The picture comes from 127.0.0.2, the calls from 127.0.0.1: the
+    // program's door unit is not the caller, so an answered call stays with
+    // the Terminate dialog instead of going to a window's hang-up button.
     sim_ = std::make_unique<Child>(std::vector<std::string>{
-        g.doorsim, "--listen", "127.0.0.1:0", "--sip", "127.0.0.1:0", "--fps",
+        g.doorsim, "--listen", "127.0.0.2:0", "--sip", "127.0.0.1:0", "--fps",
         "1", "--title", "Bench door"});
     const auto line = sim_->ReadLine(10s);
     const auto sipLine = sim_->ReadLine(10s);
-    const std::string prefix = "listening 127.0.0.1:";
+    const std::string prefix = "listening 127.0.0.2:";
     const std::string sipPrefix = "sip 127.0.0.1:";
     if (!line || line->rfind(prefix, 0) != 0 || !sipLine ||
         sipLine->rfind(sipPrefix, 0) != 0) {
@@ -257,7 +260,7 @@ public:
                                      : std::to_string(FreePort(SOCK_STREAM));
     port_ = FreePort(SOCK_DGRAM);
     std::ofstream ini(dir_ / "data" / "Vestibell" / "Vestibell.ini");
-    ini << "[Window 0]\nIP_addr=127.0.0.1:" << video
+    ini << "[Window 0]\nIP_addr=127.0.0.2:" << video
         << "\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=" << port_ << "\n"
         << sip;
     ini.close();
@@ -269,6 +272,8 @@ public:
         std::vector<std::string>{g.vestibell},
         std::vector<std::string>{
             "ALLUSERSPROFILE=" + (dir_ / "data").string(),
+            // Copies of the program meet only their own.
+            "XDG_RUNTIME_DIR=" + (dir_ / "data").string(),
             "VESTIBELL_TRACE=" + (dir_ / "trace.txt").string(), pulse_->Env()});
     fs::current_path(previous);
     // The simulator's log, kept with the time each line came.
@@ -282,9 +287,9 @@ public:
   }
   ~Session() {
     if (program_) {
-      kill(program_->pid(), SIGTERM);
+      Signal(program_->pid(), SIGTERM);
       if (!program_->Wait(10s))
-        kill(program_->pid(), SIGKILL);
+        Signal(program_->pid(), SIGKILL);
     }
     stop_ = true;
     if (drain_.joinable())

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -51,6 +52,12 @@ inline double CpuSecondsOf(const std::string &statFile) {
 // CPU seconds of a whole process so far.
 inline double CpuSeconds(pid_t pid) {
   return CpuSecondsOf("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// A signal to a child that started; never to -1 (every process) or 0 (the
+// group) when starting it failed.
+inline bool Signal(pid_t pid, int signal) {
+  return pid > 0 && kill(pid, signal) == 0;
 }
 
 inline double RssMiB(pid_t pid) {
