@@ -2,6 +2,7 @@
 // save the window's place and size.
 #include <cstdio>
 
+#include "commands/settings_dialog.h"
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
@@ -32,6 +33,7 @@ void MyClose() {
   ShowData.Kill_TCP = 1;
   ShowWindow(g_hwndMain, SW_HIDE);
   DeleteNotifyIcon();
+  EndVolumeControl();
   // The account, a call still up, the SIP thread and the core. (Handing the
   // core to the other instances comes with their protocol.)
   TeardownCore();
