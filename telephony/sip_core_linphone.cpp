@@ -347,7 +347,9 @@ std::vector<std::string> SipCoreSoundDevices(SipCore *core) {
   bctbx_list_t *list = linphone_core_get_sound_devices_list(core->lc);
   for (bctbx_list_t *it = list; it; it = bctbx_list_next(it))
     names.emplace_back(static_cast<const char *>(bctbx_list_get_data(it)));
-  bctbx_list_free_with_data(list, bctbx_free);
+  // The names are the cards' own (freed with them), whatever the library's
+  // notes say: only the list is ours.
+  bctbx_list_free(list);
   return names;
 }
 
