@@ -793,6 +793,12 @@ LRESULT SendDlgItemMessage(HDLG d, int id, UINT message, WPARAM wParam,
     const bool on = wParam != 0;
     OnWidget(d, index, [on](QWidget *w) {
       static_cast<QLineEdit *>(w)->setReadOnly(on);
+      // Shown on the dialog's own colour, as Windows shows it.
+      QPalette palette = w->palette();
+      palette.setColor(QPalette::Base,
+                       QApplication::palette(w).color(on ? QPalette::Window
+                                                         : QPalette::Base));
+      w->setPalette(palette);
     });
     return 1;
   }
