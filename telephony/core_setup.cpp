@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/net.h"
 #include "platform/profile.h"
+#include "platform/trace.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
 
@@ -180,6 +181,7 @@ void StartCore() {
     return;
   }
   the_core = core;
+  plat::Trace(plat::TRACE_CORE_UP);
 
   SipCoreSetCaptureDevice(core, Snd_capture);
   CopyDevice(Snd_capture, SipCoreCaptureDevice(core));

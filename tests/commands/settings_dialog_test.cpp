@@ -34,6 +34,7 @@
 #include "shell/main.h"
 #include "skin/skin.h"
 #include "support/pump.h"
+#include "support/settings_driver.h"
 #include "support/temp_dir.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
@@ -65,60 +66,6 @@ LRESULT MainProc(HWND hwnd, UINT m, WPARAM w, LPARAM l) {
     }
   }
   return DefWindowProc(hwnd, m, w, l);
-}
-
-QDialog *OpenSettings() {
-  for (QWidget *w : QApplication::topLevelWidgets())
-    if (auto *d = qobject_cast<QDialog *>(w))
-      if (d->isVisible() && d->windowTitle() == "Vestibell version 1.39")
-        return d;
-  return nullptr;
-}
-
-QWidget *Ctl(QDialog *d, int id) {
-  for (QWidget *w : d->findChildren<QWidget *>())
-    if (w->property("dlgId").toInt() == id)
-      return w;
-  return nullptr;
-}
-QLineEdit *Edit(QDialog *d, int id) {
-  return qobject_cast<QLineEdit *>(Ctl(d, id));
-}
-QString Text(QDialog *d, int id) {
-  return qobject_cast<QLabel *>(Ctl(d, id))->text();
-}
-
-void Key(QWidget *w, int key, const QString &text = {}) {
-  // The press may close the dialog (and a box's loop may delete it).
-  QPointer<QWidget> alive(w);
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-  QApplication::sendEvent(w, &press);
-  if (alive.isNull())
-    return;
-  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-  QApplication::sendEvent(w, &release);
-}
-
-void Type(QLineEdit *e, const std::string &text) {
-  e->setFocus();
-  for (char c : text)
-    Key(e, std::toupper(static_cast<unsigned char>(c)), QString(QChar(c)));
-}
-
-// Opens the dialog with the settings button; `drive` gets it once shown
-// and must close it. Returns when the button's action has returned.
-void RunSettings(const std::function<void(QDialog *)> &drive) {
-  bool driven = false;
-  QTimer look;
-  QObject::connect(&look, &QTimer::timeout, [&] {
-    if (QDialog *d = driven ? nullptr : OpenSettings()) {
-      driven = true;
-      drive(d);
-    }
-  });
-  look.start(10);
-  MyLButtonUp(BTN_SETTINGS);
-  ASSERT_TRUE(driven);
 }
 
 // Closes every message box that shows up, noting its text, caption and icon.
