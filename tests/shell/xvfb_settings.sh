@@ -5,7 +5,8 @@
 # mixer on PATH notes its starts); a new door-unit address saved with Enter
 # moves the video to the other simulator within about two seconds; Escape
 # leaves it and the reader's timer runs again (a dropped stream comes back);
-# closing the program ends the mixer. Screenshots go to SCREENS.
+# closing the program ends the mixer; ended while the dialog is open, it
+# closes cleanly. Screenshots go to SCREENS.
 #   xvfb_settings.sh PROGRAM DOORSIM SCREENS
 set -u
 prog=$1
@@ -41,9 +42,12 @@ printf '[Window 0]\nIP_addr=127.0.0.1:%s\nLeft=100\nTop=80\nWidth=336\nHeight=30
   "$port" >"$ini"
 cd "$tmp"
 window_name='^(Vestibell_1\.39|Door A|Door B)$'
+place() {
+  read -r x y < <(xwininfo -id "$win" | awk -F: '
+    /Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2} END {print x+0, y+0}')
+}
 start_program
-read -r x y < <(xwininfo -id "$win" | awk -F: '
-  /Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2} END {print x+0, y+0}')
+place
 
 title=$(printf '^Vestibell version 1\\.39$')
 open_settings() {
@@ -128,4 +132,14 @@ for _ in $(seq 100); do kill -0 $program 2>/dev/null || break; sleep 0.1; done
 kill -0 $program 2>/dev/null && fail "the close button did not close"
 wait $program || fail "closing ended with $?"
 kill -0 "$second" 2>/dev/null && fail "the mixer outlived the program"
+
+# Told to end while the dialog is open (the desktop logging out): it ends
+# cleanly all the same.
+start_program
+place
+open_settings
+kill -TERM $program
+for _ in $(seq 100); do kill -0 $program 2>/dev/null || break; sleep 0.1; done
+kill -0 $program 2>/dev/null && fail "SIGTERM with the dialog open: still running"
+wait $program || fail "SIGTERM with the dialog open: ended with $?"
 echo "PASS: the settings dialog opens laid out, one mixer at a time, the new address within $ms ms, Escape keeps the file, closing ends the mixer"
