@@ -613,31 +613,53 @@ void IdleFigures(Wire &wire) {
   Figure("no account (core only), CPU of one core", plain, "%");
 }
 
+// One call of the memory figures: rung, the dialog opened, hung up by the
+// door unit while it rings.
+void MemoryCall(Session &s, int i) {
+  const std::size_t ringing = s.trace().Count("ringing");
+  s.Call();
+  if (!s.trace().WaitCount("ringing", ringing + 1, 5s))
+    std::printf("  call %d did not ring\n", i);
+  s.HangUp();
+}
+
+// A call the caller ends while it rings leaves its SIP state in the library
+// for 64 x T1 = 32 s: the server transaction of the CANCEL holds the call's
+// dialog and session descriptions, about 30 KiB, to answer retransmissions.
+// Calls one after another therefore keep that state of the last 32 s of
+// calls alive, a working set set by the call rate, not a leak; and the heap
+// does not hand its high-water mark back. So calls are made for longer than
+// that first, at the same pace, and growth is measured from there: what
+// still grows then is kept for good.
+constexpr auto kMemoryWarmUp = 40s;
+
 void MemoryFigures(Session &s) {
   std::printf("Memory over %d calls (rung, dialog opened, hung up by the "
-              "door unit)\n",
-              g.memoryCalls);
-  double first = 0;
+              "door unit), after %lld s of such calls\n",
+              g.memoryCalls, static_cast<long long>(kMemoryWarmUp.count()));
+  std::this_thread::sleep_for(500ms);
+  const double idle = RssMiB(s.pid());
+  Figure("RSS before the calls", idle, "MiB");
+  int warmUp = 0;
+  for (const auto end = Clock::now() + kMemoryWarmUp; Clock::now() < end;)
+    MemoryCall(s, ++warmUp);
+  std::this_thread::sleep_for(500ms); // the closed dialog torn down
+  const double first = RssMiB(s.pid());
+  char label[64];
+  std::snprintf(label, sizeof label, "RSS after the warm-up (%d calls)",
+                warmUp);
+  Figure(label, first, "MiB");
   const auto began = Clock::now();
   for (int i = 1; i <= g.memoryCalls; ++i) {
-    const std::size_t ringing = s.trace().Count("ringing");
-    s.Call();
-    if (!s.trace().WaitCount("ringing", ringing + 1, 5s))
-      std::printf("  call %d did not ring\n", i);
-    s.HangUp();
-    if (i == 50 || i == g.memoryCalls) {
-      std::this_thread::sleep_for(500ms); // the closed dialog torn down
-      const double rss = RssMiB(s.pid());
-      char label[64];
-      std::snprintf(label, sizeof label, "RSS after %d calls", i);
-      Figure(label, rss, "MiB");
-      if (i == 50)
-        first = rss;
-      else
-        Figure("RSS growth from call 50", rss - first, "MiB",
-               "(goal within 2 MiB)");
+    MemoryCall(s, warmUp + i);
+    if (i % 250 == 0 || i == g.memoryCalls) {
+      std::this_thread::sleep_for(500ms);
+      std::snprintf(label, sizeof label, "RSS after %d more calls", i);
+      Figure(label, RssMiB(s.pid()), "MiB");
     }
   }
+  Figure("RSS growth over those calls", RssMiB(s.pid()) - first, "MiB",
+         "(goal within 2 MiB)");
   std::printf("  (%.1f s for the calls)\n",
               std::chrono::duration<double>(Clock::now() - began).count());
 }

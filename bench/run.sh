@@ -5,8 +5,8 @@
 # against the simulator's SIP side and a loopback kamailio (bench_sip).
 # Prints figures only.
 #
-#   bench/run.sh            about 9 minutes; memory up to 10,000 frames and
-#                           500 calls
+#   bench/run.sh            about 10 minutes; memory up to 10,000 frames and
+#                           500 calls (after 40 s of calls: bench_sip.cpp)
 #   bench/run.sh --quick    about 3 minutes; shorter samples, 1,000 frames,
 #                           100 calls
 #   bench/run.sh --long     memory up to 100,000 frames (the program renews

@@ -1,16 +1,23 @@
 // What the buttons do when the left mouse button is released over them.
 #include "commands/commands.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "commands/settings_dialog.h"
 #include "instance/identity.h"
+#include "instance/settings.h"
 #include "platform/dialog_box.h"
 #include "platform/gdi.h"
+#include "platform/message_space.h"
 #include "platform/window.h"
 #include "resources/dialog_templates.h"
 #include "skin/skin.h"
 #include "video/video.h"
 
 using namespace plat;
+
+char CallToDoorPhone[kCallTargetSize];
 
 namespace {
 
@@ -25,6 +32,21 @@ void DrawFaceAt(int face, int place) {
   BitBlt(hdc, p.PosY, p.PosX, BitmapWidth(f.ShBitmap), BitmapHeight(f.ShBitmap),
          f.ShBitmap, 0, 0);
   ReleaseDC(g_hwndMain, hdc);
+}
+
+// The door unit's address for the core owner to dial: with a SIP server
+// the prefix and the door unit's SIP identity as they are, else the door
+// unit's own address.
+void FillCallTarget() {
+  std::memset(CallToDoorPhone, ' ', sizeof CallToDoorPhone);
+  if (UseSIP) {
+    std::snprintf(CallToDoorPhone, sizeof CallToDoorPhone, "%s%s",
+                  SIP_call_prefix, SIP_id_doorphone);
+  } else {
+    char ip[64];
+    IP_addr.CopyTo(ip, sizeof ip);
+    std::snprintf(CallToDoorPhone, sizeof CallToDoorPhone, "sip:%s", ip);
+  }
 }
 
 } // namespace
@@ -53,6 +75,20 @@ void MyLButtonUp(int But) {
     break;
   case BTN_CLOSE:
     SendMessage(g_hwndMain, WM_CLOSE, 0, 0);
+    break;
+  case BTN_CALL:
+    FillCallTarget();
+    // The core owner asks back for the target and places the call before
+    // this send returns.
+    SendMessage(HWND_BROADCAST, MESSAGE, MSG_DIAL_REQUEST,
+                HandleValue(g_hwndMain));
+    break;
+  case BTN_HANGUP:
+    if (ShowData.lin_call)
+      SendMessage(HWND_BROADCAST, MESSAGE, MSG_HANG_UP,
+                  HandleValue(g_hwndMain));
+    DrawFaceAt(SKIN_B4_OVER, SKIN_B4_OVER);
+    ShowMyWindow(g_hwndMain, ShowData);
     break;
   default:
     break;

@@ -1,10 +1,18 @@
 #include "events/window_proc.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
 #include "commands/commands.h"
 #include "instance/identity.h"
+#include "instance/settings.h"
 #include "platform/gdi.h"
+#include "platform/message_space.h"
 #include "resources/dialog_templates.h"
 #include "skin/skin.h"
+#include "telephony/caller.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
 
@@ -12,26 +20,187 @@ using namespace plat;
 
 namespace {
 void (*g_closeSequence)() = nullptr;
+
+// The byte blocks that travel with WM_COPYDATA, in dwData.
+constexpr std::uintptr_t COPYDATA_DOOR_ID = 0;
+constexpr std::uintptr_t COPYDATA_CALL_TARGET = 6;
+
+// The door-unit identity's buffer with a SIP server, and IP_addr's.
+constexpr std::uint32_t kSipIdentitySize = 128;
+constexpr std::uint32_t kIpIdentitySize = 64;
+
+// The core owner's working copies of a received text.
+constexpr std::size_t kMatchTextSize = 64;
+constexpr std::size_t kCallTextSize = 100;
+
+// Only the instance that holds the core acts on requests for the core.
+SipCore *CoreOwned() { return the_core.load(); }
+
+void SendCode(HWND to, WPARAM code, LPARAM lParam) {
+  SendMessage(to, MESSAGE, code, lParam);
+}
+
+void SendCopyData(HWND to, std::uintptr_t kind, const void *data,
+                  std::uint32_t size) {
+  COPYDATASTRUCT cds{kind, size, data};
+  SendMessage(to, WM_COPYDATA, static_cast<WPARAM>(HandleValue(g_hwndMain)),
+              reinterpret_cast<LPARAM>(&cds));
+}
+
+void RedrawIfVisible() {
+  if (IsWindowVisible(g_hwndMain))
+    ShowMyWindow(g_hwndMain, ShowData);
+}
+
+// Code 0: tell the core owner which door unit this instance serves.
+void ReportDoorId(HWND coreOwner) {
+  if (UseSIP) {
+    char id[kSipIdentitySize];
+    std::memset(id, ' ', sizeof id);
+    std::snprintf(id, sizeof id, "%s%s", SIP_call_prefix, SIP_id_doorphone);
+    SendCopyData(coreOwner, COPYDATA_DOOR_ID, id, sizeof id);
+  } else {
+    char ip[kIpIdentitySize] = {};
+    IP_addr.CopyTo(ip, sizeof ip);
+    SendCopyData(coreOwner, COPYDATA_DOOR_ID, ip, sizeof ip);
+  }
+}
+
+// The text at the start of a received block: up to its first NUL, never
+// past the block (a sender's block need not hold a NUL), cut to fit.
+template <std::size_t N>
+void PayloadText(const COPYDATASTRUCT &cds, char (&out)[N]) {
+  const char *data = static_cast<const char *>(cds.lpData);
+  const std::size_t limit =
+      data == nullptr ? 0 : std::min<std::size_t>(cds.cbData, N - 1);
+  std::size_t n = 0;
+  while (n < limit && data[n] != '\0')
+    ++n;
+  std::memcpy(out, data == nullptr ? "" : data, n);
+  out[n] = '\0';
+}
+
+// Every reply to code 0 answers the call (the first one takes it), and the
+// instance whose door unit is the caller takes the call over from the
+// Terminate dialog.
+void AnswerAndMatch(SipCore *core, HWND replier, const COPYDATASTRUCT &cds) {
+  SipCoreAcceptCall(core);
+  char text[kMatchTextSize];
+  PayloadText(cds, text);
+  bool match;
+  if (UseSIP) {
+    char name[kMatchTextSize];
+    Name_call.CopyTo(name, sizeof name);
+    match = std::strcmp(text, name) == 0;
+  } else {
+    char ip[kMatchTextSize];
+    IP_call.CopyTo(ip, sizeof ip);
+    match = cmp_ip(text, ip) == 0;
+  }
+  if (!match)
+    return;
+  EndDialog(hWnd_Terminate, 0);
+  SendCode(replier, MSG_SHOW_WINDOW, 0);
+  if (SipCoreInCall(core))
+    SendCode(replier, MSG_SET_IN_CALL, 1);
+}
+
+void PlaceCall(SipCore *core, HWND dialler, const COPYDATASTRUCT &cds) {
+  char text[kCallTextSize];
+  PayloadText(cds, text);
+  // A failed invite leaves the dialling instance idle.
+  if (SipCoreInvite(core, text) == 0)
+    SendCode(dialler, MSG_SET_IN_CALL, 1);
+}
+
+void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *cds) {
+  SipCore *core = CoreOwned();
+  // Only the core owner asked for these blocks.
+  if (core == nullptr || cds == nullptr)
+    return;
+  const HWND sender = HandleFromValue(static_cast<LPARAM>(wParam));
+  if (cds->dwData == COPYDATA_DOOR_ID)
+    AnswerAndMatch(core, sender, *cds);
+  else if (cds->dwData == COPYDATA_CALL_TARGET)
+    PlaceCall(core, sender, *cds);
+}
+
+// A reply to the registration query is 0 or 1; the query itself carries a
+// window's handle value, which is never 0 or 1.
+bool IsRegistrationReply(LPARAM lParam) { return lParam == 0 || lParam == 1; }
+
+void HandleProtocol(WPARAM code, LPARAM lParam) {
+  switch (code) {
+  case MSG_REPORT_DOOR_ID:
+    ReportDoorId(HandleFromValue(lParam));
+    break;
+  case MSG_SHOW_WINDOW:
+    ShowMyWindow(g_hwndMain, ShowData);
+    break;
+  case MSG_SET_IN_CALL:
+    ShowData.lin_call = lParam != 0 ? 1 : 0;
+    RedrawIfVisible();
+    break;
+  case MSG_HANG_UP:
+    if (SipCore *core = CoreOwned()) {
+      SipCoreTerminateCall(core);
+      if (!SipCoreInCall(core))
+        SendCode(HWND_BROADCAST, MSG_SET_IN_CALL, 0);
+    }
+    break;
+  case MSG_DIAL_REQUEST:
+    if (CoreOwned() != nullptr)
+      SendCode(HandleFromValue(lParam), MSG_SEND_CALL_TARGET,
+               HandleValue(g_hwndMain));
+    break;
+  case MSG_SEND_CALL_TARGET:
+    SendCopyData(HandleFromValue(lParam), COPYDATA_CALL_TARGET, CallToDoorPhone,
+                 sizeof CallToDoorPhone);
+    break;
+  case MSG_RELOAD_SIP_SETTINGS:
+    if (CoreOwned() != nullptr)
+      ReloadSipSettings();
+    break;
+  case MSG_CORE_RELEASED:
+    if (HandleFromValue(lParam) != g_hwndMain)
+      SendCode(g_hwndMain, MSG_START_CORE, HandleValue(g_hwndMain));
+    break;
+  case MSG_CALL_ENDED:
+    ShowData.lin_call = 0;
+    RedrawIfVisible();
+    break;
+  case MSG_START_CORE:
+    // One core per instance: with three or more instances a hand-over
+    // reaches core owners too, and a second core would keep the first one
+    // running unreachable on the same port.
+    if (CoreOwned() == nullptr)
+      StartCore();
+    break;
+  case MSG_REG_STATE:
+    if (CoreOwned() != nullptr) {
+      QueryRegistration();
+      if (!IsRegistrationReply(lParam))
+        SendCode(HandleFromValue(lParam), MSG_REG_STATE, SIP_reg.load());
+    } else if (IsRegistrationReply(lParam)) {
+      // The query's own handle value would otherwise overwrite the core
+      // owner's answer in the requester, depending on the broadcast's order.
+      SIP_reg = static_cast<int>(lParam);
+    }
+    break;
+  default:
+    break; // code 1 and codes above 11
+  }
+}
+
 } // namespace
 
 void SetCloseSequence(void (*close)()) { g_closeSequence = close; }
 
 LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // The registered message comes first: its number is only known at run
-  // time. (Only the codes about this instance's own core are handled yet.)
+  // time.
   if (message == MESSAGE && MESSAGE != 0) {
-    switch (wParam) {
-    case MSG_CALL_ENDED:
-      ShowData.lin_call = 0;
-      if (IsWindowVisible(g_hwndMain))
-        ShowMyWindow(g_hwndMain, ShowData);
-      break;
-    case MSG_START_CORE:
-      StartCore();
-      break;
-    default:
-      break;
-    }
+    HandleProtocol(wParam, lParam);
     return DefWindowProc(hwnd, message, wParam, lParam);
   }
   switch (message) {
@@ -59,6 +228,9 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_CLOSE:
     if (g_closeSequence != nullptr)
       g_closeSequence();
+    break;
+  case WM_COPYDATA:
+    HandleCopyData(wParam, reinterpret_cast<const COPYDATASTRUCT *>(lParam));
     break;
   case WM_GETMINMAXINFO:
     reinterpret_cast<MINMAXINFO *>(lParam)->ptMinTrackSize =

@@ -12,6 +12,11 @@
 // still handles what is sent to its own window meanwhile, so exchanges nest
 // across processes. A peer that does not answer within kSendTimeoutMs is
 // given up (the send returns 0), so one stopped copy cannot freeze the rest.
+//
+// The transport: one Unix-domain socket per joined window in a folder of
+// the user's private runtime folder named after the space; only processes
+// of the same user are heard, and a frame that is malformed, too long or
+// not a registered message or copy-data is dropped.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// Closing: stop the window's activity, remove the icon, free the skin and
-// save the window's place and size.
+// Closing: stop the window's activity, remove the icon, hand the SIP core
+// over, free the skin and save the window's place and size.
 #include <cstdio>
 
 #include "commands/settings_dialog.h"
@@ -7,6 +7,7 @@
 #include "instance/settings.h"
 #include "instance/tray.h"
 #include "platform/gdi.h"
+#include "platform/message_space.h"
 #include "platform/profile.h"
 #include "shell/main.h"
 #include "skin/skin.h"
@@ -34,9 +35,11 @@ void MyClose() {
   ShowWindow(g_hwndMain, SW_HIDE);
   DeleteNotifyIcon();
   EndVolumeControl();
-  // The account, a call still up, the SIP thread and the core. (Handing the
-  // core to the other instances comes with their protocol.)
-  TeardownCore();
+  // The account, a call still up, the SIP thread and the core; then the
+  // other instances build their own, before this one goes on.
+  if (TeardownCore())
+    SendMessage(HWND_BROADCAST, MESSAGE, MSG_CORE_RELEASED,
+                HandleValue(g_hwndMain));
 
   // The reader and the relay threads paint with the skin's bitmaps: they
   // end (promptly, as they are told to stop) before the bitmaps go.

@@ -10,6 +10,7 @@
 #include "instance/settings.h"
 #include "instance/tray.h"
 #include "platform/gdi.h"
+#include "platform/message_space.h"
 #include "platform/named_object.h"
 #include "platform/window.h"
 #include "resources/resources.h"
@@ -151,6 +152,9 @@ int VestibellMain() {
   plat::CloseOnTerminationSignals(g_hwndMain);
 
   MJPEG_Thread = StartReaderThread();
+  // Before the core: the instances' messages reach the window from here on.
+  // Without the space the instance still runs, alone.
+  plat::JoinMessageSpace(g_hwndMain, kAppTitle);
   // The first instance holds the SIP core; the others ask it for calls.
   if (PocSpusteni == 1)
     plat::SendMessage(g_hwndMain, MESSAGE, MSG_START_CORE, 0);

@@ -4,6 +4,7 @@
 
 #include "instance/identity.h"
 #include "instance/settings.h"
+#include "platform/message_space.h"
 #include "platform/sound.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
@@ -66,8 +67,8 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     if (LOWORD(wParam) == IDOK) {
       StopRing();
       // The call is answered when the first instance reports its door unit.
-      PostMessage(g_hwndMain, MESSAGE, MSG_REPORT_DOOR_ID,
-                  reinterpret_cast<LPARAM>(g_hwndMain));
+      PostMessage(HWND_BROADCAST, MESSAGE, MSG_REPORT_DOOR_ID,
+                  HandleValue(g_hwndMain));
       hWnd_Terminate =
           CreateDialogParam(res::ProgramModule(), res::kDialogTerminate,
                             g_hwndMain, DialogProcTerm, 0);

@@ -9,6 +9,7 @@
 #include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/message_space.h"
 #include "platform/net.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
@@ -235,7 +236,8 @@ bool TeardownCore() {
   // thread is about to wait for the SIP thread, which must not wait for it.
   SipCoreDropEvents(core);
   DropRegisteredAccount(core, true);
-  if (SipCoreInCall(core))
+  const bool inCall = SipCoreInCall(core);
+  if (inCall)
     SipCoreTerminateCall(core);
   // The credentials dialog holds the SIP thread: it is closed as cancelled.
   CloseAuthenticationDialog();
@@ -254,5 +256,9 @@ bool TeardownCore() {
     std::fprintf(stderr, "Vestibell: the SIP thread did not stop in time; "
                          "its core is left to the end of the process\n");
   cfg = nullptr;
+  // The core's own report of the ended call was dropped above: every
+  // instance still showing it leaves the call now.
+  if (inCall)
+    plat::SendMessage(plat::HWND_BROADCAST, MESSAGE, MSG_CALL_ENDED, 0);
   return true;
 }

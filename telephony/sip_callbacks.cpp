@@ -5,6 +5,7 @@
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "platform/dialogs.h"
+#include "platform/message_space.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
@@ -18,10 +19,9 @@ namespace {
 
 constexpr const char kCallTerminated[] = "Call terminated.";
 
-// Every instance leaves the in-call state. (Only this instance's window
-// hears it until the instances talk to each other.)
+// Every instance leaves the in-call state.
 void BroadcastCallEnded() {
-  plat::SendMessage(g_hwndMain, MESSAGE, MSG_CALL_ENDED, 0);
+  plat::SendMessage(plat::HWND_BROADCAST, MESSAGE, MSG_CALL_ENDED, 0);
 }
 
 } // namespace

@@ -101,6 +101,7 @@ SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,
 void SipAuthInfoSetPasswd(SipAuthInfo *info, const char *passwd);
 void SipAuthInfoSetUsername(SipAuthInfo *info, const char *username);
 void SipAuthInfoDestroy(SipAuthInfo *info);
+// Replaces any record of the same user and realm.
 void SipCoreAddAuthInfo(SipCore *core, const SipAuthInfo *info);
 void SipCoreRemoveAuthInfo(SipCore *core, const SipAuthInfo *info);
 // Gives up the pending request for credentials (the user cancelled).

@@ -47,6 +47,9 @@ struct SipCore {
   // event; and calls this side ended, whose End is always a plain end.
   // Both touched only under `lock`.
   std::set<const LinphoneCall *> failed, ended_here;
+  // A call was released since the call history was last dropped (under
+  // `lock`).
+  bool history_left = false;
 
   void Queue(Event::Kind kind, std::string first, std::string second = {}) {
     std::lock_guard guard(events_lock);
@@ -114,6 +117,7 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
   case LinphoneCallReleased:
     core->failed.erase(call);
     core->ended_here.erase(call);
+    core->history_left = true;
     break;
   default:
     break;
@@ -133,8 +137,9 @@ void OnAuthRequested(LinphoneCore *lc, LinphoneAuthInfo *info,
 void KeepToItself(LinphoneCore *lc) {
   LinphoneConfig *config = linphone_core_get_config(lc);
   linphone_config_set_int(config, "sip", "auto_net_state_mon", 0);
-  linphone_config_set_int(config, "sip", "guess_hostname", 0);
   linphone_config_set_int(config, "sip", "ping_with_options", 0);
+  // Read from the settings only when the core is made: told directly.
+  linphone_core_set_guess_hostname(lc, FALSE);
   linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
   linphone_config_set_int(
       config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
@@ -237,12 +242,15 @@ void SipCoreDestroy(SipCore *core) {
 void SipCoreIterate(SipCore *core) {
   std::lock_guard guard(core->lock);
   linphone_core_iterate(core->lc);
-  // The library keeps a record of every call in memory for as long as the
-  // core lives; nothing here reads that history, and a core that runs all
-  // day would grow with every ring. Dropped once no call is left.
-  if (linphone_core_get_calls_nb(core->lc) == 0 &&
-      linphone_core_get_call_logs(core->lc) != nullptr)
+  // The library keeps a record of every call (in memory and in its history
+  // database) for as long as the core lives; nothing here reads that
+  // history, and a core that runs all day would grow with every ring.
+  // Dropped once no call is left. Asked after a released call only: reading
+  // the history while it is empty queries the database each time.
+  if (core->history_left && linphone_core_get_calls_nb(core->lc) == 0) {
     linphone_core_clear_call_logs(core->lc);
+    core->history_left = false;
+  }
 }
 
 void SipCoreDropEvents(SipCore *core) {
@@ -430,6 +438,19 @@ void SipCoreAddAuthInfo(SipCore *core, const SipAuthInfo *info) {
   if (!info)
     return;
   std::lock_guard guard(core->lock);
+  // The library keeps an older record of the same user and realm ahead of
+  // the new one and goes on answering with it: a corrected password would
+  // never be used, and the user asked again and again.
+  const char *realm = linphone_auth_info_get_realm(info->info);
+  const char *username = linphone_auth_info_get_username(info->info);
+  const char *domain = linphone_auth_info_get_domain(info->info);
+  for (int guard_count = 0; guard_count < 16; ++guard_count) {
+    const LinphoneAuthInfo *old =
+        linphone_core_find_auth_info(core->lc, realm, username, domain);
+    if (!old)
+      break;
+    linphone_core_remove_auth_info(core->lc, old);
+  }
   linphone_core_add_auth_info(core->lc, info->info);
 }
 

@@ -157,7 +157,9 @@ bool StartSip(const std::string &host, int port) {
   linphone_core_set_ringback(g_core, nullptr);
   linphone_core_set_play_file(g_core, nullptr);
   linphone_core_set_audio_port(g_core, -1);
-  // The door unit's own address is its host part, as a real one sends.
+  // The door unit's own address is its host part, as a real one sends;
+  // the core would otherwise put the address it guesses in its place.
+  linphone_core_set_guess_hostname(g_core, FALSE);
   linphone_core_set_primary_contact(g_core, ("sip:door@" + host).c_str());
   LinphoneTransports *transports = linphone_factory_create_transports(factory);
   linphone_transports_set_udp_port(transports,
