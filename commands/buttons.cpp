@@ -4,12 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "commands/settings_dialog.h"
 #include "instance/identity.h"
 #include "instance/settings.h"
+#include "platform/dialog_box.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
 #include "platform/trace.h"
 #include "platform/window.h"
+#include "resources/dialog_templates.h"
 #include "skin/skin.h"
 #include "video/video.h"
 
@@ -58,6 +61,14 @@ void MyLButtonUp(int But) {
   case BTN_RELAY2:
     StartRelayThread(2);
     DrawFaceAt(SKIN_B2_OVER, SKIN_B2_UP);
+    break;
+  case BTN_SETTINGS:
+    DialogBoxParam(res::ProgramModule(), res::kDialogSettings, g_hwndMain,
+                   DialogProc, 0);
+    // OK or Cancel alike: the window shows the new state, and the reader's
+    // timer, stopped while the dialog was open, runs again.
+    ShowMyWindow(g_hwndMain, ShowData);
+    SetTimer(g_hwndMain, kReaderTimerId, kReaderTimerMs);
     break;
   case BTN_HIDE:
     // Hidden during a ring: no pop-up again until this ring ends.

@@ -27,9 +27,11 @@ constexpr UINT WM_COMMAND = 0x0111;
 constexpr int IDCANCEL = 2; // IDOK: dialogs.h
 constexpr int IDC_STATIC = -1;
 constexpr unsigned BN_CLICKED = 0;
+constexpr unsigned CBN_SELCHANGE = 1; // the user chose another entry
 
 // Template styles (Windows values).
 constexpr std::uint32_t DS_SYSMODAL = 0x0002; // stays above other windows
+constexpr std::uint32_t DS_FIXEDSYS = 0x0008;
 constexpr std::uint32_t DS_SETFONT = 0x0040;
 constexpr std::uint32_t DS_MODALFRAME = 0x0080;
 constexpr std::uint32_t WS_VISIBLE = 0x10000000u; // shown on creation
@@ -37,21 +39,47 @@ constexpr std::uint32_t WS_CAPTION = 0x00C00000u;
 constexpr std::uint32_t WS_BORDER = 0x00800000u;
 constexpr std::uint32_t WS_SYSMENU = 0x00080000u;
 constexpr std::uint32_t WS_TABSTOP = 0x00010000u;
+constexpr std::uint32_t WS_VSCROLL = 0x00200000u;
 // Control styles.
 constexpr std::uint32_t SS_LEFT = 0x0000;
 constexpr std::uint32_t SS_CENTER = 0x0001;
+constexpr std::uint32_t SS_ETCHEDHORZ = 0x0010; // a sunken line, no text
+constexpr std::uint32_t SS_ETCHEDVERT = 0x0011;
+constexpr std::uint32_t SS_TYPEMASK = 0x001F;
 constexpr std::uint32_t BS_PUSHBUTTON = 0x0000;
 constexpr std::uint32_t BS_DEFPUSHBUTTON = 0x0001;
+constexpr std::uint32_t BS_AUTOCHECKBOX = 0x0003;  // ControlKind::CheckBox
+constexpr std::uint32_t CBS_DROPDOWNLIST = 0x0003; // ControlKind::ComboBox
 constexpr std::uint32_t ES_PASSWORD = 0x0020;
 constexpr std::uint32_t ES_AUTOHSCROLL = 0x0080;
+constexpr std::uint32_t ES_NUMBER = 0x2000; // typing takes digits only
 
 // Edit control messages (SendDlgItemMessage).
 constexpr UINT EM_REPLACESEL =
     0x00C2; // lParam: const char *, replaces the selection
 constexpr UINT EM_LIMITTEXT = 0x00C5;   // wParam: most characters, 0 = no limit
 constexpr UINT EM_SETREADONLY = 0x00CF; // wParam: TRUE or FALSE
+// Check box messages.
+constexpr UINT BM_GETCHECK = 0x00F0; // returns BST_CHECKED or BST_UNCHECKED
+constexpr UINT BM_SETCHECK = 0x00F1; // wParam: BST_CHECKED or BST_UNCHECKED
+constexpr WPARAM BST_UNCHECKED = 0;
+constexpr WPARAM BST_CHECKED = 1;
+// Drop-down list messages. Indexes from 0; CB_ERR for none.
+constexpr UINT CB_ADDSTRING = 0x0143; // lParam: const char *; the new index
+constexpr UINT CB_GETCOUNT = 0x0146;
+constexpr UINT CB_GETCURSEL = 0x0147;
+// wParam: index; lParam: char * with room for CB_GETLBTEXTLEN + 1 bytes.
+constexpr UINT CB_GETLBTEXT = 0x0148;
+constexpr UINT CB_GETLBTEXTLEN = 0x0149;    // wParam: index
+constexpr UINT CB_SETCURSEL = 0x014E;       // wParam: index, or -1 for none
+constexpr UINT CB_SETDROPPEDWIDTH = 0x0160; // wParam: least width, pixels
+constexpr LRESULT CB_ERR = -1;
 
-enum class ControlKind { Static, PushButton, Edit };
+// Static covers text and, with SS_ETCHEDHORZ or SS_ETCHEDVERT, lines.
+// A check box tells its clicks with BN_CLICKED; a drop-down list (its
+// rectangle's height is that of the list opened) a choice with
+// CBN_SELCHANGE, both in the high word of WM_COMMAND's wParam.
+enum class ControlKind { Static, PushButton, Edit, CheckBox, ComboBox };
 
 // One control, in dialog units; the order of controls is the Tab order.
 struct DialogControl {
@@ -103,7 +131,9 @@ std::string GetWindowText(HDLG dlg);
 // Copies at most max - 1 characters and a NUL; returns the count copied.
 UINT GetDlgItemText(HDLG dlg, int id, char *buffer, int max);
 bool SetDlgItemText(HDLG dlg, int id, const char *text);
-// EM_REPLACESEL, EM_LIMITTEXT and EM_SETREADONLY on edit controls.
+// EM_REPLACESEL, EM_LIMITTEXT and EM_SETREADONLY on edit controls; the BM_
+// messages on check boxes; the CB_ messages on drop-down lists. Read from
+// any thread without waiting for the window thread.
 LRESULT SendDlgItemMessage(HDLG dlg, int id, UINT message, WPARAM wParam,
                            LPARAM lParam);
 

@@ -2,17 +2,22 @@
 // thread; a dialog's procedure runs on the thread that made it, which for a
 // modal dialog of a worker means: the window thread queues the clicks and
 // the worker, waiting in DialogBoxParam, hands them to the procedure.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPaintEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 
 #include <algorithm>
 #include <condition_variable>
@@ -79,6 +84,9 @@ struct Dialog {
     int selStart = 0;
     int selEnd = 0;
     int limit = kDefaultLimit;
+    bool checked = false;             // check boxes
+    std::vector<std::string> entries; // drop-down lists
+    int selection = -1;
   };
   std::vector<Item> items; // by control index
 
@@ -99,7 +107,7 @@ std::vector<Dialog *> *g_all = new std::vector<Dialog *>;
 HICON g_classIcon = nullptr; // guarded by g_openMutex
 bool g_quitHooked = false;   // window thread only
 
-void Deliver(Dialog *d, int id);
+void Deliver(Dialog *d, int id, unsigned code = BN_CLICKED);
 
 class DialogWidget : public QDialog {
 public:
@@ -158,9 +166,9 @@ bool IsEnded(Dialog *d) {
   return d->ended;
 }
 
-void Deliver(Dialog *d, int id) {
-  const WPARAM wParam = static_cast<WPARAM>(id & 0xFFFF) |
-                        (static_cast<WPARAM>(BN_CLICKED) << 16);
+void Deliver(Dialog *d, int id, unsigned code) {
+  const WPARAM wParam =
+      static_cast<WPARAM>(id & 0xFFFF) | (static_cast<WPARAM>(code) << 16);
   if (d->procOnWindowThread) {
     if (!IsEnded(d))
       d->proc(d, WM_COMMAND, wParam, 0);
@@ -250,6 +258,15 @@ QWidget *MakeControl(Dialog *d, std::size_t index, QWidget *parent) {
   QWidget *widget = nullptr;
   switch (c.kind) {
   case ControlKind::Static: {
+    const std::uint32_t type = c.style & SS_TYPEMASK;
+    if (type == SS_ETCHEDHORZ || type == SS_ETCHEDVERT) {
+      auto *line = new QFrame(parent);
+      line->setFrameShape(type == SS_ETCHEDHORZ ? QFrame::HLine
+                                                : QFrame::VLine);
+      line->setFrameShadow(QFrame::Sunken);
+      widget = line;
+      break;
+    }
     auto *label = new QLabel(text, parent);
     // Windows draws static text from the top of its rectangle.
     label->setAlignment(
@@ -275,6 +292,9 @@ QWidget *MakeControl(Dialog *d, std::size_t index, QWidget *parent) {
     edit->setEchoMode((c.style & ES_PASSWORD) ? QLineEdit::Password
                                               : QLineEdit::Normal);
     edit->setMaxLength(kDefaultLimit);
+    if (c.style & ES_NUMBER)
+      edit->setValidator(new QRegularExpressionValidator(
+          QRegularExpression(QStringLiteral("[0-9]*")), edit));
     // Frames and margins as thin as Windows' edits, so the text fits the
     // template's 10-unit-high fields.
     edit->setTextMargins(0, 0, 0, 0);
@@ -284,6 +304,35 @@ QWidget *MakeControl(Dialog *d, std::size_t index, QWidget *parent) {
     QObject::connect(edit, &QLineEdit::cursorPositionChanged, edit, mirror);
     QObject::connect(edit, &QLineEdit::selectionChanged, edit, mirror);
     widget = edit;
+    break;
+  }
+  case ControlKind::CheckBox: {
+    auto *box = new QCheckBox(text, parent);
+    const int id = c.id;
+    // Clicks and the space bar; BM_SETCHECK changes no notification.
+    QObject::connect(box, &QCheckBox::clicked, box, [d, index, id](bool on) {
+      {
+        std::lock_guard lock(d->mutex);
+        d->items[index].checked = on;
+      }
+      Deliver(d, id);
+    });
+    widget = box;
+    break;
+  }
+  case ControlKind::ComboBox: {
+    auto *combo = new QComboBox(parent);
+    const int id = c.id;
+    // A choice of the user's, by mouse or keys; CB_SETCURSEL tells nobody.
+    QObject::connect(combo, &QComboBox::activated, combo,
+                     [d, index, id](int chosen) {
+                       {
+                         std::lock_guard lock(d->mutex);
+                         d->items[index].selection = chosen;
+                       }
+                       Deliver(d, id, CBN_SELCHANGE);
+                     });
+    widget = combo;
     break;
   }
   }
@@ -366,7 +415,19 @@ bool Build(Dialog *d) {
   for (std::size_t i = 0; i < d->controls.size(); ++i) {
     const DialogControl &c = d->controls[i];
     QWidget *control = MakeControl(d, i, widget);
-    control->setGeometry(map(c.x, c.y, c.cx, c.cy));
+    QRect place = map(c.x, c.y, c.cx, c.cy);
+    // A drop-down list's rectangle includes its opened list; closed, it is
+    // one line of the font high with its frame, as on Windows.
+    if (c.kind == ControlKind::ComboBox)
+      place.setHeight(std::min(place.height(), units.y + 8));
+    // An etched line is drawn 2 pixels thick whatever its rectangle says.
+    if ((c.style & SS_TYPEMASK) == SS_ETCHEDHORZ &&
+        c.kind == ControlKind::Static)
+      place.setHeight(std::max(place.height(), 2));
+    if ((c.style & SS_TYPEMASK) == SS_ETCHEDVERT &&
+        c.kind == ControlKind::Static)
+      place.setWidth(std::max(place.width(), 2));
+    control->setGeometry(place);
     d->controlWidgets.emplace_back(control);
     if (control->focusPolicy() != Qt::NoFocus) {
       if (previous != nullptr)
@@ -579,19 +640,121 @@ bool SetDlgItemText(HDLG d, int id, const char *text) {
       edit->setText(q);
     else if (auto *label = qobject_cast<QLabel *>(w))
       label->setText(q);
-    else if (auto *button = qobject_cast<QPushButton *>(w))
+    else if (auto *button = qobject_cast<QAbstractButton *>(w))
       button->setText(q);
   });
   return true;
 }
+
+namespace {
+
+LRESULT CheckBoxMessage(Dialog *d, std::size_t index, UINT message,
+                        WPARAM wParam) {
+  switch (message) {
+  case BM_GETCHECK: {
+    std::lock_guard lock(d->mutex);
+    return d->items[index].checked ? BST_CHECKED : BST_UNCHECKED;
+  }
+  case BM_SETCHECK: {
+    const bool on = wParam == BST_CHECKED;
+    {
+      std::lock_guard lock(d->mutex);
+      d->items[index].checked = on;
+    }
+    OnWidget(d, index,
+             [on](QWidget *w) { static_cast<QCheckBox *>(w)->setChecked(on); });
+    return 0;
+  }
+  default:
+    return 0;
+  }
+}
+
+LRESULT ComboBoxMessage(Dialog *d, std::size_t index, UINT message,
+                        WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+  case CB_ADDSTRING: {
+    const char *p = reinterpret_cast<const char *>(lParam);
+    const std::string entry = p ? p : "";
+    LRESULT at;
+    {
+      std::lock_guard lock(d->mutex);
+      d->items[index].entries.push_back(entry);
+      at = static_cast<LRESULT>(d->items[index].entries.size() - 1);
+    }
+    OnWidget(d, index, [entry](QWidget *w) {
+      static_cast<QComboBox *>(w)->addItem(QString::fromLatin1(entry.c_str()));
+    });
+    return at;
+  }
+  case CB_GETCOUNT: {
+    std::lock_guard lock(d->mutex);
+    return static_cast<LRESULT>(d->items[index].entries.size());
+  }
+  case CB_GETCURSEL: {
+    std::lock_guard lock(d->mutex);
+    return d->items[index].selection;
+  }
+  case CB_GETLBTEXTLEN:
+  case CB_GETLBTEXT: {
+    std::lock_guard lock(d->mutex);
+    const auto &entries = d->items[index].entries;
+    if (wParam >= entries.size())
+      return CB_ERR;
+    const std::string &entry = entries[wParam];
+    if (message == CB_GETLBTEXT) {
+      char *out = reinterpret_cast<char *>(lParam);
+      if (out == nullptr)
+        return CB_ERR;
+      entry.copy(out, entry.size());
+      out[entry.size()] = '\0';
+    }
+    return static_cast<LRESULT>(entry.size());
+  }
+  case CB_SETCURSEL: {
+    int chosen;
+    {
+      std::lock_guard lock(d->mutex);
+      Dialog::Item &item = d->items[index];
+      chosen = wParam < item.entries.size() ? static_cast<int>(wParam) : -1;
+      item.selection = chosen;
+    }
+    OnWidget(d, index, [chosen](QWidget *w) {
+      static_cast<QComboBox *>(w)->setCurrentIndex(chosen);
+    });
+    return chosen < 0 ? CB_ERR : chosen;
+  }
+  case CB_SETDROPPEDWIDTH: {
+    const int width = static_cast<int>(std::min<WPARAM>(wParam, 32767));
+    OnWidget(d, index, [width](QWidget *w) {
+      static_cast<QComboBox *>(w)->view()->setMinimumWidth(width);
+    });
+    return width;
+  }
+  default:
+    return 0;
+  }
+}
+
+} // namespace
 
 LRESULT SendDlgItemMessage(HDLG d, int id, UINT message, WPARAM wParam,
                            LPARAM lParam) {
   if (!IsWindow(d))
     return 0;
   const int index = IndexOf(d, id);
-  if (index < 0 || d->controls[index].kind != ControlKind::Edit)
+  if (index < 0)
     return 0;
+  switch (d->controls[index].kind) {
+  case ControlKind::CheckBox:
+    return CheckBoxMessage(d, index, message, wParam);
+  case ControlKind::ComboBox:
+    return ComboBoxMessage(d, index, message, wParam, lParam);
+  case ControlKind::Edit:
+    break;
+  default:
+    return 0;
+  }
   switch (message) {
   case EM_REPLACESEL: {
     const char *p = reinterpret_cast<const char *>(lParam);
@@ -630,6 +793,12 @@ LRESULT SendDlgItemMessage(HDLG d, int id, UINT message, WPARAM wParam,
     const bool on = wParam != 0;
     OnWidget(d, index, [on](QWidget *w) {
       static_cast<QLineEdit *>(w)->setReadOnly(on);
+      // Shown on the dialog's own colour, as Windows shows it.
+      QPalette palette = w->palette();
+      palette.setColor(QPalette::Base,
+                       QApplication::palette(w).color(on ? QPalette::Window
+                                                         : QPalette::Base));
+      w->setPalette(palette);
     });
     return 1;
   }

@@ -45,6 +45,60 @@ constexpr DialogControl kAuthentication[] = {
      "Cancel"},
 };
 
+constexpr std::uint32_t kSettingsDialog = plat::WS_CAPTION | plat::WS_SYSMENU |
+                                          plat::DS_MODALFRAME |
+                                          plat::DS_SETFONT | plat::DS_FIXEDSYS;
+constexpr std::uint32_t kLabel = plat::SS_LEFT;
+constexpr std::uint32_t kCheck = plat::BS_AUTOCHECKBOX | plat::WS_TABSTOP;
+constexpr std::uint32_t kList =
+    plat::CBS_DROPDOWNLIST | plat::WS_VSCROLL | plat::WS_TABSTOP;
+constexpr int kNone = plat::IDC_STATIC;
+// The settings dialog is 12 units taller than its controls need: the
+// registration status line sits in that strip along the bottom, where it
+// can be seen.
+constexpr int kSettingsHeight = 132;
+
+constexpr DialogControl kSettings[] = {
+    {ControlKind::CheckBox, kSetUseSip, kCheck, 5, 5, 100, 10,
+     "Use SIP server"},
+    {ControlKind::Static, kNone, kLabel, 5, 15, 100, 10, "SIP server address:"},
+    {ControlKind::Edit, kSetSipAddr, kField, 5, 25, 150, 10, ""},
+    {ControlKind::Static, kNone, kLabel, 5, 37, 50, 10, "My identity:"},
+    {ControlKind::Edit, kSetSipId, kField, 55, 37, 100, 10, ""},
+    {ControlKind::Static, kNone, kLabel, 5, 49, 50, 10, "My password:"},
+    {ControlKind::Edit, kSetSipPass, kField | plat::ES_PASSWORD, 55, 49, 100,
+     10, ""},
+    {ControlKind::Static, kNone, kLabel, 5, 61, 50, 10, "Expiration[sec]:"},
+    {ControlKind::Edit, kSetRegDuration, kField | plat::ES_NUMBER, 55, 61, 100,
+     10, ""},
+    {ControlKind::Static, kNone, kLabel, 5, 73, 50, 10, "Temp. identity:"},
+    {ControlKind::Edit, kSetDoorSipId, kField, 55, 73, 100, 10, ""},
+    {ControlKind::Static, kNone, kLabel, 5, 85, 50, 10, "Call prefix:"},
+    {ControlKind::Edit, kSetCallPrefix, kField, 55, 85, 100, 10, ""},
+    {ControlKind::Static, kSetAddressLabel, kLabel, 5, 97, 100, 10,
+     "Vestibell IP address:"},
+    {ControlKind::Edit, kSetDoorAddress, kField, 5, 107, 150, 10, ""},
+    {ControlKind::Static, kSetStatus, kLabel, 5, kSettingsHeight - 12, 260, 10,
+     ""},
+    {ControlKind::Static, kSetSeparator, plat::SS_ETCHEDVERT, 160, 5, 1, 115,
+     ""},
+    {ControlKind::Static, kNone, kLabel, 165, 5, 100, 10, "Playback device:"},
+    {ControlKind::ComboBox, kSetPlaybackList, kList, 165, 15, 100, 114, ""},
+    {ControlKind::PushButton, kSetPlaybackVolume, kButton, 185, 30, 60, 14,
+     "Volume control"},
+    {ControlKind::Static, kNone, kLabel, 165, 45, 100, 10, "Capture device:"},
+    {ControlKind::ComboBox, kSetCaptureList, kList, 165, 55, 100, 114, ""},
+    {ControlKind::PushButton, kSetCaptureVolume, kButton, 185, 70, 60, 14,
+     "Volume control"},
+    {ControlKind::CheckBox, kSetPopUp, kCheck, 165, 90, 100, 10,
+     "Pop-up screen upon call"},
+    {ControlKind::Static, kSetSeparator, plat::SS_ETCHEDHORZ, 165, 87, 100, 1,
+     ""},
+    {ControlKind::PushButton, plat::IDOK, kButton, 165, 103, 45, 14, "OK"},
+    {ControlKind::PushButton, plat::IDCANCEL, kButton, 220, 103, 45, 14,
+     "Cancel"},
+};
+
 template <std::size_t N>
 constexpr DialogTemplate Make(std::uint32_t style, int cx, int cy,
                               const char *caption,
@@ -56,9 +110,11 @@ constexpr DialogTemplate kTemplates[] = {
     Make(kCallDialog | plat::WS_VISIBLE, 120, 45, "Accept", kAccept),
     Make(kCallDialog | plat::WS_VISIBLE, 120, 45, "Terminate", kTerminate),
     Make(kCallDialog, 105, 55, "Authentication", kAuthentication),
+    {kSettingsDialog, 10, 15, 270, kSettingsHeight, "Vestibell version 1.39",
+     "Arial", 8, kSettings, std::size(kSettings)},
 };
 constexpr int kTemplateIds[] = {kDialogAccept, kDialogTerminate,
-                                kDialogAuthentication};
+                                kDialogAuthentication, kDialogSettings};
 
 plat::ResourceBytes FindBytes(int id, int variant) {
   const ResourceData data = FindResource(id, variant);

@@ -2,6 +2,7 @@
 // over, free the skin and save the window's place and size.
 #include <cstdio>
 
+#include "commands/settings_dialog.h"
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
@@ -33,6 +34,7 @@ void MyClose() {
   ShowData.Kill_TCP = 1;
   ShowWindow(g_hwndMain, SW_HIDE);
   DeleteNotifyIcon();
+  EndVolumeControl();
   // The account, a call still up, the SIP thread and the core; then the
   // other instances build their own, before this one goes on.
   if (TeardownCore())

@@ -83,6 +83,9 @@ int SipCoreInCall(SipCore *core);
 // Sound devices. The list holds the names Set accepts; Get names the one
 // in use.
 std::vector<std::string> SipCoreSoundDevices(SipCore *core);
+// The same names without a core, in the same order: what any core of this
+// process would list now. Takes a moment (the cards are probed). Any thread.
+std::vector<std::string> SipSoundDevices();
 void SipCoreSetCaptureDevice(SipCore *core, const char *name);
 void SipCoreSetPlaybackDevice(SipCore *core, const char *name);
 std::string SipCoreCaptureDevice(SipCore *core);

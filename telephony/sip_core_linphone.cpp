@@ -5,6 +5,8 @@
 #include <linphone/core.h>
 #include <linphone/factory.h>
 #include <linphone/logging.h>
+#include <mediastreamer2/msfactory.h>
+#include <mediastreamer2/mssndcard.h>
 
 #include <deque>
 #include <mutex>
@@ -353,7 +355,28 @@ std::vector<std::string> SipCoreSoundDevices(SipCore *core) {
   bctbx_list_t *list = linphone_core_get_sound_devices_list(core->lc);
   for (bctbx_list_t *it = list; it; it = bctbx_list_next(it))
     names.emplace_back(static_cast<const char *>(bctbx_list_get_data(it)));
-  bctbx_list_free_with_data(list, bctbx_free);
+  // The names are the cards' own (freed with them), whatever the library's
+  // notes say: only the list is ours.
+  bctbx_list_free(list);
+  return names;
+}
+
+std::vector<std::string> SipSoundDevices() {
+  // The core lists the cards of its media factory by their string ids; a
+  // factory of our own, made the way the core makes its own (voice filters
+  // and the installed plugins), finds the same cards without the SIP ports,
+  // files and threads of a core.
+  std::lock_guard guard(ProcessLock());
+  std::vector<std::string> names;
+  MSFactory *factory = ms_factory_new_with_voip();
+  if (factory == nullptr)
+    return names;
+  MSSndCardManager *manager = ms_factory_get_snd_card_manager(factory);
+  for (const bctbx_list_t *it = ms_snd_card_manager_get_list(manager); it;
+       it = bctbx_list_next(it))
+    names.emplace_back(ms_snd_card_get_string_id(
+        static_cast<MSSndCard *>(bctbx_list_get_data(it))));
+  ms_factory_destroy(factory);
   return names;
 }
 

@@ -80,3 +80,9 @@ unsigned PopupStep(const t_PopupCells &cells, bool popUp, PopupEvent event,
   cells.call.store(step.next.call);
   return step.actions;
 }
+
+void PopupRearm(const t_PopupCells &cells) {
+  std::lock_guard lock(g_transition);
+  cells.show.store(1);
+  cells.hide.store(1);
+}

@@ -64,3 +64,6 @@ struct t_PopupCells {
 // for the caller to carry out after the lock is let go. Any thread.
 unsigned PopupStep(const t_PopupCells &cells, bool popUp, PopupEvent event,
                    bool visible);
+// Arms both automatic behaviours again (show and hide set), under the same
+// lock: new settings start from a clean slate. Any thread.
+void PopupRearm(const t_PopupCells &cells);

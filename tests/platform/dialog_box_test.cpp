@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -421,6 +424,69 @@ TEST_F(Dialogs, EditLimitsAndReplacementsShowInTheFieldAndItsText) {
   field->setText("u");
   EXPECT_EQ(GetDlgItemText(dlg, 119, text, sizeof text), 1u);
   EXPECT_EQ(GetDlgItemText(dlg, 555, text, sizeof text), 0u);
+  EndDialog(dlg, 0);
+}
+
+TEST_F(Dialogs, ListsAndCheckBoxesAnswerFromAnyThreadAndTellTheUsersChoices) {
+  const DialogControl controls[] = {
+      {ControlKind::CheckBox, 7, BS_AUTOCHECKBOX | WS_TABSTOP, 5, 5, 60, 10,
+       "Box"},
+      {ControlKind::ComboBox, 8, CBS_DROPDOWNLIST | WS_TABSTOP, 5, 20, 60, 50,
+       ""},
+      {ControlKind::Static, IDC_STATIC, SS_ETCHEDHORZ, 5, 40, 60, 1, ""}};
+  const DialogTemplate tpl{
+      WS_CAPTION | DS_SETFONT, 10, 10, 70, 50, "Lists", "Arial", 8, controls,
+      std::size(controls)};
+  HDLG dlg = CreateDialogIndirectParam(tpl, owner, RecordingProc, 0);
+  ASSERT_NE(dlg, nullptr);
+  auto *box = qobject_cast<QCheckBox *>(DialogControlAt(dlg, 0));
+  auto *list = qobject_cast<QComboBox *>(DialogControlAt(dlg, 1));
+  auto *line = qobject_cast<QFrame *>(DialogControlAt(dlg, 2));
+  ASSERT_TRUE(box && list && line);
+  EXPECT_EQ(line->frameShape(), QFrame::HLine);
+  EXPECT_EQ(list->height(), 20); // closed: one line of the font and frame
+  std::thread([&] {
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_ADDSTRING, 0,
+                                 reinterpret_cast<LPARAM>("first")),
+              0);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_ADDSTRING, 0,
+                                 reinterpret_cast<LPARAM>("second one")),
+              1);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_GETCURSEL, 0, 0), CB_ERR);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_SETCURSEL, 5, 0), CB_ERR);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_SETCURSEL, 1, 0), 1);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_GETLBTEXTLEN, 1, 0), 10);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_GETLBTEXTLEN, 2, 0), CB_ERR);
+    char text[11] = "xxxxxxxxxx";
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_GETLBTEXT, 2,
+                                 reinterpret_cast<LPARAM>(text)),
+              CB_ERR);
+    EXPECT_STREQ(text, "xxxxxxxxxx");
+    EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_GETLBTEXT, 1,
+                                 reinterpret_cast<LPARAM>(text)),
+              10);
+    EXPECT_STREQ(text, "second one");
+    SendDlgItemMessage(dlg, 7, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_EQ(SendDlgItemMessage(dlg, 7, BM_GETCHECK, 0, 0),
+              LRESULT(BST_CHECKED));
+  }).join();
+  ASSERT_TRUE(PumpUntil([&] { return list->currentIndex() == 1; }));
+  EXPECT_TRUE(box->isChecked());
+  // Set by messages: nobody was told.
+  for (const Call &c : Calls())
+    EXPECT_NE(c.message, WM_COMMAND);
+
+  // The user's choices: told, and read back as they are now.
+  box->click();
+  list->setCurrentIndex(0);
+  emit list->activated(0);
+  const std::vector<Call> calls = Calls();
+  ASSERT_EQ(calls.size(), 3u); // WM_INITDIALOG and the two commands
+  EXPECT_EQ(calls[1].wParam, WPARAM(7) | WPARAM(BN_CLICKED) << 16);
+  EXPECT_EQ(calls[2].wParam, WPARAM(8) | WPARAM(CBN_SELCHANGE) << 16);
+  EXPECT_EQ(SendDlgItemMessage(dlg, 7, BM_GETCHECK, 0, 0),
+            LRESULT(BST_UNCHECKED));
+  EXPECT_EQ(SendDlgItemMessage(dlg, 8, CB_GETCURSEL, 0, 0), 0);
   EndDialog(dlg, 0);
 }
 

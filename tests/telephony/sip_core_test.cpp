@@ -13,6 +13,7 @@
 
 #include "support/doorsim.h"
 #include "support/kamailio.h"
+#include "support/pulse.h"
 #include "support/temp_dir.h"
 #include "telephony/sip_core.h"
 #include "telephony/sip_thread.h"
@@ -133,6 +134,26 @@ private:
   std::thread::id sip_thread_;
   bool wrong_thread_ = false;
 };
+
+// Instances without a core list the devices a core would: with a sound
+// server and without one (cards come and go with it).
+TEST(SipCore, SoundDevicesWithoutACoreAreACoresOwn) {
+  for (bool server : {false, true}) {
+    std::unique_ptr<PulseServer> pulse;
+    if (server) {
+      pulse = std::make_unique<PulseServer>();
+      ASSERT_TRUE(pulse->up());
+    }
+    const std::vector<std::string> alone = SipSoundDevices();
+    Peer peer;
+    ASSERT_NE(peer.core(), nullptr);
+    EXPECT_EQ(alone, SipCoreSoundDevices(peer.core())) << "server " << server;
+    if (server) {
+      EXPECT_FALSE(alone.empty());
+      unsetenv("PULSE_SERVER");
+    }
+  }
+}
 
 TEST(SipCore, TwoCoresCallAnswerAndHangUp) {
   Peer door, pc;

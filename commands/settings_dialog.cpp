@@ -1,0 +1,305 @@
+// The settings dialog's procedure, its saving, and the mixer it starts.
+#include "commands/settings_dialog.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "platform/dialogs.h"
+#include "platform/message_space.h"
+#include "platform/profile.h"
+#include "resources/dialog_templates.h"
+#include "resources/resources.h"
+#include "skin/skin.h"
+#include "telephony/caller.h"
+#include "telephony/telephony.h"
+#include "video/video.h"
+
+using namespace plat;
+
+int aktivni_snd_capture = 0;
+int aktivni_snd_playback = 0;
+ChildProcess pi;
+
+namespace {
+
+constexpr const char kEmptyAddress[] = "192.168.001.250";
+constexpr int kDroppedWidth = 200;
+
+// The six SIP fields, in the order they are switched together.
+constexpr int kSipFields[] = {res::kSetSipAddr,     res::kSetSipId,
+                              res::kSetRegDuration, res::kSetSipPass,
+                              res::kSetDoorSipId,   res::kSetCallPrefix};
+
+// Each field takes no more than its setting can hold: longer text is
+// refused while typing instead of being cut when saved.
+struct FieldLimit {
+  int id;
+  WPARAM chars;
+};
+constexpr FieldLimit kLimits[] = {
+    {res::kSetDoorAddress, 63}, {res::kSetSipId, 63},
+    {res::kSetSipAddr, 63},     {res::kSetSipPass, 63},
+    {res::kSetRegDuration, 24}, {res::kSetDoorSipId, 63},
+    {res::kSetCallPrefix, 63}};
+
+void SetSipFieldsReadOnly(HDLG dlg, bool readOnly) {
+  for (int id : kSipFields)
+    SendDlgItemMessage(dlg, id, EM_SETREADONLY, readOnly ? 1 : 0, 0);
+}
+
+bool Checked(HDLG dlg, int id) {
+  return SendDlgItemMessage(dlg, id, BM_GETCHECK, 0, 0) == LRESULT(BST_CHECKED);
+}
+
+void Check(HDLG dlg, int id, bool on) {
+  SendDlgItemMessage(dlg, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void FillDeviceLists(HDLG dlg) {
+  aktivni_snd_capture = 0;
+  aktivni_snd_playback = 0;
+  const std::vector<std::string> names = SipSoundDevices();
+  for (std::size_t a = 0; a < names.size(); ++a) {
+    const LPARAM text = reinterpret_cast<LPARAM>(names[a].c_str());
+    SendDlgItemMessage(dlg, res::kSetCaptureList, CB_ADDSTRING, 0, text);
+    if (names[a] == Snd_capture)
+      aktivni_snd_capture = static_cast<int>(a);
+    SendDlgItemMessage(dlg, res::kSetPlaybackList, CB_ADDSTRING, 0, text);
+    if (names[a] == Snd_playback)
+      aktivni_snd_playback = static_cast<int>(a);
+  }
+  SendDlgItemMessage(dlg, res::kSetCaptureList, CB_SETCURSEL,
+                     aktivni_snd_capture, 0);
+  SendDlgItemMessage(dlg, res::kSetCaptureList, CB_SETDROPPEDWIDTH,
+                     kDroppedWidth, 0);
+  SendDlgItemMessage(dlg, res::kSetPlaybackList, CB_SETCURSEL,
+                     aktivni_snd_playback, 0);
+  SendDlgItemMessage(dlg, res::kSetPlaybackList, CB_SETDROPPEDWIDTH,
+                     kDroppedWidth, 0);
+}
+
+// The device chosen in `list` into `device` and its index.
+void TakeDevice(HDLG dlg, int list, char (&device)[50], int &index) {
+  const LRESULT vyber = SendDlgItemMessage(dlg, list, CB_GETCURSEL, 0, 0);
+  if (vyber == CB_ERR)
+    return;
+  const LRESULT length =
+      SendDlgItemMessage(dlg, list, CB_GETLBTEXTLEN, WPARAM(vyber), 0);
+  if (length == CB_ERR)
+    return;
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  SendDlgItemMessage(dlg, list, CB_GETLBTEXT, WPARAM(vyber),
+                     reinterpret_cast<LPARAM>(text.data()));
+  std::snprintf(device, sizeof device, "%s", text.c_str());
+  index = static_cast<int>(vyber);
+}
+
+void OnInitDialog(HDLG dlg) {
+  ShowData.Button = BTN_NONE;
+  // No reader restart while the dialog is open.
+  KillTimer(g_hwndMain, kReaderTimerId);
+  ReadSipSettings();
+  static const HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
+  SetDialogClassIcon(dlg, icon);
+
+  for (const FieldLimit &limit : kLimits)
+    SendDlgItemMessage(dlg, limit.id, EM_LIMITTEXT, limit.chars, 0);
+  char text[64];
+  IP_addr.CopyTo(text, sizeof text);
+  SetDlgItemText(dlg, res::kSetDoorAddress, text);
+  Check(dlg, res::kSetPopUp, PopUp != 0);
+  SetDlgItemText(dlg, res::kSetDoorSipId, SIP_id_doorphone);
+  SetDlgItemText(dlg, res::kSetCallPrefix, SIP_call_prefix);
+  {
+    std::lock_guard lock(SipAccountMutex);
+    SetDlgItemText(dlg, res::kSetSipId, SIP_id);
+    SetDlgItemText(dlg, res::kSetSipPass, SIP_pass);
+  }
+  SetDlgItemText(dlg, res::kSetSipAddr, SIP_addr);
+  std::snprintf(text, sizeof text, "%i", SIP_reg_duration);
+  SetDlgItemText(dlg, res::kSetRegDuration, text);
+
+  if (UseSIP) {
+    Check(dlg, res::kSetUseSip, true);
+    SetDlgItemText(dlg, res::kSetAddressLabel, "Vestibell video IP address:");
+    SetDlgItemText(dlg, res::kSetStatus, "Registration failed");
+    // The core owner answers inside this send.
+    SendMessage(HWND_BROADCAST, MESSAGE, MSG_REG_STATE,
+                HandleValue(g_hwndMain));
+    if (SIP_reg != 0)
+      SetDlgItemText(dlg, res::kSetStatus, "Registration successful");
+  } else {
+    SetDlgItemText(dlg, res::kSetAddressLabel, "Vestibell IP address:");
+    Check(dlg, res::kSetUseSip, false);
+    SetSipFieldsReadOnly(dlg, true);
+  }
+  FillDeviceLists(dlg);
+}
+
+void OnUseSip(HDLG dlg) {
+  if (Checked(dlg, res::kSetUseSip)) {
+    SetSipFieldsReadOnly(dlg, false);
+    SetDlgItemText(dlg, res::kSetAddressLabel, "Vestibell video IP address:");
+  } else {
+    SetSipFieldsReadOnly(dlg, true);
+    SetDlgItemText(dlg, res::kSetStatus, "");
+    SetDlgItemText(dlg, res::kSetAddressLabel, "Vestibell IP address:");
+  }
+}
+
+t_SettingsFields ReadFields(HDLG dlg) {
+  t_SettingsFields f{};
+  GetDlgItemText(dlg, res::kSetDoorAddress, f.address, sizeof f.address);
+  f.popUp = Checked(dlg, res::kSetPopUp);
+  f.useSip = Checked(dlg, res::kSetUseSip);
+  GetDlgItemText(dlg, res::kSetDoorSipId, f.doorSipId, sizeof f.doorSipId);
+  GetDlgItemText(dlg, res::kSetCallPrefix, f.callPrefix, sizeof f.callPrefix);
+  GetDlgItemText(dlg, res::kSetRegDuration, f.regDuration,
+                 sizeof f.regDuration);
+  GetDlgItemText(dlg, res::kSetSipId, f.sipId, sizeof f.sipId);
+  GetDlgItemText(dlg, res::kSetSipPass, f.sipPass, sizeof f.sipPass);
+  GetDlgItemText(dlg, res::kSetSipAddr, f.sipAddr, sizeof f.sipAddr);
+  return f;
+}
+
+bool WriteInt(const char *section, const char *key, int value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%i", value);
+  return WritePrivateProfileString(section, key, text, ini_file);
+}
+
+} // namespace
+
+bool SaveSettings(t_SettingsFields f) {
+  char IP_addr_new[64];
+  std::snprintf(IP_addr_new, sizeof IP_addr_new, "%s",
+                f.address[0] ? f.address : kEmptyAddress);
+  char current[64];
+  IP_addr.CopyTo(current, sizeof current);
+  if (cmp_ip(IP_addr_new, current) != 0) {
+    // The run in progress drops its connection; the timer starts one for
+    // the new address.
+    RequestReconnect();
+    ShowData.Kill_TCP = 1;
+  }
+  IP_addr.Set(IP_addr_new);
+  PopUp = f.popUp ? 1 : 0;
+  PopupRearm({show, hide, ShowData.call});
+  UseSIP = f.useSip ? 1 : 0;
+  std::snprintf(SIP_id_doorphone, sizeof SIP_id_doorphone, "%s", f.doorSipId);
+  std::snprintf(SIP_call_prefix, sizeof SIP_call_prefix, "%s", f.callPrefix);
+  SIP_reg_duration = std::atoi(f.regDuration);
+  char id[64], pass[64];
+  {
+    std::lock_guard lock(SipAccountMutex);
+    std::snprintf(SIP_id, sizeof SIP_id, "%s",
+                  f.sipId[0] ? f.sipId : "Vestibell");
+    std::snprintf(SIP_pass, sizeof SIP_pass, "%s", f.sipPass);
+    std::snprintf(id, sizeof id, "%s", SIP_id);
+    std::snprintf(pass, sizeof pass, "%s", SIP_pass);
+  }
+  std::snprintf(SIP_addr, sizeof SIP_addr, "%s", f.sipAddr);
+
+  char window[15];
+  FormWindowSection(window);
+  bool written = true;
+  auto write = [&](const char *section, const char *key, const char *value) {
+    written =
+        WritePrivateProfileString(section, key, value, ini_file) && written;
+  };
+  write("Sound", "Sound capture", Snd_capture);
+  write("Sound", "Sound playback", Snd_playback);
+  write("SIP", "SIP_addr", SIP_addr);
+  write("SIP", "SIP_id", id);
+  write("SIP", "SIP_pass", pass);
+  write("SIP", "SIP_reg_duration", f.regDuration);
+  written = WriteInt("SIP", "UseSIP", UseSIP) && written;
+  write(window, "IP_addr", IP_addr_new);
+  write(window, "SIP_id_doorphone", SIP_id_doorphone);
+  write(window, "SIP_call_prefix", SIP_call_prefix);
+  written = WriteInt(window, "pop", PopUp) && written;
+  // After the writes: the core owner re-reads what is now in the file.
+  PostMessage(HWND_BROADCAST, MESSAGE, MSG_RELOAD_SIP_SETTINGS,
+              HandleValue(g_hwndMain));
+  return written;
+}
+
+std::vector<std::vector<std::string>> VolumeControlCommands(bool capture) {
+  return {{"pavucontrol", capture ? "--tab=4" : "--tab=3"},
+          {"x-terminal-emulator", "-e", "alsamixer", "-V",
+           capture ? "capture" : "playback"}};
+}
+
+bool StartVolumeControl(bool capture) {
+  EndVolumeControl();
+  for (const auto &command : VolumeControlCommands(capture)) {
+    // The terminal would open and close again without its mixer.
+    if (command[0] == "x-terminal-emulator" &&
+        !ProgramOnPath(command[2].c_str()))
+      continue;
+    if (StartProcess(command, &pi))
+      return true;
+  }
+  MessageBox(g_hwndMain, "Error: sndvol", "Error", MB_ICONHAND);
+  return false;
+}
+
+void EndVolumeControl() { EndProcess(pi); }
+
+INT_PTR DialogProc(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+  switch (uMsg) {
+  case WM_INITDIALOG:
+    OnInitDialog(hwndDlg);
+    break;
+  case WM_COMMAND:
+    switch (LOWORD(wParam)) {
+    case res::kSetCaptureList:
+      if (HIWORD(wParam) == CBN_SELCHANGE)
+        TakeDevice(hwndDlg, res::kSetCaptureList, Snd_capture,
+                   aktivni_snd_capture);
+      break;
+    case res::kSetPlaybackList:
+      if (HIWORD(wParam) == CBN_SELCHANGE)
+        TakeDevice(hwndDlg, res::kSetPlaybackList, Snd_playback,
+                   aktivni_snd_playback);
+      break;
+    case res::kSetCaptureVolume:
+      StartVolumeControl(true);
+      break;
+    case res::kSetPlaybackVolume:
+      StartVolumeControl(false);
+      break;
+    case res::kSetUseSip:
+      OnUseSip(hwndDlg);
+      break;
+    case IDOK: {
+      const bool written = SaveSettings(ReadFields(hwndDlg));
+      SetTimer(g_hwndMain, kReaderTimerId, kReaderTimerMs);
+      EndDialog(hwndDlg, 1);
+      if (!written) {
+        // The values are in use in this copy; say that they will not last.
+        char text[kPathSize + 128];
+        std::snprintf(text, sizeof text,
+                      "The settings could not be saved in %s. They apply "
+                      "until this copy of Vestibell is closed.",
+                      ini_file);
+        MessageBox(g_hwndMain, text, "Error", MB_ICONHAND);
+      }
+      break;
+    }
+    case IDCANCEL:
+      EndDialog(hwndDlg, 2);
+      break;
+    default:
+      break;
+    }
+    break;
+  default:
+    break;
+  }
+  return 0;
+}
