@@ -102,7 +102,7 @@ std::mutex g_openMutex;
 std::vector<Dialog *> g_open; // made and not yet ended
 // Every dialog ever made (guarded by g_openMutex): handles stay valid for
 // the life of the process, so a handle kept after its dialog closed is
-// harmless to use. A closed dialog keeps a few hundred bytes.
+// harmless to use. A closed dialog keeps a few hundred bytes (Teardown).
 std::vector<Dialog *> *g_all = new std::vector<Dialog *>;
 HICON g_classIcon = nullptr; // guarded by g_openMutex
 bool g_quitHooked = false;   // window thread only
@@ -238,6 +238,22 @@ void Teardown(Dialog *d) {
   }
   d->widget = nullptr;
   d->controlWidgets.clear();
+  std::vector<QPointer<QWidget>>().swap(d->controlWidgets);
+  // A handle outlives its dialog; what it may still be asked (its ids, its
+  // result, its title) stays, the texts go, so that a program ringing all
+  // day does not keep every dialog it ever showed.
+  std::lock_guard lock(d->mutex);
+  for (Dialog::Item &item : d->items) {
+    std::string().swap(item.text);
+    std::vector<std::string>().swap(item.entries);
+    item.selStart = item.selEnd = 0;
+    item.selection = -1;
+  }
+  for (DialogControl &c : d->controls)
+    c.text = "";
+  d->tpl.caption = "";
+  d->tpl.font = "";
+  std::deque<std::string>().swap(d->strings);
 }
 
 void MirrorEdit(Dialog *d, std::size_t index, QLineEdit *edit) {
