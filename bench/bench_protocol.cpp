@@ -25,17 +25,6 @@ struct {
   int rounds = 15;
 } g;
 
-std::string Run(const std::string &command) {
-  std::string out;
-  if (std::FILE *p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, p))
-      out += buffer;
-    pclose(p);
-  }
-  return out;
-}
-
 // The one visible window titled exactly `title`, waiting for it.
 std::optional<std::string> WindowTitled(const std::string &title) {
   for (int i = 0; i < 300; ++i) {

@@ -360,17 +360,6 @@ private:
   std::vector<std::pair<long long, std::string>> log_;
 };
 
-std::string Run(const std::string &command) {
-  std::string out;
-  if (std::FILE *p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, p))
-      out += buffer;
-    pclose(p);
-  }
-  return out;
-}
-
 // The visible windows titled exactly `title`.
 std::vector<std::string> Windows(const std::string &title) {
   std::istringstream in(

@@ -122,6 +122,18 @@ private:
   std::streamoff offset_ = 0;
 };
 
+// The standard output of a shell command.
+inline std::string Run(const std::string &command) {
+  std::string out;
+  if (std::FILE *p = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, p))
+      out += buffer;
+    pclose(p);
+  }
+  return out;
+}
+
 inline double Median(std::vector<double> v) {
   if (v.empty())
     return 0;
