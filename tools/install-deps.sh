@@ -17,6 +17,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
   xvfb x11-utils xdotool imagemagick procps openbox trayer
+  # validators of the installed desktop entry and AppStream metadata
+  desktop-file-utils appstream
+  # the Debian package (dpkg-buildpackage, tools/package-check.sh)
+  dpkg-dev debhelper lintian
   # a SIP registrar on loopback for the registration tests
   kamailio
   # a sound server with a null sink for the ring tests

@@ -1,12 +1,16 @@
 // skingen: draws the built-in skin and the program icon.
 //
 //   skingen <resources folder>
+//   skingen --icon <size> <file.png>
+//   skingen --background <file.jpg>
 //
-// writes <folder>/skin/<name>.bmp for the 27 elements, at the size and depth
-// of the element table, and <folder>/icon/vestibell_<16|32|48>.png. The
-// output is committed; run this again only to change the artwork. Everything
-// is drawn from code (fixed random seed), so a run gives the same images
-// wherever the DejaVu fonts are installed.
+// The first form writes <folder>/skin/<name>.bmp for the 27 elements, at the
+// size and depth of the element table, and <folder>/icon/vestibell_<16|32|48>
+// .png. That output is committed; run it again only to change the artwork.
+// The other two are run by the build: the installed icons and background
+// picture, drawn by the same code as the built-in ones. Everything is drawn
+// from code (fixed random seed), so a run gives the same images wherever the
+// DejaVu fonts are installed.
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -22,6 +26,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "bmp_writer.h"
 #include "skin/skin_elements.h"
@@ -390,10 +395,14 @@ QImage Button(Key key, Face face) {
 // --- background
 // ----------------------------------------------------------------
 
+constexpr int kBackgroundWidth = 320, kBackgroundHeight = 240;
+
 // The dark scratched plate shown while there is no picture: brushed grain,
-// slow mottling, a vignette and scratches, in 256 cool greys.
-void Background(const std::string &path) {
-  const int w = 320, h = 240;
+// slow mottling, a vignette and scratches, in 256 cool greys. Row-major
+// palette indices and the palette.
+void Background(std::vector<std::uint8_t> &indices,
+                std::vector<std::uint32_t> &palette) {
+  const int w = kBackgroundWidth, h = kBackgroundHeight;
   std::mt19937 rng(20240601u);
   std::normal_distribution<double> grain(0.0, 1.0);
   std::uniform_real_distribution<double> uni(0.0, 1.0);
@@ -429,7 +438,7 @@ void Background(const std::string &path) {
   std::vector<double> streak(h);
   for (double &s : streak)
     s = grain(rng);
-  std::vector<std::uint8_t> indices(static_cast<std::size_t>(w) * h);
+  indices.assign(static_cast<std::size_t>(w) * h, 0);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
       const double nx = double(x) / w - 0.5, ny = double(y) / h - 0.5;
@@ -450,17 +459,40 @@ void Background(const std::string &path) {
           static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
     }
   }
-  std::vector<std::uint32_t> palette(256);
+  palette.assign(256, 0);
   for (int i = 0; i < 256; ++i) {
     const int r = std::min(255, static_cast<int>(i * 0.93));
     const int g = std::min(255, static_cast<int>(i * 0.96));
     const int b = i;
     palette[i] = (r << 16) | (g << 8) | b;
   }
-  if (!WriteBmp8(path, w, h, indices, palette)) {
+}
+
+void BackgroundBmp(const std::string &path) {
+  std::vector<std::uint8_t> indices;
+  std::vector<std::uint32_t> palette;
+  Background(indices, palette);
+  if (!WriteBmp8(path, kBackgroundWidth, kBackgroundHeight, indices, palette)) {
     std::fprintf(stderr, "skingen: cannot write %s\n", path.c_str());
     std::exit(1);
   }
+}
+
+// The same plate as a JPEG: the background picture an installed program
+// finds in its data folder.
+bool BackgroundJpeg(const std::string &path) {
+  std::vector<std::uint8_t> indices;
+  std::vector<std::uint32_t> palette;
+  Background(indices, palette);
+  QImage image(kBackgroundWidth, kBackgroundHeight, QImage::Format_RGB32);
+  for (int y = 0; y < kBackgroundHeight; ++y)
+    for (int x = 0; x < kBackgroundWidth; ++x)
+      image.setPixel(
+          x, y,
+          0xff000000u |
+              palette[indices[static_cast<std::size_t>(y) * kBackgroundWidth +
+                              x]]);
+  return image.save(QString::fromStdString(path), "JPG", 92);
 }
 
 // --- icon
@@ -510,8 +542,13 @@ void SaveBmp(const std::string &folder, int index, const QImage &image) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: skingen <resources folder>\n");
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool icon = mode == "--icon" && argc == 4;
+  const bool background = mode == "--background" && argc == 3;
+  if (argc != 2 && !icon && !background) {
+    std::fprintf(stderr, "usage: skingen <resources folder>\n"
+                         "       skingen --icon <size> <file.png>\n"
+                         "       skingen --background <file.jpg>\n");
     return 2;
   }
   // Fonts need a GUI application; no display is needed.
@@ -519,11 +556,29 @@ int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
 
+  // The installed icons and background picture, drawn at build time by the
+  // same code as the built-in ones.
+  if (icon) {
+    const int size = std::atoi(argv[2]);
+    if (size < 16 || size > 1024 || !Icon(size).save(argv[3], "PNG")) {
+      std::fprintf(stderr, "skingen: cannot write %s\n", argv[3]);
+      return 1;
+    }
+    return 0;
+  }
+  if (background) {
+    if (!BackgroundJpeg(argv[2])) {
+      std::fprintf(stderr, "skingen: cannot write %s\n", argv[2]);
+      return 1;
+    }
+    return 0;
+  }
+
   const std::string root = argv[1];
   const std::string skin = root + "/skin";
-  const std::string icon = root + "/icon";
+  const std::string iconFolder = root + "/icon";
   std::filesystem::create_directories(skin);
-  std::filesystem::create_directories(icon);
+  std::filesystem::create_directories(iconFolder);
 
   SaveBmp(skin, SKIN_L, LeftEdge(false));
   SaveBmp(skin, SKIN_R, LeftEdge(true));
@@ -551,11 +606,11 @@ int main(int argc, char **argv) {
   SaveBmp(skin, SKIN_B4_UP, Button(Key::HangUp, Face::Up));
   SaveBmp(skin, SKIN_B4_OVER, Button(Key::HangUp, Face::Over));
   SaveBmp(skin, SKIN_B4_DOWN, Button(Key::HangUp, Face::Down));
-  Background(skin + "/pozadi.bmp");
+  BackgroundBmp(skin + "/pozadi.bmp");
 
   for (int size : {16, 32, 48}) {
     const std::string path =
-        icon + "/vestibell_" + std::to_string(size) + ".png";
+        iconFolder + "/vestibell_" + std::to_string(size) + ".png";
     if (!Icon(size).save(QString::fromStdString(path), "PNG")) {
       std::fprintf(stderr, "skingen: cannot write %s\n", path.c_str());
       return 1;
