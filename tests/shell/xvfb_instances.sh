@@ -70,7 +70,7 @@ start_instance() {
     [ -n "${win[$1]}" ] && break
     sleep 0.05
   done
-  [ -n "${win[$1]}" ] || fail "instance $1 has no window"
+  [ -n "${win[$1]}" ] || fail "instance $1 has no window: $(tail -n 20 "$tmp/$1.log")"
   sleep 0.5
 }
 # The call/hang-up key as the screen shows it.
