@@ -52,7 +52,7 @@ if [ "${1:-}" = --run-installed ]; then
   # Settings of its own: the simulator's address, SIP on loopback only.
   mkdir -p "$work/data/Vestibell" "$work/run"
   chmod 700 "$work/run"
-  printf '[Window 0]\nIP_addr=127.0.0.1:%s\nLeft=40\nTop=30\n[SIP]\nUseSIP=0\nSIP_bind_addr=127.0.0.1\nSIP_port=0\n' \
+  printf '[Window 0]\nIP_addr=127.0.0.1:%s\nLeft=40\nTop=30\nWidth=480\nHeight=360\n[SIP]\nUseSIP=0\nSIP_bind_addr=127.0.0.1\nSIP_port=0\n' \
     "$port" >"$work/data/Vestibell/Vestibell.ini"
   # Started as the desktop entry starts it: in the folder its Path= names.
   path=$(sed -n 's/^Path=//p' /usr/share/applications/vestibell.desktop)
@@ -79,6 +79,11 @@ if [ "${1:-}" = --run-installed ]; then
   done
   grep -q 'stream 1 open' "$work/doorsim.log" || fail "the simulator saw no stream connection"
   echo "simulator: $(grep -m1 'stream 1 open' "$work/doorsim.log")"
+  # The data folder's background picture keeps the user's size: without
+  # one the window takes the skin's natural size while it connects.
+  size=$(xwininfo -id "$win" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
+  [ "$size" = 480x360 ] || fail "the window is $size, not the saved 480x360"
+  echo "saved size kept: $size"
 
   # The picture flows: the video area changes between two looks.
   sleep 2
