@@ -36,6 +36,17 @@ geometry() { # left top width height, of the window's visible area
     END {gsub(/ /,"",x); gsub(/ /,"",y); gsub(/ /,"",w); gsub(/ /,"",h); print x, y, w, h}'
 }
 settle() { sleep 0.4; }
+# Before a release: the window has taken the size the last move asks for
+# (waited for, up to 3 s, as a loaded machine lags), so the release ends
+# the drag where the pointer is.
+reached() { # WIDTH HEIGHT
+  for _ in $(seq 30); do
+    read -r _ _ cw ch < <(geometry)
+    [ "$cw $ch" = "$1 $2" ] && return 0
+    sleep 0.1
+  done
+  return 0
+}
 read -r x y w h < <(geometry)
 [ "$w $h" = "336 301" ] || fail "starts at ${w}x${h}"
 
@@ -54,7 +65,7 @@ x=$x2 y=$y2
 # Drag the grip far up and left: the window stops at its minimum size.
 xdotool mousemove $((x + w - 4)) $((y + h - 4)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + w - 4 - 80 * s)) $((y + h - 4 - 60 * s)); sleep 0.05; done
-sleep 0.2 # the last move lands before the release, under load too
+reached 268 61
 xdotool mouseup 1
 settle
 read -r x3 y3 w3 h3 < <(geometry)
@@ -64,7 +75,7 @@ read -r x3 y3 w3 h3 < <(geometry)
 # And out again, larger than it started.
 xdotool mousemove $((x + w3 - 4)) $((y + h3 - 4)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + w3 - 4 + 80 * s)) $((y + h3 - 4 + 70 * s)); sleep 0.05; done
-sleep 0.2 # the last move lands before the release, under load too
+reached 668 411
 xdotool mouseup 1
 settle
 read -r x4 y4 w4 h4 < <(geometry)
