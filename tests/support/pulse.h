@@ -67,8 +67,8 @@ private:
   bool up_ = false;
 };
 
-// The sample specifications ("s16le 2ch 44100Hz") of the server's playing
-// streams whose media name is `media`.
+// The sample formats ("s16le 2ch 44100Hz") of the server's playing streams
+// whose media name is `media`: pactl's "Sample ..." line of each.
 inline std::vector<std::string> StreamsNamed(const std::string &media) {
   const std::string all = Run("pactl list sink-inputs 2>&1");
   std::vector<std::string> formats;
@@ -79,13 +79,13 @@ inline std::vector<std::string> StreamsNamed(const std::string &media) {
     at = next;
     if (block.find("media.name = \"" + media + "\"") == std::string::npos)
       continue;
-    const std::string key = "Sample Specification: ";
-    const std::size_t format = block.find(key);
-    if (format == std::string::npos)
+    const std::size_t line = block.find("\tSample ");
+    const std::size_t colon =
+        line == std::string::npos ? line : block.find(": ", line);
+    if (colon == std::string::npos)
       continue;
-    const std::size_t end = block.find('\n', format);
-    formats.push_back(
-        block.substr(format + key.size(), end - format - key.size()));
+    const std::size_t end = block.find('\n', colon);
+    formats.push_back(block.substr(colon + 2, end - colon - 2));
   }
   return formats;
 }
