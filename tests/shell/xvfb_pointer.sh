@@ -47,13 +47,22 @@ reached() { # WIDTH HEIGHT
   done
   return 0
 }
+# The same for a move: the window stands at the place the last move asks for.
+arrived() { # LEFT TOP
+  for _ in $(seq 30); do
+    read -r cx cy _ _ < <(geometry)
+    [ "$cx $cy" = "$1 $2" ] && return 0
+    sleep 0.1
+  done
+  return 0
+}
 read -r x y w h < <(geometry)
 [ "$w $h" = "336 301" ] || fail "starts at ${w}x${h}"
 
 # Drag the top strip by (+100, +60).
 xdotool mousemove $((x + 150)) $((y + 10)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + 150 + 20 * s)) $((y + 10 + 12 * s)); sleep 0.05; done
-sleep 0.2 # the last move lands before the release, under load too
+arrived $((x + 100)) $((y + 60))
 xdotool mouseup 1
 settle
 read -r x2 y2 w2 h2 < <(geometry)
@@ -87,8 +96,7 @@ for s in 1 2 3 4 5; do
   xdotool mousemove $((x + w4 - 4 - (w4 - 336) * s / 5)) $((y + h4 - 4 - (h4 - 301) * s / 5))
   sleep 0.05
 done
-sleep 0.2
-sleep 0.2 # the last move lands before the release, under load too
+reached 336 301
 xdotool mouseup 1
 settle
 read -r _ _ w h < <(geometry)
