@@ -66,10 +66,10 @@ void FillDeviceLists(HDLG dlg) {
   for (std::size_t a = 0; a < names.size(); ++a) {
     const LPARAM text = reinterpret_cast<LPARAM>(names[a].c_str());
     SendDlgItemMessage(dlg, res::kSetCaptureList, CB_ADDSTRING, 0, text);
-    if (names[a] == Snd_capture)
+    if (IsStoredDevice(names[a], Snd_capture))
       aktivni_snd_capture = static_cast<int>(a);
     SendDlgItemMessage(dlg, res::kSetPlaybackList, CB_ADDSTRING, 0, text);
-    if (names[a] == Snd_playback)
+    if (IsStoredDevice(names[a], Snd_playback))
       aktivni_snd_playback = static_cast<int>(a);
   }
   SendDlgItemMessage(dlg, res::kSetCaptureList, CB_SETCURSEL,

@@ -1,7 +1,9 @@
 #include "instance/settings.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "instance/identity.h"
 #include "instance/settings.h"
@@ -20,6 +22,12 @@ char SIP_id_doorphone[64];
 char SIP_call_prefix[64];
 char Snd_capture[50];
 char Snd_playback[50];
+
+bool IsStoredDevice(const std::string &name, const char *stored) {
+  constexpr std::size_t kKept = sizeof Snd_capture - 1;
+  return name.substr(0, kKept) ==
+         std::string_view(stored, strnlen(stored, kKept));
+}
 char SIP_addr[64];
 char SIP_id[64];
 char SIP_pass[64];

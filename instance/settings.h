@@ -26,6 +26,9 @@ extern char SIP_id_doorphone[64];
 extern char SIP_call_prefix[64];
 extern char Snd_capture[50];
 extern char Snd_playback[50];
+// Whether a sound device's full name is the one a setting keeps: the
+// settings hold 49 characters, so a longer name is kept cut short.
+bool IsStoredDevice(const std::string &name, const char *stored);
 extern char SIP_addr[64];
 extern char SIP_id[64];
 extern char SIP_pass[64];

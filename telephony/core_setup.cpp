@@ -126,6 +126,15 @@ void NewProxyConfig(SipCore *core) {
   SipCoreSetDefaultProxy(core, cfg);
 }
 
+// The full name of the device a setting keeps, for the core: a long name is
+// kept cut short, and the core knows a device only by its whole name.
+std::string DeviceName(SipCore *core, const char *stored) {
+  for (const std::string &name : SipCoreSoundDevices(core))
+    if (IsStoredDevice(name, stored))
+      return name;
+  return stored;
+}
+
 // Copies the device the core really uses back into the setting.
 void CopyDevice(char (&setting)[50], const std::string &inUse) {
   std::snprintf(setting, sizeof setting, "%s", inUse.c_str());
@@ -184,9 +193,9 @@ void StartCore() {
   the_core = core;
   plat::Trace(plat::TRACE_CORE_UP);
 
-  SipCoreSetCaptureDevice(core, Snd_capture);
+  SipCoreSetCaptureDevice(core, DeviceName(core, Snd_capture).c_str());
   CopyDevice(Snd_capture, SipCoreCaptureDevice(core));
-  SipCoreSetPlaybackDevice(core, Snd_playback);
+  SipCoreSetPlaybackDevice(core, DeviceName(core, Snd_playback).c_str());
   CopyDevice(Snd_playback, SipCorePlaybackDevice(core));
 
   Linphone_Thread.Start(core);
@@ -219,8 +228,8 @@ void ReloadSipSettings() {
     // The credentials stay in the core.
     DropRegisteredAccount(core, false);
   }
-  SipCoreSetPlaybackDevice(core, Snd_playback);
-  SipCoreSetCaptureDevice(core, Snd_capture);
+  SipCoreSetPlaybackDevice(core, DeviceName(core, Snd_playback).c_str());
+  SipCoreSetCaptureDevice(core, DeviceName(core, Snd_capture).c_str());
 }
 
 void QueryRegistration() {

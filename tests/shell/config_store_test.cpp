@@ -189,4 +189,28 @@ TEST_F(Configuration, EmptyValuesStayEmptyAndLongOnesAreCut) {
   EXPECT_EQ(SIP_reg_duration, 0);
 }
 
+TEST(StoredDevice, ALongNameMatchesTheSettingItWasCutTo) {
+  const std::string long_name = "alsa_output.usb-Plantronics_Blackwire_3220_"
+                                "Series-00.analog-stereo";
+  const std::string kept = long_name.substr(0, sizeof Snd_capture - 1);
+  const char *cut = kept.c_str();
+  const struct {
+    std::string name;
+    const char *stored;
+    bool same;
+  } cases[] = {
+      {"ALSA: default device", "ALSA: default device", true},
+      {"ALSA: default device", "ALSA: default", false},
+      {"ALSA: default", "ALSA: default device", false},
+      {long_name, cut, true},
+      {long_name + "-2", cut, true}, // cut to the same 49: taken as one
+      {long_name.substr(0, 49), cut, true},
+      {long_name.substr(0, 48), cut, false},
+      {"", "", true},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(IsStoredDevice(c.name, c.stored), c.same)
+        << c.name << " / " << c.stored;
+}
+
 } // namespace
