@@ -12,7 +12,8 @@
 #     without a call hands the core over to the survivor.
 #   registrar: three instances with a SIP server (a loopback kamailio):
 #     the door unit calls the account through it, and the instance whose
-#     prefix and door SIP id make the caller's user name takes the call.
+#     prefix and door SIP id make the caller's user name takes the call;
+#     that instance's call key dials the same name through the server.
 #   xvfb_instances.sh PROGRAM DOORSIM ring|handover|registrar
 set -u
 prog=$1
@@ -229,7 +230,8 @@ registrar)
   /usr/sbin/kamailio -f "$(dirname "$0")/../support/kamailio-registrar.cfg" \
     -DD -E -n 1 -m 16 -M 4 -l "udp:127.0.0.1:$registrar_port" -w "$tmp" \
     -Y "$tmp" -P "$tmp/kamailio.pid" -A 'SIP_USER="pc"' \
-    -A 'SIP_PASS="secret"' >"$tmp/kamailio.log" 2>&1 &
+    -A 'SIP_PASS="secret"' -A 'DOOR_USER="door"' \
+    -A "DOOR_HOSTPORT=\"127.0.0.1:$door_sip\"" >"$tmp/kamailio.log" 2>&1 &
   pids+=($!)
   sip_keys="UseSIP=1\nSIP_addr=127.0.0.1:$registrar_port\nSIP_id=pc\nSIP_pass=secret\nSIP_reg_duration=60\n"
   ring_uri=sip:pc@127.0.0.1:$registrar_port
@@ -252,7 +254,18 @@ registrar)
     until_true 5 status_is sip_in_call 0 || fail "$ending: the call did not end"
     expect_idle "$ending" 1 2 3
   done
-  echo "PASS (registrar): calls through the server reach the instance of the caller's user name"
+  # The call key: the prefix and door SIP id, resolved at the server, which
+  # sends "door" on to the simulator; nothing else could reach it.
+  incoming=$(status_of sip_incoming)
+  click 2 $key_x $key_y
+  until_true 5 status_is sip_incoming $((incoming + 1)) ||
+    fail "the call key's INVITE did not reach the door unit: $(tail -n 5 "$tmp/kamailio.log")"
+  until_true 5 in_call 2 || fail "the dialling instance shows no hang-up key"
+  ended=$(status_of sip_ended)
+  click 2 $key_x $key_y
+  until_true 5 status_is sip_ended $((ended + 1)) || fail "hang-up did not end the call key's call"
+  expect_idle "call key's call hung up" 1 2 3
+  echo "PASS (registrar): calls through the server reach the instance of the caller's user name, and its call key reaches the door unit"
   ;;
 handover)
   for during in idle call; do
