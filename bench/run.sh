@@ -87,7 +87,7 @@ fi
 for n in $(seq 171 240); do
   if [ ! -e /tmp/.X$n-lock ] && [ ! -e /tmp/.X11-unix/X$n ]; then disp=$n; break; fi
 done
-Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb :$disp -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
 for _ in $(seq 100); do [ -e /tmp/.X11-unix/X$disp ] && break; sleep 0.05; done

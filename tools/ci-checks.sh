@@ -48,7 +48,7 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   # The reader again on a real X server, where frames reach the screen
   # through shared memory from the reader's own thread.
   exec 3>display.txt
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb=$!
   exec 3>&-
   trap 'kill $xvfb 2>/dev/null' EXIT

@@ -32,7 +32,7 @@ if [ "${1:-}" = --run-installed ]; then
   [ "$(command -v vestibell)" = /usr/bin/vestibell ] || fail "vestibell is not /usr/bin/vestibell"
   [ "$(command -v vestibell-doorsim)" = /usr/bin/vestibell-doorsim ] || fail "no /usr/bin/vestibell-doorsim"
 
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
   [ -s "$work/display" ] || fail "Xvfb did not start"

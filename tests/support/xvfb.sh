@@ -5,10 +5,13 @@
 start_xvfb() {
   local attempt server geometry=${1:-1024x768x24}
   shift $(($# > 0))
+  # -noreset: by default the server resets when its last client leaves (the
+  # check below is its first), and a program connecting during that reset
+  # is turned away.
   for attempt in 1 2 3; do
     rm -f "$tmp/.display"
-    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp "$@" \
-      3>"$tmp/.display" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset "$@" \
+      3>"$tmp/.display" >>"$tmp/xvfb.log" 2>&1 &
     server=$!
     pids+=($server)
     for _ in $(seq 200); do
@@ -55,6 +58,15 @@ start_program() {
     [ -n "$win" ] && break
     sleep 0.05
   done
-  [ -n "$win" ] || fail "no window"
+  if [ -z "$win" ]; then
+    if ! kill -0 "$program" 2>/dev/null; then
+      wait "$program"
+      local code=$?
+      echo "X server on $DISPLAY: $(xdpyinfo >/dev/null 2>&1 && echo answers || echo gone)"
+      tail -n 20 "$tmp/xvfb.log"
+      fail "no window: the program ended with $code"
+    fi
+    fail "no window: $(xdotool search --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+  fi
   sleep 0.5
 }
