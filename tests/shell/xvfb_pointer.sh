@@ -36,22 +36,12 @@ geometry() { # left top width height, of the window's visible area
     END {gsub(/ /,"",x); gsub(/ /,"",y); gsub(/ /,"",w); gsub(/ /,"",h); print x, y, w, h}'
 }
 settle() { sleep 0.4; }
-# Before a release: the window has taken the size the last move asks for
-# (waited for, up to 3 s, as a loaded machine lags), so the release ends
-# the drag where the pointer is.
-reached() { # WIDTH HEIGHT
+# Before a release: the window has followed the last move (waited for, up
+# to 3 s, as a loaded machine lags), so the release ends the drag where the
+# pointer is. PATTERN matches "left top width height".
+followed() { # PATTERN
   for _ in $(seq 30); do
-    read -r _ _ cw ch < <(geometry)
-    [ "$cw $ch" = "$1 $2" ] && return 0
-    sleep 0.1
-  done
-  return 0
-}
-# The same for a move: the window stands at the place the last move asks for.
-arrived() { # LEFT TOP
-  for _ in $(seq 30); do
-    read -r cx cy _ _ < <(geometry)
-    [ "$cx $cy" = "$1 $2" ] && return 0
+    [[ "$(geometry)" == $1 ]] && return 0
     sleep 0.1
   done
   return 0
@@ -62,7 +52,7 @@ read -r x y w h < <(geometry)
 # Drag the top strip by (+100, +60).
 xdotool mousemove $((x + 150)) $((y + 10)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + 150 + 20 * s)) $((y + 10 + 12 * s)); sleep 0.05; done
-arrived $((x + 100)) $((y + 60))
+followed "$((x + 100)) $((y + 60)) * *"
 xdotool mouseup 1
 settle
 read -r x2 y2 w2 h2 < <(geometry)
@@ -74,7 +64,7 @@ x=$x2 y=$y2
 # Drag the grip far up and left: the window stops at its minimum size.
 xdotool mousemove $((x + w - 4)) $((y + h - 4)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + w - 4 - 80 * s)) $((y + h - 4 - 60 * s)); sleep 0.05; done
-reached 268 61
+followed "* * 268 61"
 xdotool mouseup 1
 settle
 read -r x3 y3 w3 h3 < <(geometry)
@@ -84,7 +74,7 @@ read -r x3 y3 w3 h3 < <(geometry)
 # And out again, larger than it started.
 xdotool mousemove $((x + w3 - 4)) $((y + h3 - 4)) mousedown 1
 for s in 1 2 3 4 5; do xdotool mousemove $((x + w3 - 4 + 80 * s)) $((y + h3 - 4 + 70 * s)); sleep 0.05; done
-reached 668 411
+followed "* * 668 411"
 xdotool mouseup 1
 settle
 read -r x4 y4 w4 h4 < <(geometry)
@@ -96,7 +86,7 @@ for s in 1 2 3 4 5; do
   xdotool mousemove $((x + w4 - 4 - (w4 - 336) * s / 5)) $((y + h4 - 4 - (h4 - 301) * s / 5))
   sleep 0.05
 done
-reached 336 301
+followed "* * 336 301"
 xdotool mouseup 1
 settle
 read -r _ _ w h < <(geometry)
