@@ -23,12 +23,7 @@ start_doorsim "$tmp/doorsim.log" --fps 25 --size 640x480 --title soak \
 # The soak is about the video path: the program is given the simulator's own
 # SIP port, which it finds taken, so it runs without a SIP core and the
 # files counted are the video path's alone.
-sip_port=""
-for _ in $(seq 100); do
-  sip_port=$(sed -n 's/^sip 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$tmp/doorsim.log")
-  [ -n "$sip_port" ] && break
-  sleep 0.05
-done
+sip_port=$(sim_sip_port "$tmp/doorsim.log")
 mkdir -p "$tmp/Vestibell"
 chmod 700 "$tmp"
 printf '[Window 0]\nIP_addr=127.0.0.1:%s\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=%s\n' "$port" "$sip_port" \

@@ -134,12 +134,7 @@ answer() {
 sockets_on_port() { ss -uanp | grep " 127\.0\.0\.1:[0-9]* " | grep -c "pid=$1,"; }
 
 start_doorsim "$tmp/doorsim.log" --sip 127.0.0.1:0
-door_sip=""
-for _ in $(seq 100); do
-  door_sip=$(sed -n '2s/^sip 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$tmp/doorsim.log")
-  [ -n "$door_sip" ] && break
-  sleep 0.05
-done
+door_sip=$(sim_sip_port "$tmp/doorsim.log")
 [ -n "$door_sip" ] || fail "the simulator has no SIP side"
 door=127.0.0.1:$door_sip
 door_http=$port

@@ -16,6 +16,7 @@ label=$mode
 source "$(dirname "$0")/../support/scratch.sh"
 need Xvfb xdotool xwininfo xmessage import
 source "$(dirname "$0")/../support/xvfb.sh"
+source "$(dirname "$0")/../support/doorsim.sh"
 case $mode in
 shm) start_xvfb 800x600x24 ;;
 noshm) start_xvfb 800x600x24 -extension MIT-SHM ;;
@@ -32,21 +33,7 @@ if [ "$mode" = scaled ]; then
   export QT_SCALE_FACTOR=2
 fi
 
-"$doorsim" --listen 127.0.0.1:0 --fps 25 --title "Video test" >"$tmp/doorsim.log" 2>&1 &
-pids+=($!)
-port=""
-for _ in $(seq 200); do
-  port=$(sed -n '1s/^listening 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$tmp/doorsim.log")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-[ -n "$port" ] || fail "the simulator did not start"
-sim() {
-  exec 3<>"/dev/tcp/127.0.0.1/$port" || return 1
-  printf 'GET /sim/%s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&3
-  sed '1,/^\r$/d' <&3 >/dev/null
-  exec 3>&-
-}
+start_doorsim "$tmp/doorsim.log" --fps 25 --title "Video test"
 
 mkdir -p "$tmp/Vestibell"
 printf '[Window 0]\nIP_addr=127.0.0.1:%s\nLeft=40\nTop=30\nWidth=336\nHeight=301\n' \
@@ -80,7 +67,7 @@ for corner in $((320 * scale - 1)),0 0,$((240 * scale - 1)) $((320 * scale - 1))
 done
 
 # The door unit stalls: the last picture stays.
-sim "stall?seconds=8"
+sim "stall?seconds=8" >/dev/null
 sleep 1
 still=$(video)
 sleep 0.5

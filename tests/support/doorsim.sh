@@ -1,11 +1,11 @@
 # Sourced by scripts that drive the door-unit simulator.
 # start_doorsim LOG [OPTION...]: starts it on a free loopback port (or on
 # $doorsim_listen, ADDR:PORT, when set), appends its pid to `pids` and sets
-# `port`.
+# `port`. The program is $doorsim when set, else the one built under $bin.
 start_doorsim() {
   local log=$1
   shift
-  "$bin/tools/doorsim/doorsim" --listen "${doorsim_listen:-127.0.0.1:0}" \
+  "${doorsim:-$bin/tools/doorsim/doorsim}" --listen "${doorsim_listen:-127.0.0.1:0}" \
     "$@" >"$log" 2>&1 &
   pids+=($!)
   port=""
@@ -16,6 +16,18 @@ start_doorsim() {
   done
   echo "the simulator did not start; see $log"
   exit 1
+}
+
+# sim_sip_port LOG: prints the port of the SIP side a simulator started
+# with --sip names in its log, once it is there (nothing if it never is).
+sim_sip_port() {
+  local sip=""
+  for _ in $(seq 100); do
+    sip=$(sed -n 's/^sip 127\.[0-9.]*:\([0-9]*\)$/\1/p' "$1")
+    [ -n "$sip" ] && break
+    sleep 0.05
+  done
+  echo "$sip"
 }
 
 # sim COMMAND: a control command over plain HTTP ("ring?flag=1", "drop",
