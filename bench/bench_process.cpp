@@ -168,35 +168,20 @@ double FfmpegPer(const std::string &frames, int w, int h) {
 } // namespace
 
 int main(int argc, char **argv) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string o = argv[i], v = argv[i + 1];
-    if (o == "--vestibell")
-      g.vestibell = v;
-    else if (o == "--doorsim")
-      g.doorsim = v;
-    else if (o == "--ffmpeg")
-      g.ffmpeg = v;
-    else if (o == "--frames640")
-      g.frames640 = v;
-    else if (o == "--frames1080")
-      g.frames1080 = v;
-    else if (o == "--seconds")
-      g.seconds = std::stod(v);
-    else if (o == "--rings")
-      g.rings = std::stoi(v);
-    else if (o == "--drops")
-      g.drops = std::stoi(v);
-    else if (o == "--memory-frames")
-      g.memoryFrames = std::stol(v);
-    else if (o == "--repeat")
-      g.repeat = std::max(1, std::stoi(v));
-    else if (o == "--sections")
-      g.sections = v;
-    else {
-      std::fprintf(stderr, "unknown option %s\n", o.c_str());
-      return 2;
-    }
-  }
+  if (!ReadOptions(argc, argv,
+                   {{"--vestibell", &g.vestibell},
+                    {"--doorsim", &g.doorsim},
+                    {"--ffmpeg", &g.ffmpeg},
+                    {"--frames640", &g.frames640},
+                    {"--frames1080", &g.frames1080},
+                    {"--seconds", &g.seconds},
+                    {"--rings", &g.rings},
+                    {"--drops", &g.drops},
+                    {"--memory-frames", &g.memoryFrames},
+                    {"--repeat", &g.repeat},
+                    {"--sections", &g.sections}}))
+    return 2;
+  g.repeat = std::max(1, g.repeat);
   if (g.vestibell.empty() || g.doorsim.empty() || g.frames640.empty() ||
       g.frames1080.empty()) {
     std::fprintf(stderr, "usage: bench_process --vestibell P --doorsim P "

@@ -227,17 +227,13 @@ void HandOver() {
 } // namespace
 
 int main(int argc, char **argv) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string o = argv[i], v = argv[i + 1];
-    if (o == "--vestibell")
-      g.vestibell = v;
-    else if (o == "--doorsim")
-      g.doorsim = v;
-    else if (o == "--kamailio-cfg")
-      g.kamailioCfg = v;
-    else if (o == "--rounds")
-      g.rounds = std::max(1, std::stoi(v));
-  }
+  if (!ReadOptions(argc, argv,
+                   {{"--vestibell", &g.vestibell},
+                    {"--doorsim", &g.doorsim},
+                    {"--kamailio-cfg", &g.kamailioCfg},
+                    {"--rounds", &g.rounds}}))
+    return 2;
+  g.rounds = std::max(1, g.rounds);
   if (g.vestibell.empty() || g.doorsim.empty() || g.kamailioCfg.empty()) {
     std::fprintf(stderr, "usage: bench_protocol --vestibell P --doorsim P "
                          "--kamailio-cfg P [--rounds N]\n");

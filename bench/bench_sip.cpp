@@ -661,31 +661,17 @@ void MemoryFigures(Session &s) {
 } // namespace
 
 int main(int argc, char **argv) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string o = argv[i], v = argv[i + 1];
-    if (o == "--vestibell")
-      g.vestibell = v;
-    else if (o == "--doorsim")
-      g.doorsim = v;
-    else if (o == "--kamailio-cfg")
-      g.kamailioCfg = v;
-    else if (o == "--calls")
-      g.calls = std::stoi(v);
-    else if (o == "--hangups")
-      g.hangups = std::stoi(v);
-    else if (o == "--idle-seconds")
-      g.idleSeconds = std::stod(v);
-    else if (o == "--memory-calls")
-      g.memoryCalls = std::stoi(v);
-    else if (o == "--sections")
-      g.sections = v;
-    else if (o == "--sound")
-      g.sound = v != "0";
-    else {
-      std::fprintf(stderr, "unknown option %s\n", o.c_str());
-      return 2;
-    }
-  }
+  if (!ReadOptions(argc, argv,
+                   {{"--vestibell", &g.vestibell},
+                    {"--doorsim", &g.doorsim},
+                    {"--kamailio-cfg", &g.kamailioCfg},
+                    {"--calls", &g.calls},
+                    {"--hangups", &g.hangups},
+                    {"--idle-seconds", &g.idleSeconds},
+                    {"--memory-calls", &g.memoryCalls},
+                    {"--sections", &g.sections},
+                    {"--sound", &g.sound}}))
+    return 2;
   if (g.vestibell.empty() || g.doorsim.empty() || g.kamailioCfg.empty()) {
     std::fprintf(stderr,
                  "usage: bench_sip --vestibell P --doorsim P --kamailio-cfg P "

@@ -7,14 +7,18 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <type_traits>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 namespace bench {
@@ -151,6 +155,49 @@ inline void Figure(const char *name, double value, const char *unit,
                    const char *target = "") {
   std::printf("  %-52s %10.3f %-6s %s\n", name, value, unit, target);
   std::fflush(stdout);
+}
+
+// A benchmark's "--name value" option and the setting it fills.
+struct Option {
+  const char *name;
+  std::variant<std::string *, int *, long *, double *, bool *> into;
+};
+
+// Fills the settings from the command line's pairs. False, with a message,
+// for a name no option has or a number that does not read.
+inline bool ReadOptions(int argc, char **argv,
+                        std::initializer_list<Option> options) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    const Option *option = nullptr;
+    for (const Option &o : options)
+      if (name == o.name)
+        option = &o;
+    if (option == nullptr) {
+      std::fprintf(stderr, "unknown option %s\n", name.c_str());
+      return false;
+    }
+    try {
+      std::visit(
+          [&value](auto *into) {
+            using T = std::remove_pointer_t<decltype(into)>;
+            if constexpr (std::is_same_v<T, std::string>)
+              *into = value;
+            else if constexpr (std::is_same_v<T, bool>)
+              *into = value != "0";
+            else if constexpr (std::is_same_v<T, double>)
+              *into = std::stod(value);
+            else
+              *into = static_cast<T>(std::stol(value));
+          },
+          option->into);
+    } catch (const std::exception &) {
+      std::fprintf(stderr, "%s: not a number: %s\n", name.c_str(),
+                   value.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 } // namespace bench
