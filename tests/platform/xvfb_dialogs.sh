@@ -25,12 +25,7 @@ while read -r id title width height; do
   "$prog" "$id" &
   shown=$!
   pids+=($shown)
-  dlg=""
-  for _ in $(seq 100); do
-    dlg=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1)
-    [ -n "$dlg" ] && break
-    sleep 0.1
-  done
+  dlg=$(shown_window "^$title\$")
   [ -n "$dlg" ] || fail "no dialog titled $title"
   sleep 0.5
   read -r w h < <(xwininfo -id "$dlg" | awk -F: '

@@ -52,12 +52,7 @@ place
 title=$(printf '^Vestibell version 1\\.39$')
 open_settings() {
   xdotool mousemove $((x + 276)) $((y + 10)) sleep 0.3 click 1
-  dlg=""
-  for _ in $(seq 100); do
-    dlg=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n 1)
-    [ -n "$dlg" ] && break
-    sleep 0.1
-  done
+  dlg=$(shown_window "$title")
   [ -n "$dlg" ] || fail "the settings button opened no dialog"
   sleep 0.5
   read -r dx dy w h < <(xwininfo -id "$dlg" | awk -F: '

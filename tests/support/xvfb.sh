@@ -70,3 +70,15 @@ start_program() {
   fi
   sleep 0.5
 }
+
+# shown_window PATTERN: waits up to 10 s for a shown window whose name
+# matches and prints its id (nothing if none comes).
+shown_window() {
+  local found=""
+  for _ in $(seq 100); do
+    found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+    [ -n "$found" ] && break
+    sleep 0.1
+  done
+  echo "$found"
+}
