@@ -38,22 +38,6 @@ std::optional<std::string> WindowTitled(const std::string &title) {
   return std::nullopt;
 }
 
-// The Accept dialog's OK: the centre of (8, 25, 44, 14) in dialog units of
-// a dialog 120 x 45 units large.
-void ClickAcceptOk(const std::string &window) {
-  std::istringstream in(Run("xdotool getwindowgeometry --shell " + window));
-  int width = 0, height = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("WIDTH=", 0) == 0)
-      width = std::stoi(line.substr(6));
-    if (line.rfind("HEIGHT=", 0) == 0)
-      height = std::stoi(line.substr(7));
-  }
-  Run("xdotool mousemove --window " + window + " " +
-      std::to_string(60 * width / 240) + " " +
-      std::to_string(64 * height / 90) + " click 1");
-}
-
 // A door-unit simulator on loopback that answers the calls it gets, with
 // copies of the program side by side, each in a folder of its own and all
 // meeting in one runtime folder.
@@ -164,7 +148,7 @@ void AnswerAndDial() {
     const auto ringing = group.trace(0).After("ringing", asked, 5s);
     const auto dialog = WindowTitled("door");
     if (ringing && dialog) {
-      ClickAcceptOk(*dialog);
+      ClickDialogButton(*dialog, 8, 25, 44, 14); // Accept's OK
       const auto ok = group.trace(0).After("accepted", asked, 5s);
       const auto answered =
           ok ? group.trace(0).After("answered", *ok, 5s) : std::nullopt;

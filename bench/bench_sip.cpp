@@ -381,23 +381,6 @@ std::optional<std::string> OneWindow(const std::string &title) {
   return std::nullopt;
 }
 
-// Clicks the centre of a button given in dialog units (x, y, cx, cy) of a
-// call dialog 120 x 45 units large.
-void ClickButton(const std::string &window, int x, int y, int cx, int cy) {
-  std::istringstream in(Run("xdotool getwindowgeometry --shell " + window));
-  int width = 0, height = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("WIDTH=", 0) == 0)
-      width = std::stoi(line.substr(6));
-    if (line.rfind("HEIGHT=", 0) == 0)
-      height = std::stoi(line.substr(7));
-  }
-  const int px = (2 * x + cx) * width / 240;
-  const int py = (2 * y + cy) * height / 90;
-  Run("xdotool mousemove --window " + window + " " + std::to_string(px) + " " +
-      std::to_string(py) + " click 1");
-}
-
 // The caller's user part: the simulator calls as sip:door@127.0.0.1.
 constexpr const char kCaller[] = "door";
 
@@ -474,7 +457,7 @@ void HangupFigures(Session &s, Wire &wire) {
       if (k.terminate) {
         // OK opens the Terminate dialog in place of the Accept dialog.
         const long long ok = Now();
-        ClickButton(*accept, 8, 25, 44, 14);
+        ClickDialogButton(*accept, 8, 25, 44, 14);
         const auto term = s.trace().After("dialog", ok, 5s);
         std::optional<std::string> w;
         for (int j = 0; term && j < 100 && !w; ++j) {
@@ -491,9 +474,9 @@ void HangupFigures(Session &s, Wire &wire) {
       }
       const long long click = Now();
       if (k.terminate)
-        ClickButton(target, 38, 25, 44, 14);
+        ClickDialogButton(target, 38, 25, 44, 14);
       else
-        ClickButton(target, 68, 25, 44, 14);
+        ClickDialogButton(target, 68, 25, 44, 14);
       const auto hangup = s.trace().After("hangup", click, 5s);
       const auto hungUp = s.trace().After("hung-up", click, 5s);
       if (hangup && hungUp) {

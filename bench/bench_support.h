@@ -138,6 +138,24 @@ inline std::string Run(const std::string &command) {
   return out;
 }
 
+// Clicks the centre of a button given in dialog units (x, y, cx, cy) of a
+// call dialog 120 x 45 units large.
+inline void ClickDialogButton(const std::string &window, int x, int y, int cx,
+                              int cy) {
+  std::istringstream in(Run("xdotool getwindowgeometry --shell " + window));
+  int width = 0, height = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("WIDTH=", 0) == 0)
+      width = std::stoi(line.substr(6));
+    if (line.rfind("HEIGHT=", 0) == 0)
+      height = std::stoi(line.substr(7));
+  }
+  const int px = (2 * x + cx) * width / 240;
+  const int py = (2 * y + cy) * height / 90;
+  Run("xdotool mousemove --window " + window + " " + std::to_string(px) + " " +
+      std::to_string(py) + " click 1");
+}
+
 inline double Median(std::vector<double> v) {
   if (v.empty())
     return 0;
