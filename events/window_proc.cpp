@@ -48,11 +48,6 @@ void SendCopyData(HWND to, std::uintptr_t kind, const void *data,
               reinterpret_cast<LPARAM>(&cds));
 }
 
-void RedrawIfVisible() {
-  if (IsWindowVisible(g_hwndMain))
-    ShowMyWindow(g_hwndMain, ShowData);
-}
-
 // Code 0: tell the core owner which door unit this instance serves.
 void ReportDoorId(HWND coreOwner) {
   if (UseSIP) {
@@ -81,52 +76,21 @@ void PayloadText(const COPYDATASTRUCT &cds, char (&out)[N]) {
   out[n] = '\0';
 }
 
-// Every reply to code 0 answers the call (the first one takes it), and the
-// instance whose door unit is the caller takes the call over from the
-// Terminate dialog.
-void AnswerAndMatch(SipCore *core, HWND replier, const COPYDATASTRUCT &cds) {
-  SipCoreAcceptCall(core);
-  Trace(TRACE_ANSWERED);
-  char text[kMatchTextSize];
-  PayloadText(cds, text);
-  bool match;
-  if (UseSIP) {
-    char name[kMatchTextSize];
-    Name_call.CopyTo(name, sizeof name);
-    match = std::strcmp(text, name) == 0;
-  } else {
-    char ip[kMatchTextSize];
-    IP_call.CopyTo(ip, sizeof ip);
-    match = cmp_ip(text, ip) == 0;
-  }
-  if (!match)
-    return;
-  EndDialog(hWnd_Terminate, 0);
-  SendCode(replier, MSG_SHOW_WINDOW, 0);
-  if (SipCoreInCall(core))
-    SendCode(replier, MSG_SET_IN_CALL, 1);
-}
-
-void PlaceCall(SipCore *core, HWND dialler, const COPYDATASTRUCT &cds) {
-  char text[kCallTextSize];
-  PayloadText(cds, text);
-  // A failed invite leaves the dialling instance idle.
-  if (SipCoreInvite(core, text) == 0) {
-    Trace(TRACE_INVITED);
-    SendCode(dialler, MSG_SET_IN_CALL, 1);
-  }
-}
-
 void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *cds) {
   SipCore *core = CoreOwned();
   // Only the core owner asked for these blocks.
   if (core == nullptr || cds == nullptr)
     return;
   const HWND sender = HandleFromValue(static_cast<LPARAM>(wParam));
-  if (cds->dwData == COPYDATA_DOOR_ID)
-    AnswerAndMatch(core, sender, *cds);
-  else if (cds->dwData == COPYDATA_CALL_TARGET)
-    PlaceCall(core, sender, *cds);
+  if (cds->dwData == COPYDATA_DOOR_ID) {
+    char text[kMatchTextSize];
+    PayloadText(*cds, text);
+    AnswerAndMatch(core, sender, text);
+  } else if (cds->dwData == COPYDATA_CALL_TARGET) {
+    char text[kCallTextSize];
+    PayloadText(*cds, text);
+    PlaceCall(core, sender, text);
+  }
 }
 
 // A reply to the registration query is 0 or 1; the query itself carries a
@@ -142,15 +106,11 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
     ShowMyWindow(g_hwndMain, ShowData);
     break;
   case MSG_SET_IN_CALL:
-    ShowData.lin_call = lParam != 0 ? 1 : 0;
-    RedrawIfVisible();
+    SetLinCall(lParam != 0);
     break;
   case MSG_HANG_UP:
-    if (SipCore *core = CoreOwned()) {
-      SipCoreTerminateCall(core);
-      if (!SipCoreInCall(core))
-        SendCode(HWND_BROADCAST, MSG_SET_IN_CALL, 0);
-    }
+    if (SipCore *core = CoreOwned())
+      HangUpReportedCall(core);
     break;
   case MSG_DIAL_REQUEST:
     if (CoreOwned() != nullptr)
@@ -170,8 +130,7 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
       SendCode(g_hwndMain, MSG_START_CORE, HandleValue(g_hwndMain));
     break;
   case MSG_CALL_ENDED:
-    ShowData.lin_call = 0;
-    RedrawIfVisible();
+    SetLinCall(false);
     break;
   case MSG_START_CORE:
     // One core per instance: with three or more instances a hand-over
@@ -265,13 +224,7 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
       PopupOnWindow(hwnd, PopupEvent::BroughtBack);
     break;
   case WM_USER:
-    if (wParam == APP_INCOMING_CALL) {
-      hWnd_Accept = CreateDialogParam(res::ProgramModule(), res::kDialogAccept,
-                                      g_hwndMain, DialogProcAccept, 0);
-    } else if (wParam == APP_AUTH_ENTERED && lParam != 0) {
-      if (SipCore *core = the_core)
-        SipCoreAddAuthInfo(core, info);
-    }
+    OnSipNotification(wParam, lParam);
     break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)

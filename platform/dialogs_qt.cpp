@@ -80,7 +80,17 @@ void PostMessageBox(HWND owner, const char *text, const char *caption,
                     UINT type) {
   QueueOnWindowThread([owner, t = std::string(text ? text : ""),
                        c = std::string(caption ? caption : ""), type] {
-    MessageBox(owner, t.c_str(), c.c_str(), type);
+    // No loop of its own: the window thread goes on with whatever comes
+    // next (a call that rings meanwhile opens its dialog beside the box).
+    // It keeps the owner from input while open, nothing else.
+    QWidget *parent = IsWindow(owner) ? owner->widget : nullptr;
+    auto *box = new QMessageBox(parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QString::fromLatin1(c.c_str()));
+    box->setText(QString::fromLatin1(t.c_str()));
+    box->setIcon(IconOf(type));
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
+    box->show();
   });
 }
 

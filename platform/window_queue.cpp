@@ -31,18 +31,30 @@ std::mutex g_taskMutex;
 std::deque<std::function<void()>> g_tasks;
 int g_wakeFd = -1;
 
+void Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(g_wakeFd, &one, sizeof one);
+}
+
 void RunQueuedTasks() {
   std::uint64_t count;
   [[maybe_unused]] ssize_t n = read(g_wakeFd, &count, sizeof count);
   for (;;) {
     std::function<void()> task;
+    bool more;
     {
       std::lock_guard lock(g_taskMutex);
       if (g_tasks.empty())
         return;
       task = std::move(g_tasks.front());
       g_tasks.pop_front();
+      more = !g_tasks.empty();
     }
+    // A task may run a modal loop of its own (a box, a dialog); the tasks
+    // queued behind it are then run by that loop rather than waiting for
+    // the user to close it.
+    if (more)
+      Wake();
     task();
   }
 }
@@ -69,8 +81,7 @@ void QueueOnWindowThread(std::function<void()> task) {
     std::lock_guard lock(g_taskMutex);
     g_tasks.push_back(std::move(task));
   }
-  const std::uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(g_wakeFd, &one, sizeof one);
+  Wake();
 }
 
 bool Initialize() {

@@ -94,3 +94,8 @@ plat::LRESULT MyNCHitTest(plat::HWND hwnd, plat::UINT message,
 int MyMouseMove(plat::WPARAM wParam, plat::LPARAM lParam);
 // WM_LBUTTONDOWN: draws the pressed face of the button `But`.
 void MyLButtonDown(int But);
+// This instance's door unit enters or leaves a SIP call: the call key under
+// the pointer becomes the hang-up key or back, so that its face and a click
+// on it show and do the same, and a visible window shows it at once.
+// Window thread.
+void SetLinCall(bool inCall);

@@ -118,3 +118,12 @@ void MyLButtonDown(int But) {
   DrawElement(hdc, Skin[pressed]);
   plat::ReleaseDC(g_hwndMain, hdc);
 }
+
+void SetLinCall(bool inCall) {
+  ShowData.lin_call = inCall ? 1 : 0;
+  const int hovered = ShowData.Button;
+  if (hovered == BTN_CALL || hovered == BTN_HANGUP)
+    ShowData.Button = inCall ? BTN_HANGUP : BTN_CALL;
+  if (plat::IsWindowVisible(g_hwndMain))
+    ShowMyWindow(g_hwndMain, ShowData);
+}

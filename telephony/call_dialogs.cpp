@@ -21,8 +21,10 @@ namespace {
 constexpr int kRingId = 103;
 constexpr const char kRingFile[] = "ring.wav";
 
-// The Authentication dialog while it is open.
+// The Authentication dialog while it is open, and the record it completes.
+// Its procedure runs on the thread that holds it open.
 std::atomic<HDLG> g_authDialog{nullptr};
+SipAuthInfo *g_authRecord = nullptr;
 
 // The program's icon, made once (window thread) and kept, as a resource.
 void SetIcon(HDLG dlg) {
@@ -67,9 +69,13 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     if (LOWORD(wParam) == IDOK) {
       Trace(TRACE_ACCEPTED);
       StopRing();
-      // The call is answered when the first instance reports its door unit.
+      // The call is answered when the first instance reports its door unit;
+      // the replies answer this call and no other.
+      CallRefs.answered = CallRefs.accept;
       PostMessage(HWND_BROADCAST, MESSAGE, MSG_REPORT_DOOR_ID,
                   HandleValue(g_hwndMain));
+      EndDialog(hWnd_Terminate, 0); // left from a call that is over
+      CallRefs.terminate = CallRefs.accept;
       hWnd_Terminate =
           CreateDialogParam(res::ProgramModule(), res::kDialogTerminate,
                             g_hwndMain, DialogProcTerm, 0);
@@ -78,10 +84,10 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
       // Declined: taken and ended at once, so the door unit does not ring on.
       Trace(TRACE_HANGUP);
       if (core != nullptr)
-        SipCoreAcceptCall(core);
+        SipCoreAcceptCall(core, CallRefs.accept);
       StopRing();
       if (core != nullptr)
-        SipCoreTerminateCall(core);
+        SipCoreTerminateCall(core, CallRefs.accept);
       Trace(TRACE_HUNG_UP);
       EndDialog(hwndDlg, 2);
     }
@@ -103,7 +109,7 @@ INT_PTR DialogProcTerm(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     if (LOWORD(wParam) == IDOK) {
       Trace(TRACE_HANGUP);
       if (SipCore *core = the_core)
-        SipCoreTerminateCall(core);
+        SipCoreTerminateCall(core, CallRefs.terminate);
       Trace(TRACE_HUNG_UP);
       EndDialog(hwndDlg, 1);
     }
@@ -114,10 +120,17 @@ INT_PTR DialogProcTerm(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
   return 0;
 }
 
-INT_PTR DialogProcPass(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
+INT_PTR DialogProcPass(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   switch (uMsg) {
   case WM_INITDIALOG: {
     g_authDialog = hwndDlg;
+    g_authRecord = reinterpret_cast<SipAuthInfo *>(lParam);
+    // Asked for by a core that closed before the dialog could open.
+    if (the_core.load() == nullptr) {
+      g_authDialog = nullptr;
+      EndDialog(hwndDlg, 2);
+      break;
+    }
     SetIcon(hwndDlg);
     char id[64];
     char pass[64];
@@ -136,14 +149,14 @@ INT_PTR DialogProcPass(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     if (LOWORD(wParam) == IDOK) {
       char text[64];
       GetDlgItemText(hwndDlg, res::kFieldPassword, text, sizeof text);
-      SipAuthInfoSetPasswd(info, text);
+      SipAuthInfoSetPasswd(g_authRecord, text);
       GetDlgItemText(hwndDlg, res::kFieldUserName, text, sizeof text);
-      SipAuthInfoSetUsername(info, text);
+      SipAuthInfoSetUsername(g_authRecord, text);
       g_authDialog = nullptr;
       EndDialog(hwndDlg, 1);
     } else if (LOWORD(wParam) == IDCANCEL) {
       if (SipCore *core = the_core)
-        SipCoreAbortAuthentication(core, info);
+        SipCoreAbortAuthentication(core, g_authRecord);
       g_authDialog = nullptr;
       EndDialog(hwndDlg, 2);
     }

@@ -182,7 +182,8 @@ void StartCore() {
   }
   if (!options.folder.empty()) {
     const SipCallbacks vtable{my_inv_recv, my_auth_info_requested,
-                              my_display_status, my_display_message};
+                              my_display_status, my_display_message,
+                              my_busy_recv};
     core = SipCoreNew(vtable, options);
   }
   if (core == nullptr) {

@@ -1,11 +1,16 @@
 // What the core reports, on the SIP thread: an incoming call, a request for
-// credentials, the end of a call and a failed one.
+// credentials, the end of a call, a failed one and a caller turned away.
+// Nothing here waits for the window thread or the user: each report is
+// posted to the own window, whose thread acts on it (core_owner.cpp), so
+// the SIP thread keeps iterating while a box or a dialog is open.
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "instance/identity.h"
 #include "instance/settings.h"
-#include "platform/dialogs.h"
-#include "platform/message_space.h"
+#include "platform/dialog_box.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
@@ -19,21 +24,35 @@ namespace {
 
 constexpr const char kCallTerminated[] = "Call terminated.";
 
-// Every instance leaves the in-call state.
-void BroadcastCallEnded() {
-  plat::SendMessage(plat::HWND_BROADCAST, MESSAGE, MSG_CALL_ENDED, 0);
+// Whether a thread of its own holds the Authentication dialog open (its
+// procedure runs there), so that neither the SIP thread nor the window
+// thread waits for the user. One request at a time: the library asks again
+// after every challenge, and the open dialog answers them all. The thread
+// is not joined: at closing the dialog is ended instead (its procedure
+// ends one that opens after the core is gone), and the thread then ends.
+std::atomic<bool> g_asking{false};
+
+void AskForCredentials(SipAuthInfo *record) {
+  const plat::INT_PTR result = plat::DialogBoxParam(
+      res::ProgramModule(), res::kDialogAuthentication, g_hwndMain,
+      DialogProcPass, reinterpret_cast<plat::LPARAM>(record));
+  // The typed values travel with their own record: a later request may
+  // already have made another one.
+  plat::PostMessage(g_hwndMain, plat::WM_USER, APP_AUTH_ENTERED,
+                    result == 1 ? reinterpret_cast<plat::LPARAM>(record) : 0);
+  g_asking = false;
 }
 
 } // namespace
 
-void my_inv_recv(SipCore *, const char *from) {
+void my_inv_recv(SipCore *, SipCallId call, const char *from) {
   plat::Trace(plat::TRACE_INVITE);
   char name[kCallerFieldSize];
   char ip[kCallerFieldSize];
   ParseCaller(from, name, ip);
   Name_call.Set(name);
   IP_call.Set(ip);
-  plat::PostMessage(g_hwndMain, plat::WM_USER, APP_INCOMING_CALL, 0);
+  plat::PostMessage(g_hwndMain, plat::WM_USER, APP_INCOMING_CALL, call);
 }
 
 void my_auth_info_requested(SipCore *, const char *realm,
@@ -43,28 +62,33 @@ void my_auth_info_requested(SipCore *, const char *realm,
     std::snprintf(SIP_realm, sizeof SIP_realm, "%s", realm ? realm : "");
     plat::WritePrivateProfileString("SIP", "SIP_realm", SIP_realm, ini_file);
   }
-  info = NewAuthRecord(username, nullptr, realm);
-  // The SIP thread, and all SIP traffic with it, waits for the user.
-  const plat::INT_PTR result =
-      plat::DialogBoxParam(res::ProgramModule(), res::kDialogAuthentication,
-                           g_hwndMain, DialogProcPass, 0);
-  plat::PostMessage(g_hwndMain, plat::WM_USER, APP_AUTH_ENTERED,
-                    result == 1 ? 1 : 0);
+  if (g_asking.exchange(true))
+    return;
+  SipAuthInfo *record = NewAuthRecord(username, nullptr, realm);
+  // Without a record there is nothing the typed values could go into.
+  if (record == nullptr) {
+    g_asking = false;
+    return;
+  }
+  info = record;
+  std::thread(AskForCredentials, record).detach();
 }
 
-void my_display_status(SipCore *, const char *status) {
+void my_display_status(SipCore *, SipCallId call, const char *status) {
   if (status == nullptr || std::strcmp(status, kCallTerminated) != 0)
     return;
-  BroadcastCallEnded();
-  plat::EndDialog(hWnd_Terminate, 0);
-  plat::EndDialog(hWnd_Accept, 0);
-  StopRing();
+  plat::PostMessage(g_hwndMain, plat::WM_USER, APP_CALL_ENDED, call);
 }
 
-void my_display_message(SipCore *, const char *msg) {
-  char text[50];
-  std::snprintf(text, sizeof text, "%s", msg ? msg : "");
-  plat::MessageBox(g_hwndMain, text, "Error",
-                   plat::MB_ICONINFORMATION | plat::MB_TASKMODAL);
-  BroadcastCallEnded();
+void my_display_message(SipCore *, SipCallId call, const char *msg) {
+  auto failure = std::make_unique<t_CallFailure>();
+  failure->call = call;
+  std::snprintf(failure->text, sizeof failure->text, "%s", msg ? msg : "");
+  if (plat::PostMessage(g_hwndMain, plat::WM_USER, APP_CALL_FAILED,
+                        reinterpret_cast<plat::LPARAM>(failure.get())))
+    failure.release(); // the window thread owns it now
+}
+
+void my_busy_recv(SipCore *, const char *from, std::int64_t when) {
+  RecordBusyCaller(from, when);
 }

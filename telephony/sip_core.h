@@ -12,6 +12,7 @@
 // calls into the core.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,20 +20,29 @@ struct SipCore;
 struct SipAuthInfo;
 struct SipProxyConfig;
 
+// A call, by a number the core gives it (never 0, never reused while the
+// core lives). A core lets in one call at a time: while one rings or is up,
+// every further INVITE is answered 486 Busy Here at once and never becomes
+// a call, and no call can be placed.
+using SipCallId = std::uint32_t;
+
 // The event callbacks, run on the thread that calls SipCoreDispatch (the
 // SIP thread). Any of them may be null.
 struct SipCallbacks {
   // An incoming call from the caller's address, as "sip:user@host:port",
   // perhaps with a display name and angle brackets.
-  void (*inv_recv)(SipCore *core, const char *from);
+  void (*inv_recv)(SipCore *core, SipCallId call, const char *from);
   // The registrar wants credentials this core has no record for.
   void (*auth_info_requested)(SipCore *core, const char *realm,
                               const char *username);
-  // A status line; the end of a call, from either side, is exactly
+  // A status line of `call`; its end, from either side, is exactly
   // "Call terminated.".
-  void (*display_status)(SipCore *core, const char *status);
-  // A call failed (refused, declined, unreachable): the library's reason.
-  void (*display_message)(SipCore *core, const char *message);
+  void (*display_status)(SipCore *core, SipCallId call, const char *status);
+  // `call` failed (refused, declined, unreachable): the library's reason.
+  void (*display_message)(SipCore *core, SipCallId call, const char *message);
+  // A caller turned away with 486 Busy Here while another call rang or was
+  // up: its address as inv_recv has it, and when (seconds since 1970).
+  void (*busy_recv)(SipCore *core, const char *from, std::int64_t when);
 };
 
 struct SipCoreOptions {
@@ -73,10 +83,17 @@ int SipCoreSipPort(SipCore *core);
 
 // Calls. Accept answers the call that rings; Terminate ends every call,
 // ringing or answered; Invite returns 0 when the call was placed, non-zero
-// when the address is not a valid SIP address or the call cannot start.
+// when the address is not a valid SIP address, another call is on, or the
+// call cannot start.
 int SipCoreAcceptCall(SipCore *core);
 int SipCoreInvite(SipCore *core, const char *url);
 int SipCoreTerminateCall(SipCore *core);
+// The same for one call only: non-zero, and nothing done, when `call` is
+// not the call that rings (Accept) or is not on any more (Terminate).
+int SipCoreAcceptCall(SipCore *core, SipCallId call);
+int SipCoreTerminateCall(SipCore *core, SipCallId call);
+// The call that rings or is up, or 0.
+SipCallId SipCoreCurrentCall(SipCore *core);
 // 1 while a call rings or is up, else 0.
 int SipCoreInCall(SipCore *core);
 

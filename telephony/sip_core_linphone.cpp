@@ -9,6 +9,7 @@
 #include <mediastreamer2/mssndcard.h>
 
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -24,8 +25,10 @@ std::recursive_mutex &ProcessLock() {
 }
 
 struct Event {
-  enum Kind { kInvite, kAuth, kStatus, kMessage } kind;
+  enum Kind { kInvite, kAuth, kStatus, kMessage, kBusy } kind;
   std::string first, second;
+  SipCallId call = 0;
+  std::int64_t when = 0;
 };
 
 std::string Text(const char *text) { return text ? text : ""; }
@@ -50,11 +53,23 @@ struct SipCore {
   // A call was released since the call history was last dropped (under
   // `lock`).
   bool history_left = false;
+  // The numbers of the calls the library holds, and the last one given.
+  // Under `lock`.
+  std::map<const LinphoneCall *, SipCallId> ids;
+  SipCallId last_id = 0;
 
-  void Queue(Event::Kind kind, std::string first, std::string second = {}) {
+  void Queue(Event event) {
     std::lock_guard guard(events_lock);
     if (!dropping)
-      events.push_back({kind, std::move(first), std::move(second)});
+      events.push_back(std::move(event));
+  }
+  void Queue(Event::Kind kind, SipCallId call, std::string first,
+             std::string second = {}) {
+    Queue(Event{kind, std::move(first), std::move(second), call});
+  }
+  SipCallId IdOf(const LinphoneCall *call) const {
+    const auto it = ids.find(call);
+    return it == ids.end() ? 0 : it->second;
   }
 };
 
@@ -81,22 +96,32 @@ void OnRegistration(LinphoneCore *, LinphoneProxyConfig *,
     plat::Trace(plat::TRACE_REGISTERED);
 }
 
+std::string AddressText(const LinphoneAddress *address) {
+  char *text = address ? linphone_address_as_string(address) : nullptr;
+  std::string result = Text(text);
+  bctbx_free(text);
+  return result;
+}
+
 void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
                  const char *message) {
   SipCore *core = Owner(lc);
   if (!core)
     return;
-  switch (state) {
-  case LinphoneCallIncomingReceived: {
-    char *from =
-        linphone_address_as_string(linphone_call_get_remote_address(call));
-    core->Queue(Event::kInvite, Text(from));
-    bctbx_free(from);
-    break;
+  if (state == LinphoneCallIncomingReceived ||
+      state == LinphoneCallOutgoingInit) {
+    if (core->ids.count(call) == 0)
+      core->ids[call] = ++core->last_id;
   }
+  const SipCallId id = core->IdOf(call);
+  switch (state) {
+  case LinphoneCallIncomingReceived:
+    core->Queue(Event::kInvite, id,
+                AddressText(linphone_call_get_remote_address(call)));
+    break;
   case LinphoneCallError:
     core->failed.insert(call);
-    core->Queue(Event::kMessage, Text(message));
+    core->Queue(Event::kMessage, id, Text(message));
     break;
   case LinphoneCallEnd: {
     if (core->failed.count(call))
@@ -109,14 +134,15 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
                         linphone_call_get_reason(call) != LinphoneReasonNone &&
                         !core->ended_here.count(call);
     if (failed)
-      core->Queue(Event::kMessage, Text(message));
+      core->Queue(Event::kMessage, id, Text(message));
     else
-      core->Queue(Event::kStatus, kCallTerminated);
+      core->Queue(Event::kStatus, id, kCallTerminated);
     break;
   }
   case LinphoneCallReleased:
     core->failed.erase(call);
     core->ended_here.erase(call);
+    core->ids.erase(call);
     core->history_left = true;
     break;
   default:
@@ -124,10 +150,32 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
   }
 }
 
+// The library turns away a caller while another call is on (the core's
+// limit of one call) and leaves only this record of it.
+void OnCallLog(LinphoneCore *lc, LinphoneCallLog *log) {
+  SipCore *core = Owner(lc);
+  if (!core)
+    return;
+  core->history_left = true;
+  if (linphone_call_log_get_dir(log) != LinphoneCallIncoming ||
+      linphone_call_log_get_status(log) != LinphoneCallEarlyAborted)
+    return;
+  const LinphoneErrorInfo *error = linphone_call_log_get_error_info(log);
+  if (error == nullptr ||
+      linphone_error_info_get_reason(error) != LinphoneReasonBusy)
+    return;
+  core->Queue(
+      Event{Event::kBusy,
+            AddressText(linphone_call_log_get_from_address(log)),
+            {},
+            0,
+            static_cast<std::int64_t>(linphone_call_log_get_start_date(log))});
+}
+
 void OnAuthRequested(LinphoneCore *lc, LinphoneAuthInfo *info,
                      LinphoneAuthMethod) {
   if (SipCore *core = Owner(lc))
-    core->Queue(Event::kAuth, Text(linphone_auth_info_get_realm(info)),
+    core->Queue(Event::kAuth, 0, Text(linphone_auth_info_get_realm(info)),
                 Text(linphone_auth_info_get_username(info)));
 }
 
@@ -181,10 +229,15 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_core_cbs_set_call_state_changed(cbs, OnCallState);
   linphone_core_cbs_set_registration_state_changed(cbs, OnRegistration);
   linphone_core_cbs_set_authentication_requested(cbs, OnAuthRequested);
+  linphone_core_cbs_set_call_log_updated(cbs, OnCallLog);
   linphone_core_add_callbacks(lc, cbs);
   linphone_core_cbs_unref(cbs);
 
   KeepToItself(lc);
+  // One call at a time: the library itself answers every further INVITE
+  // with 486 Busy Here before it becomes a call (no ring, no dialog, and the
+  // call that is on stays as it is), and places no call beside it.
+  linphone_core_set_max_calls(lc, 1);
   if (!options.bind_address.empty()) {
     LinphoneConfig *config = linphone_core_get_config(lc);
     linphone_config_set_string(config, "sip", "bind_address",
@@ -273,7 +326,7 @@ void SipCoreDispatch(SipCore *core) {
     switch (event.kind) {
     case Event::kInvite:
       if (cb.inv_recv)
-        cb.inv_recv(core, event.first.c_str());
+        cb.inv_recv(core, event.call, event.first.c_str());
       break;
     case Event::kAuth:
       if (cb.auth_info_requested)
@@ -281,11 +334,15 @@ void SipCoreDispatch(SipCore *core) {
       break;
     case Event::kStatus:
       if (cb.display_status)
-        cb.display_status(core, event.first.c_str());
+        cb.display_status(core, event.call, event.first.c_str());
       break;
     case Event::kMessage:
       if (cb.display_message)
-        cb.display_message(core, event.first.c_str());
+        cb.display_message(core, event.call, event.first.c_str());
+      break;
+    case Event::kBusy:
+      if (cb.busy_recv)
+        cb.busy_recv(core, event.first.c_str(), event.when);
       break;
     }
   }
@@ -321,6 +378,27 @@ int SipCoreAcceptCall(SipCore *core) {
   return call ? linphone_call_accept(call) : -1;
 }
 
+int SipCoreAcceptCall(SipCore *core, SipCallId id) {
+  std::lock_guard guard(core->lock);
+  LinphoneCall *call = RingingCall(core->lc);
+  if (call == nullptr || id == 0 || core->IdOf(call) != id)
+    return -1;
+  return linphone_call_accept(call);
+}
+
+SipCallId SipCoreCurrentCall(SipCore *core) {
+  std::lock_guard guard(core->lock);
+  for (const bctbx_list_t *it = linphone_core_get_calls(core->lc); it;
+       it = bctbx_list_next(it)) {
+    auto *call = static_cast<LinphoneCall *>(bctbx_list_get_data(it));
+    const LinphoneCallState state = linphone_call_get_state(call);
+    if (state != LinphoneCallEnd && state != LinphoneCallError &&
+        state != LinphoneCallReleased)
+      return core->IdOf(call);
+  }
+  return 0;
+}
+
 int SipCoreInvite(SipCore *core, const char *url) {
   if (!url)
     return -1;
@@ -342,6 +420,23 @@ int SipCoreTerminateCall(SipCore *core) {
     core->ended_here.insert(
         static_cast<LinphoneCall *>(bctbx_list_get_data(it)));
   return linphone_core_terminate_all_calls(core->lc);
+}
+
+int SipCoreTerminateCall(SipCore *core, SipCallId id) {
+  std::lock_guard guard(core->lock);
+  for (const bctbx_list_t *it = linphone_core_get_calls(core->lc); it;
+       it = bctbx_list_next(it)) {
+    auto *call = static_cast<LinphoneCall *>(bctbx_list_get_data(it));
+    if (id == 0 || core->IdOf(call) != id)
+      continue;
+    const LinphoneCallState state = linphone_call_get_state(call);
+    if (state == LinphoneCallEnd || state == LinphoneCallError ||
+        state == LinphoneCallReleased)
+      return -1;
+    core->ended_here.insert(call);
+    return linphone_call_terminate(call);
+  }
+  return -1;
 }
 
 int SipCoreInCall(SipCore *core) {
@@ -415,11 +510,15 @@ SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,
 }
 
 void SipAuthInfoSetPasswd(SipAuthInfo *info, const char *passwd) {
+  if (!info)
+    return;
   std::lock_guard guard(ProcessLock());
   linphone_auth_info_set_password(info->info, passwd);
 }
 
 void SipAuthInfoSetUsername(SipAuthInfo *info, const char *username) {
+  if (!info)
+    return;
   std::lock_guard guard(ProcessLock());
   linphone_auth_info_set_username(info->info, username);
 }

@@ -9,6 +9,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "instance/display_state.h"
 #include "platform/dialog_box.h"
@@ -16,8 +19,18 @@
 #include "telephony/sip_core.h"
 
 // SIP-thread notifications to the own main window (WM_USER, in wParam).
+// lParam: the call's number (APP_INCOMING_CALL, APP_CALL_ENDED); the
+// completed SipAuthInfo, or 0 when the user cancelled (APP_AUTH_ENTERED);
+// a t_CallFailure that the window thread then owns (APP_CALL_FAILED).
 inline constexpr plat::WPARAM APP_INCOMING_CALL = 0;
 inline constexpr plat::WPARAM APP_AUTH_ENTERED = 1;
+inline constexpr plat::WPARAM APP_CALL_ENDED = 2;
+inline constexpr plat::WPARAM APP_CALL_FAILED = 3;
+
+struct t_CallFailure {
+  SipCallId call;
+  char text[50]; // the library's reason, cut to what the box shows
+};
 
 // --- the core (core set-up and registration) ---------------------------------
 // The core; null in every instance that is not the core owner. Written by
@@ -57,11 +70,44 @@ bool TeardownCore();
 extern SharedText<64> Name_call;
 extern SharedText<64> IP_call;
 
-void my_inv_recv(SipCore *lc, const char *from);
+void my_inv_recv(SipCore *lc, SipCallId call, const char *from);
 void my_auth_info_requested(SipCore *lc, const char *realm,
                             const char *username);
-void my_display_status(SipCore *lc, const char *status);
-void my_display_message(SipCore *lc, const char *msg);
+void my_display_status(SipCore *lc, SipCallId call, const char *status);
+void my_display_message(SipCore *lc, SipCallId call, const char *msg);
+void my_busy_recv(SipCore *lc, const char *from, std::int64_t when);
+
+// The callers turned away while another call was on, oldest first: who and
+// when (seconds since 1970), the last kBusyCallersKept of them. Any thread.
+struct t_BusyCaller {
+  std::string from;
+  std::int64_t when;
+};
+inline constexpr std::size_t kBusyCallersKept = 32;
+void RecordBusyCaller(const char *from, std::int64_t when);
+std::vector<t_BusyCaller> BusyCallers();
+
+// --- the core owner's side of a call (core_owner.cpp) ------------------------
+// Which call each of the core owner's dialogs and answers concerns, by its
+// number (0: none), so that a dialog, a late reply or a hang-up never
+// reaches another call. Window thread only.
+struct t_CallRefs {
+  SipCallId accept;    // the Accept dialog rings for it
+  SipCallId answered;  // its OK was pressed: replies to code 0 answer it
+  SipCallId terminate; // the Terminate dialog ends it
+  SipCallId reported;  // an instance shows it with its hang-up button
+};
+extern t_CallRefs CallRefs;
+
+// The notifications of the SIP thread (WM_USER). Window thread.
+void OnSipNotification(plat::WPARAM code, plat::LPARAM lParam);
+// A reply to code 0 with a door-unit identity: answers the call whose OK
+// the user pressed, and hands it to the replier when it is the caller's.
+void AnswerAndMatch(SipCore *core, plat::HWND replier, const char *identity);
+// A call target from the dialling instance: places the call.
+void PlaceCall(SipCore *core, plat::HWND dialler, const char *target);
+// Code 4: ends the call an instance shows with its hang-up button.
+void HangUpReportedCall(SipCore *core);
 
 // --- call dialogs ------------------------------------------------------------
 // The modeless dialogs of the current call. Window thread; a closed one no

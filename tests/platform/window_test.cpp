@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dialogs.h"
 #include "platform/gdi.h"
 #include "platform/test_hooks.h"
 #include "platform/window.h"
@@ -48,6 +51,9 @@ LRESULT TestProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case WM_USER + 1:
     return static_cast<LRESULT>(wParam * 2 + 1);
+  case WM_USER + 3: // a handler that waits for the user
+    MessageBox(hwnd, "wait", "Box", 0);
+    break;
   case WM_DESTROY:
     ++g_destroyed;
     break;
@@ -126,6 +132,28 @@ TEST_F(WindowLayer, PostedMessagesArriveLaterAndInOrder) {
   const auto seen = SeenOf(WM_USER + 2);
   for (WPARAM i = 0; i < 100; ++i)
     EXPECT_EQ(seen[i].wParam, i);
+}
+
+// A handler that runs a modal loop (a box) holds up nothing queued behind
+// it: that loop delivers it while the box is open.
+TEST_F(WindowLayer, AModalLoopDeliversWhatWasQueuedBeforeIt) {
+  PostMessage(hwnd, WM_USER + 3, 0, 0);
+  PostMessage(hwnd, WM_USER + 2, 7, 0);
+  bool seenWhileOpen = false;
+  int looks = 0;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+        seenWhileOpen = !SeenOf(WM_USER + 2).empty();
+        if (seenWhileOpen || ++looks > 200)
+          box->done(0);
+      }
+  });
+  look.start(10);
+  ASSERT_TRUE(PumpUntil([&] { return !SeenOf(WM_USER + 2).empty(); }));
+  PumpUntil([&] { return looks > 0 || seenWhileOpen; });
+  EXPECT_TRUE(seenWhileOpen);
 }
 
 TEST_F(WindowLayer, TimersTickWithTheirIdUntilKilledFromAnyThread) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@
 #include "platform/window.h"
 #include "resources/dialog_templates.h"
 #include "shell/main.h"
+#include "skin/skin.h"
 #include "support/dialog_fields.h"
 #include "support/doorsim.h"
 #include "support/kamailio.h"
@@ -86,6 +88,7 @@ QDialog *AuthenticationDialog() {
 }
 
 // A second SIP phone inside the test, for callers the simulator cannot be.
+// Keeps the reasons its failed calls were given.
 class Phone {
 public:
   explicit Phone(const char *contact) {
@@ -93,7 +96,12 @@ public:
     options.folder = folder_.path();
     options.sip_port = 0;
     options.use_files = true;
-    core_ = SipCoreNew(SipCallbacks{}, options);
+    SipCallbacks callbacks{};
+    callbacks.display_message = [](SipCore *core, SipCallId, const char *m) {
+      std::lock_guard lock(Lock());
+      Failures()[core].push_back(m);
+    };
+    core_ = SipCoreNew(callbacks, options);
     if (core_ == nullptr)
       return;
     SipCoreSetPrimaryContact(core_, contact);
@@ -103,10 +111,24 @@ public:
     thread_.Stop();
     if (core_ != nullptr)
       SipCoreDestroy(core_);
+    std::lock_guard lock(Lock());
+    Failures().erase(core_);
   }
   SipCore *core() const { return core_; }
+  std::vector<std::string> failures() const {
+    std::lock_guard lock(Lock());
+    return Failures()[core_];
+  }
 
 private:
+  static std::mutex &Lock() {
+    static std::mutex lock;
+    return lock;
+  }
+  static std::map<SipCore *, std::vector<std::string>> &Failures() {
+    static std::map<SipCore *, std::vector<std::string>> failures;
+    return failures;
+  }
   TempDir folder_;
   SipCore *core_ = nullptr;
   SipThread thread_;
@@ -275,6 +297,122 @@ TEST_F(ProgramCalls, IncomingCallsFromTheSimulatorEndEveryWay) {
   EXPECT_NE(the_core.load(), nullptr) << "port " << port << " still held";
 }
 
+// One call at a time, whoever else calls meanwhile, and a SIP side that
+// goes on while a box is open: the door's call is answered with the pointer
+// resting on the call key, callers that come while it is up are turned
+// away busy and change nothing, the key under the pointer follows the call
+// both ways, a failed call's box leaves the next ring its dialog, and a
+// reply that comes late answers no later caller.
+TEST_F(ProgramCalls, OneCallAtATimeAndTheSipSideNeverWaits) {
+  // On the port the call key dials (these tests run alone).
+  DoorSim sim({"--sip", "127.0.0.2:5060"});
+  const auto line = sim.NextLine();
+  ASSERT_TRUE(line && *line == "sip 127.0.0.2:5060");
+  const std::string door = "sip:127.0.0.2";
+  IP_addr.Set("127.0.0.2"); // this instance's door unit
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  InitSkin(g_hwndMain, Skin);
+  SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+  ShowWindow(g_hwndMain, SW_SHOW);
+  const t_Skin &key = Skin[SKIN_B3_OVER];
+  SendMessage(g_hwndMain, WM_MOUSEMOVE, 0,
+              MAKELPARAM(key.PosY + key.Width / 2, key.PosX + key.Height / 2));
+  ASSERT_EQ(ShowData.Button, BTN_CALL);
+
+  sim.Command("ring-sip " + CoreUrl());
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "OK"));
+  ASSERT_TRUE(PumpUntil([] { return ShowData.lin_call == 1; }, 5s));
+  EXPECT_EQ(ShowData.Button, BTN_HANGUP) << "the face under the pointer";
+  EXPECT_FALSE(IsWindow(hWnd_Terminate)) << "this instance took the call";
+  ASSERT_TRUE(PumpUntil([&] { return sim.Status("sip_in_call") == 1; }));
+
+  {
+    std::vector<std::unique_ptr<Phone>> strangers;
+    for (int i = 0; i < 3; ++i) {
+      strangers.push_back(std::make_unique<Phone>("sip:stranger@127.0.0.1"));
+      ASSERT_EQ(SipCoreInvite(strangers.back()->core(), CoreUrl().c_str()), 0);
+    }
+    for (auto &phone : strangers)
+      EXPECT_TRUE(PumpUntil([&] { return !phone->failures().empty(); }, 5s));
+    for (auto &phone : strangers)
+      EXPECT_EQ(phone->failures(), std::vector<std::string>{"Busy here"});
+    PumpFor(300ms);
+    EXPECT_FALSE(IsWindow(hWnd_Accept)) << "no dialog, no ring";
+    EXPECT_TRUE(RingStreams().empty());
+  }
+  const auto busy = BusyCallers();
+  ASSERT_GE(busy.size(), 3u);
+  EXPECT_NE(busy.back().from.find("sip:stranger@127.0.0.1"), std::string::npos);
+  EXPECT_LE(std::abs(busy.back().when - std::time(nullptr)), 10);
+  EXPECT_EQ(ShowData.lin_call, 1) << "the strangers ended nothing";
+  EXPECT_EQ(sim.Status("sip_in_call"), 1);
+
+  // The hang-up key ends the door's call, and the key under the pointer is
+  // the call key again: a click on it now dials the door.
+  const long ended = sim.Status("sip_ended");
+  SendMessage(g_hwndMain, WM_LBUTTONUP, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return sim.Status("sip_ended") == ended + 1; }));
+  ASSERT_TRUE(PumpUntil([] { return ShowData.lin_call == 0; }, 5s));
+  EXPECT_EQ(ShowData.Button, BTN_CALL);
+  const long incoming = sim.Status("sip_incoming");
+  SendMessage(g_hwndMain, WM_LBUTTONUP, 0, 0);
+  ASSERT_TRUE(
+      PumpUntil([&] { return sim.Status("sip_incoming") == incoming + 1; }));
+  EXPECT_EQ(ShowData.Button, BTN_HANGUP);
+  SendMessage(g_hwndMain, WM_LBUTTONUP, 0, 0);
+  ASSERT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+  EXPECT_EQ(ShowData.Button, BTN_CALL);
+
+  // A call the door refuses brings its box; the door's next ring opens its
+  // dialog at once beside it.
+  sim.Command("sip-answer decline 486");
+  const std::string target = door + std::string(1, '\0');
+  COPYDATASTRUCT cds{6, static_cast<std::uint32_t>(target.size()),
+                     target.data()};
+  SendMessage(g_hwndMain, WM_COPYDATA,
+              static_cast<WPARAM>(HandleValue(g_hwndMain)),
+              reinterpret_cast<LPARAM>(&cds));
+  QMessageBox *box = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+          if (auto *b = qobject_cast<QMessageBox *>(w); b && b->isVisible())
+            box = b;
+        return box != nullptr;
+      },
+      10s));
+  EXPECT_EQ(box->windowTitle(), "Error");
+  EXPECT_EQ(box->text(), "Busy here");
+  sim.Command("sip-answer off");
+  sim.Command("ring-sip " + CoreUrl());
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+  EXPECT_TRUE(box->isVisible());
+  box->done(0);
+
+  // A call answered and over; the door rings again, and a reply to the
+  // first call's OK comes only now: nothing is answered.
+  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "OK"));
+  sim.Command("hangup");
+  ASSERT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+  const long answered = sim.Status("sip_answered");
+  sim.Command("ring-sip " + CoreUrl());
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+  char ip[64] = "127.0.0.1";
+  COPYDATASTRUCT reply{0, sizeof ip, ip};
+  SendMessage(g_hwndMain, WM_COPYDATA,
+              static_cast<WPARAM>(HandleValue(g_hwndMain)),
+              reinterpret_cast<LPARAM>(&reply));
+  PumpFor(500ms);
+  EXPECT_EQ(sim.Status("sip_answered"), answered);
+  EXPECT_TRUE(IsWindow(hWnd_Accept)) << "it rings until the user decides";
+  EXPECT_EQ(ShowData.lin_call, 0);
+  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+  EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+  ShowWindow(g_hwndMain, SW_HIDE);
+}
+
 // The blocks other instances send to the core owner, through its own
 // window: door-unit identities that match the caller or not (addresses
 // numerically, SIP identities exactly), a call target that ends at its
@@ -379,13 +517,10 @@ TEST_F(ProgramCalls, ACoreThatCannotBeMadeLeavesTheInstanceRunning) {
   StartTheCore();
   EXPECT_EQ(the_core.load(), nullptr);
 
-  // The window still answers, and a dialog without a core does no harm.
-  Name_call.Set("");
-  IP_call.Set("127.0.0.9");
-  PostMessage(g_hwndMain, WM_USER, APP_INCOMING_CALL, 0);
-  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 5s));
-  EXPECT_EQ(Title(hWnd_Accept), "127.0.0.9");
-  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+  // The window still answers, and a notice of a call no core has opens no
+  // dialog that would ring for nothing.
+  PostMessage(g_hwndMain, WM_USER, APP_INCOMING_CALL, 1);
+  PumpFor(200ms);
   EXPECT_FALSE(IsWindow(hWnd_Accept));
 
   std::filesystem::remove(folder);
@@ -439,6 +574,15 @@ TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
       },
       10s));
   EXPECT_EQ(Field(dialog, 119)->text(), "door");
+  // The SIP side goes on meanwhile: a call rings at once beside it.
+  {
+    Phone phone("sip:gate@127.0.0.1");
+    ASSERT_EQ(SipCoreInvite(phone.core(), CoreUrl().c_str()), 0);
+    ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 5s));
+    EXPECT_TRUE(dialog->isVisible());
+    ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
+    EXPECT_TRUE(PumpUntil([&] { return !SipCoreInCall(phone.core()); }, 5s));
+  }
   char realm[64];
   GetPrivateProfileString("SIP", "SIP_realm", "", realm, sizeof realm,
                           ini_file);

@@ -28,17 +28,17 @@ class Peer {
 public:
   Peer() {
     SipCallbacks callbacks{};
-    callbacks.inv_recv = [](SipCore *c, const char *from) {
+    callbacks.inv_recv = [](SipCore *c, SipCallId, const char *from) {
       Of(c)->Record("inv_recv", from);
     };
     callbacks.auth_info_requested = [](SipCore *c, const char *realm,
                                        const char *user) {
       Of(c)->Record("auth_info_requested", std::string(realm) + " " + user);
     };
-    callbacks.display_status = [](SipCore *c, const char *text) {
+    callbacks.display_status = [](SipCore *c, SipCallId, const char *text) {
       Of(c)->Record("display_status", text);
     };
-    callbacks.display_message = [](SipCore *c, const char *text) {
+    callbacks.display_message = [](SipCore *c, SipCallId, const char *text) {
       Of(c)->Record("display_message", text);
     };
     SipCoreOptions options;

@@ -1,0 +1,164 @@
+// The core owner's side of a call, on the window thread: what it does with
+// the SIP thread's notifications and with the other instances' requests.
+// Every dialog, reply and hang-up is tied to the one call it was made for.
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "instance/identity.h"
+#include "instance/settings.h"
+#include "platform/dialog_box.h"
+#include "platform/message_space.h"
+#include "platform/trace.h"
+#include "resources/dialog_templates.h"
+#include "telephony/caller.h"
+#include "telephony/telephony.h"
+
+using namespace plat;
+
+t_CallRefs CallRefs{};
+
+namespace {
+
+std::mutex g_busyMutex; // guards g_busy
+std::deque<t_BusyCaller> g_busy;
+
+void SendCode(HWND to, WPARAM code, LPARAM lParam) {
+  SendMessage(to, MESSAGE, code, lParam);
+}
+
+// Forgets `call` wherever it is still named, and closes what was open for
+// it; the ring stops with the Accept dialog it rang for (or when none is
+// open, as a ring left over has nothing left to ring for).
+void CallGone(SipCallId call) {
+  if (CallRefs.accept == call || !IsWindow(hWnd_Accept)) {
+    EndDialog(hWnd_Accept, 0);
+    StopRing();
+  }
+  if (CallRefs.terminate == call)
+    EndDialog(hWnd_Terminate, 0);
+  for (SipCallId *ref : {&CallRefs.accept, &CallRefs.answered,
+                         &CallRefs.terminate, &CallRefs.reported})
+    if (*ref == call)
+      *ref = 0;
+}
+
+void IncomingCall(SipCallId call) {
+  SipCore *core = the_core;
+  // Gone before this thread came to it: nothing rings for a dead call.
+  if (core == nullptr || call == 0 || SipCoreCurrentCall(core) != call)
+    return;
+  // An Accept dialog still open belongs to a call that is over.
+  EndDialog(hWnd_Accept, 0);
+  CallRefs.accept = call;
+  hWnd_Accept = CreateDialogParam(res::ProgramModule(), res::kDialogAccept,
+                                  g_hwndMain, DialogProcAccept, 0);
+}
+
+// Every instance leaves the in-call state: the call is over. The end of a
+// call that was hung up already may come after the next call was shown in
+// its place, and must not take that one's hang-up key away.
+void BroadcastCallEnded(SipCallId call) {
+  if (CallRefs.reported == 0 || CallRefs.reported == call)
+    SendCode(HWND_BROADCAST, MSG_CALL_ENDED, 0);
+}
+
+} // namespace
+
+void RecordBusyCaller(const char *from, std::int64_t when) {
+  std::lock_guard lock(g_busyMutex);
+  g_busy.push_back({from ? from : "", when});
+  while (g_busy.size() > kBusyCallersKept)
+    g_busy.pop_front();
+}
+
+std::vector<t_BusyCaller> BusyCallers() {
+  std::lock_guard lock(g_busyMutex);
+  return {g_busy.begin(), g_busy.end()};
+}
+
+void OnSipNotification(WPARAM code, LPARAM lParam) {
+  switch (code) {
+  case APP_INCOMING_CALL:
+    IncomingCall(static_cast<SipCallId>(lParam));
+    break;
+  case APP_AUTH_ENTERED:
+    if (lParam != 0)
+      if (SipCore *core = the_core)
+        SipCoreAddAuthInfo(core, reinterpret_cast<SipAuthInfo *>(lParam));
+    break;
+  case APP_CALL_ENDED:
+    BroadcastCallEnded(static_cast<SipCallId>(lParam));
+    CallGone(static_cast<SipCallId>(lParam));
+    break;
+  case APP_CALL_FAILED: {
+    std::unique_ptr<t_CallFailure> failure(
+        reinterpret_cast<t_CallFailure *>(lParam));
+    if (!failure)
+      break;
+    BroadcastCallEnded(failure->call);
+    CallGone(failure->call);
+    // Shown by this thread without waiting for the user, so that a call
+    // arriving meanwhile rings at once beside the box.
+    PostMessageBox(g_hwndMain, failure->text, "Error",
+                   MB_ICONINFORMATION | MB_TASKMODAL);
+    break;
+  }
+  default:
+    break;
+  }
+}
+
+// Every reply answers the call whose OK the user pressed (the first one
+// takes it), and the instance whose door unit is the caller takes the call
+// over from the Terminate dialog. A reply for a call that is over, or that
+// nobody answered, does nothing: it must not answer a later caller.
+void AnswerAndMatch(SipCore *core, HWND replier, const char *identity) {
+  const SipCallId call = CallRefs.answered;
+  if (call == 0 || SipCoreCurrentCall(core) != call)
+    return;
+  SipCoreAcceptCall(core, call);
+  Trace(TRACE_ANSWERED);
+  char text[kCallerFieldSize];
+  std::snprintf(text, sizeof text, "%s", identity ? identity : "");
+  bool match;
+  if (UseSIP) {
+    char name[kCallerFieldSize];
+    Name_call.CopyTo(name, sizeof name);
+    match = std::strcmp(text, name) == 0;
+  } else {
+    char ip[kCallerFieldSize];
+    IP_call.CopyTo(ip, sizeof ip);
+    match = cmp_ip(text, ip) == 0;
+  }
+  if (!match)
+    return;
+  EndDialog(hWnd_Terminate, 0);
+  SendCode(replier, MSG_SHOW_WINDOW, 0);
+  if (SipCoreCurrentCall(core) == call) {
+    CallRefs.reported = call;
+    SendCode(replier, MSG_SET_IN_CALL, 1);
+  }
+}
+
+void PlaceCall(SipCore *core, HWND dialler, const char *target) {
+  // A failed invite leaves the dialling instance idle; so does another call
+  // that is on (the core places none beside it).
+  if (SipCoreInvite(core, target) != 0)
+    return;
+  Trace(TRACE_INVITED);
+  CallRefs.reported = SipCoreCurrentCall(core);
+  SendCode(dialler, MSG_SET_IN_CALL, 1);
+}
+
+void HangUpReportedCall(SipCore *core) {
+  const SipCallId call = CallRefs.reported;
+  if (call != 0)
+    SipCoreTerminateCall(core, call);
+  // The hang-up key goes once the call it showed is over, whatever else
+  // rings meanwhile.
+  if (call == 0 || SipCoreCurrentCall(core) != call)
+    SendCode(HWND_BROADCAST, MSG_SET_IN_CALL, 0);
+}
