@@ -127,7 +127,9 @@ void OnInitDialog(HDLG dlg) {
     Check(dlg, res::kSetUseSip, true);
     SetDlgItemText(dlg, res::kSetAddressLabel, "Vestibell video IP address:");
     SetDlgItemText(dlg, res::kSetStatus, "Registration failed");
-    // The core owner answers inside this send.
+    // The core owner answers inside this send; without an answer the state
+    // is not known, and an old one must not show.
+    SIP_reg = 0;
     SendMessage(HWND_BROADCAST, MESSAGE, MSG_REG_STATE,
                 HandleValue(g_hwndMain));
     if (SIP_reg != 0)
@@ -192,6 +194,11 @@ bool SaveSettings(t_SettingsFields f) {
   UseSIP = f.useSip ? 1 : 0;
   std::snprintf(SIP_id_doorphone, sizeof SIP_id_doorphone, "%s", f.doorSipId);
   std::snprintf(SIP_call_prefix, sizeof SIP_call_prefix, "%s", f.callPrefix);
+  // The dialog refuses such a value while the field can be edited; kept
+  // from a file, it is replaced, never handed on.
+  if (!IsRegDuration(f.regDuration))
+    std::snprintf(f.regDuration, sizeof f.regDuration, "%d",
+                  kRegDurationDefault);
   SIP_reg_duration = std::atoi(f.regDuration);
   char id[64], pass[64];
   {
@@ -277,7 +284,17 @@ INT_PTR DialogProc(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
       OnUseSip(hwndDlg);
       break;
     case IDOK: {
-      const bool written = SaveSettings(ReadFields(hwndDlg));
+      const t_SettingsFields fields = ReadFields(hwndDlg);
+      if (fields.useSip && !IsRegDuration(fields.regDuration)) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "Expiration[sec]: a whole number of seconds from 1 to "
+                      "%d, please.",
+                      kRegDurationMax);
+        MessageBox(g_hwndMain, text, "Error", MB_ICONEXCLAMATION);
+        break; // the dialog stays open for a correction
+      }
+      const bool written = SaveSettings(fields);
       SetTimer(g_hwndMain, kReaderTimerId, kReaderTimerMs);
       EndDialog(hwndDlg, 1);
       if (!written) {

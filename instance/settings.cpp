@@ -1,6 +1,7 @@
 #include "instance/settings.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -56,6 +57,18 @@ bool FormPath(char (&out)[kPathSize], const std::string &folder,
 }
 
 } // namespace
+
+bool IsRegDuration(const char *text) {
+  if (text == nullptr || *text == '\0' || std::strlen(text) > 9)
+    return false;
+  long value = 0;
+  for (const char *p = text; *p; ++p) {
+    if (*p < '0' || *p > '9')
+      return false;
+    value = value * 10 + (*p - '0');
+  }
+  return value >= 1 && value <= kRegDurationMax;
+}
 
 void FormWindowSection(char (&window)[15]) {
   std::snprintf(window, sizeof window, "Window %i", 0);
@@ -134,7 +147,18 @@ void ReadSipSettings() {
     plat::GetPrivateProfileString("SIP", "SIP_pass", "", SIP_pass,
                                   sizeof SIP_pass, ini_file);
   }
-  SIP_reg_duration =
-      plat::GetPrivateProfileInt("SIP", "SIP_reg_duration", 3600, ini_file);
+  char duration[25];
+  plat::GetPrivateProfileString("SIP", "SIP_reg_duration", "", duration,
+                                sizeof duration, ini_file);
+  if (IsRegDuration(duration)) {
+    SIP_reg_duration = std::atoi(duration);
+  } else {
+    if (duration[0] != '\0')
+      std::fprintf(stderr,
+                   "Vestibell: SIP_reg_duration=%s in the SIP section is not "
+                   "a number of seconds from 1 to %d; using %d\n",
+                   duration, kRegDurationMax, kRegDurationDefault);
+    SIP_reg_duration = kRegDurationDefault;
+  }
   UseSIP = plat::GetPrivateProfileInt("SIP", "UseSIP", 0, ini_file);
 }

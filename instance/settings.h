@@ -34,6 +34,13 @@ extern char SIP_id[64];
 extern char SIP_pass[64];
 extern char SIP_realm[64];
 extern int SIP_reg_duration;
+// The registration's lifetime asked of the registrar, in whole seconds from
+// 1 to a day: 0 (an emptied field) would unregister at once, and a longer
+// one is refused by registrars anyway. What is not such a number gives the
+// default.
+inline constexpr int kRegDurationDefault = 3600;
+inline constexpr int kRegDurationMax = 86400;
+bool IsRegDuration(const char *text);
 extern int UseSIP;
 // SIP_id, SIP_pass and SIP_realm are also read and written on the SIP
 // thread (the credentials request and its dialog): every access after

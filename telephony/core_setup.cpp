@@ -1,8 +1,10 @@
 // The SIP core of the core owner: made on MSG_START_CORE, rebuilt when the
 // settings change, asked for its registration, and taken down at closing.
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "instance/identity.h"
@@ -78,6 +80,14 @@ bool CoreOptions(SipCoreOptions &options) {
   options.folder = folder;
   options.sip_port =
       plat::GetPrivateProfileInt("SIP", "SIP_port", kDefaultSipPort, ini_file);
+  // The library would bind what is left of the number modulo 65536.
+  if (options.sip_port < 0 || options.sip_port > 65535) {
+    std::fprintf(stderr,
+                 "Vestibell: SIP_port=%d in the SIP section is not a port (0 "
+                 "to 65535); using %d\n",
+                 options.sip_port, kDefaultSipPort);
+    options.sip_port = kDefaultSipPort;
+  }
   char bind[64];
   plat::GetPrivateProfileString("SIP", "SIP_bind_addr", "", bind, sizeof bind,
                                 ini_file);
@@ -140,14 +150,28 @@ void CopyDevice(char (&setting)[50], const std::string &inUse) {
   std::snprintf(setting, sizeof setting, "%s", inUse.c_str());
 }
 
-// Removes the account from the core when the registrar has accepted it; an
-// account that never registered is left where it is.
-void DropRegisteredAccount(SipCore *core, bool withAuthInfo) {
-  if (cfg == nullptr || !SipProxyConfigIsRegistered(cfg))
+// How long closing waits for the registrar to let the account go.
+constexpr auto kUnregisterWait = std::chrono::seconds(2);
+
+// Takes the account out of the core, whatever its state: one that never
+// registered would otherwise stay the default proxy, and every direct call
+// would go to the registrar that never answered. A registered one sends
+// its un-REGISTER, which the registrar may challenge: its credentials stay
+// in the core (they go with it) so that the library can answer. With
+// `wait` (closing), returns once the registrar has let it go, or after a
+// bounded time, so that the core is not destroyed under the un-REGISTER
+// and the registrar does not keep sending calls to a closed program.
+void RetireAccount(SipCore *core, bool wait) {
+  if (cfg == nullptr)
     return;
-  if (withAuthInfo && info.load() != nullptr)
-    SipCoreRemoveAuthInfo(core, info);
+  const bool registered = SipProxyConfigIsRegistered(cfg) != 0;
   SipCoreRemoveProxyConfig(core, cfg);
+  if (wait && registered) {
+    const auto deadline = std::chrono::steady_clock::now() + kUnregisterWait;
+    while (SipProxyConfigIsBusy(cfg) &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   SipProxyConfigDestroy(cfg);
   std::erase(g_accounts, cfg);
   cfg = nullptr;
@@ -220,14 +244,11 @@ void ReloadSipSettings() {
   }
 
   SetPrimaryContact(core);
+  RetireAccount(core, false);
   if (UseSIP) {
-    DropRegisteredAccount(core, true);
     // The record follows the account here; at creation it comes first.
     NewProxyConfig(core);
     NewAuthInfo(core);
-  } else {
-    // The credentials stay in the core.
-    DropRegisteredAccount(core, false);
   }
   SipCoreSetPlaybackDevice(core, DeviceName(core, Snd_playback).c_str());
   SipCoreSetCaptureDevice(core, DeviceName(core, Snd_capture).c_str());
@@ -245,7 +266,7 @@ bool TeardownCore() {
   // Nothing of what the core reports from here on is acted on: the window
   // thread is about to wait for the SIP thread, which must not wait for it.
   SipCoreDropEvents(core);
-  DropRegisteredAccount(core, true);
+  RetireAccount(core, true);
   const bool inCall = SipCoreInCall(core);
   if (inCall)
     SipCoreTerminateCall(core);
@@ -266,6 +287,7 @@ bool TeardownCore() {
     std::fprintf(stderr, "Vestibell: the SIP thread did not stop in time; "
                          "its core is left to the end of the process\n");
   cfg = nullptr;
+  CallRefs = {};
   // The core's own report of the ended call was dropped above: every
   // instance still showing it leaves the call now.
   if (inCall)

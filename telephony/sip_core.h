@@ -138,6 +138,9 @@ int SipCoreAddProxyConfig(SipCore *core, SipProxyConfig *cfg);
 void SipCoreSetDefaultProxy(SipCore *core, SipProxyConfig *cfg);
 // 1 when the registrar has accepted the registration, else 0.
 int SipProxyConfigIsRegistered(SipProxyConfig *cfg);
+// 1 while the account is registered or a REGISTER of it, or of its removal,
+// is under way; 0 once the registrar has let it go (or never had it).
+int SipProxyConfigIsBusy(SipProxyConfig *cfg);
 void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg);
 // How many accounts the core holds.
 int SipCoreProxyConfigCount(SipCore *core);

@@ -8,6 +8,7 @@
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/mssndcard.h>
 
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -214,11 +215,15 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_factory_set_data_dir(factory, folder.c_str());
   linphone_factory_set_config_dir(factory, folder.c_str());
   linphone_factory_set_download_dir(factory, folder.c_str());
-  const std::string rc = folder + "linphonerc";
+  // The library's own configuration stays in memory: what it would keep in
+  // a file (an account that never registered, with its password) came back
+  // at the next start, whatever the settings said. A file left by an
+  // earlier version goes, password and all.
+  std::remove((folder + "linphonerc").c_str());
 
   // No other thread knows the core until it is returned: no lock yet.
   LinphoneCore *lc =
-      linphone_factory_create_core_3(factory, rc.c_str(), nullptr, nullptr);
+      linphone_factory_create_core_3(factory, nullptr, nullptr, nullptr);
   if (!lc)
     return nullptr;
   auto *core = new SipCore;
@@ -627,6 +632,17 @@ int SipProxyConfigIsRegistered(SipProxyConfig *cfg) {
   return linphone_proxy_config_get_state(cfg->cfg) == LinphoneRegistrationOk
              ? 1
              : 0;
+}
+
+int SipProxyConfigIsBusy(SipProxyConfig *cfg) {
+  std::lock_guard guard(cfg->core->lock);
+  switch (linphone_proxy_config_get_state(cfg->cfg)) {
+  case LinphoneRegistrationOk:
+  case LinphoneRegistrationProgress:
+    return 1;
+  default:
+    return 0;
+  }
 }
 
 void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg) {

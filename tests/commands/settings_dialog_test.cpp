@@ -51,13 +51,15 @@ struct Seen {
   std::string idInFileAtReload;
 };
 Seen g_seen;
-int g_answer = 0; // the registration state the stand-in core owner reports
+// The registration state the stand-in core owner reports; -1: no answer.
+int g_answer = 0;
 
 LRESULT MainProc(HWND hwnd, UINT m, WPARAM w, LPARAM l) {
   if (m == MESSAGE && MESSAGE != 0) {
     if (w == MSG_REG_STATE) {
       g_seen.queries.push_back(l);
-      SIP_reg = g_answer;
+      if (g_answer >= 0)
+        SIP_reg = g_answer;
     } else if (w == MSG_RELOAD_SIP_SETTINGS) {
       g_seen.reloads.push_back(l);
       char id[64];
@@ -208,21 +210,36 @@ TEST_F(Settings, SipOffIsReadOnlyUntilSwitchedOnAndFieldsRefuseWhatDoesNotFit) {
     qobject_cast<QPushButton *>(Ctl(d, IDOK))->click();
   });
   EXPECT_EQ(Stored("Window 0", "SIP_id_doorphone"), std::string(63, 'd'));
-  EXPECT_EQ(Stored("SIP", "SIP_reg_duration"), "123456789012345678901234");
+  // Not a number of seconds, and no longer editable: the default is kept.
+  EXPECT_EQ(Stored("SIP", "SIP_reg_duration"), "3600");
   EXPECT_EQ(Stored("SIP", "UseSIP"), "0");
   EXPECT_TRUE(g_seen.queries.empty()); // off: nobody is asked
 }
 
+// The answer shown is this query's: an earlier one, with nobody answering
+// now, shows as failed. An expiry that is no number of seconds is refused
+// while it can be corrected.
 TEST_F(Settings, SipOnShowsTheCoreOwnersAnswer) {
-  for (int answer : {0, 1}) {
+  for (int answer : {0, 1, -1}) {
     Start("[SIP]\nUseSIP=1\n[Window 0]\nIP_addr=127.0.0.1\n");
     // Changed since start-up: the dialog reads the file again.
     WritePrivateProfileString("SIP", "SIP_addr", "127.0.0.1:5070", ini_file);
     g_answer = answer;
+    SIP_reg = 1; // left from an earlier query
     RunSettings([&](QDialog *d) {
       EXPECT_TRUE(qobject_cast<QCheckBox *>(Ctl(d, 115))->isChecked());
-      EXPECT_EQ(Text(d, res::kSetStatus),
-                answer ? "Registration successful" : "Registration failed");
+      EXPECT_EQ(Text(d, res::kSetStatus), answer == 1
+                                              ? "Registration successful"
+                                              : "Registration failed");
+      if (answer == -1) {
+        BoxWatch boxes;
+        Edit(d, res::kSetRegDuration)->clear();
+        qobject_cast<QPushButton *>(Ctl(d, IDOK))->click();
+        ASSERT_TRUE(PumpUntil([&] { return !boxes.texts.empty(); }));
+        EXPECT_NE(boxes.texts[0].find("Expiration"), std::string::npos);
+        EXPECT_TRUE(d->isVisible()) << "refused, not saved";
+        EXPECT_TRUE(g_seen.reloads.empty());
+      }
       EXPECT_EQ(Text(d, res::kSetAddressLabel), "Vestibell video IP address:");
       EXPECT_FALSE(Edit(d, 113)->isReadOnly());
       EXPECT_EQ(Edit(d, 113)->text(), "127.0.0.1:5070");

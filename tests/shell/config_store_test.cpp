@@ -186,7 +186,8 @@ TEST_F(Configuration, EmptyValuesStayEmptyAndLongOnesAreCut) {
   EXPECT_EQ(std::string(ip), std::string(63, '1'));
   EXPECT_EQ(std::string(Snd_capture), std::string(49, 'c'));
   EXPECT_STREQ(SIP_id, "");
-  EXPECT_EQ(SIP_reg_duration, 0);
+  // Except the expiry: 0 seconds would unregister at once.
+  EXPECT_EQ(SIP_reg_duration, kRegDurationDefault);
 }
 
 TEST(StoredDevice, ALongNameMatchesTheSettingItWasCutTo) {

@@ -327,6 +327,7 @@ TEST_F(ProgramCalls, OneCallAtATimeAndTheSipSideNeverWaits) {
   EXPECT_EQ(ShowData.Button, BTN_HANGUP) << "the face under the pointer";
   EXPECT_FALSE(IsWindow(hWnd_Terminate)) << "this instance took the call";
   ASSERT_TRUE(PumpUntil([&] { return sim.Status("sip_in_call") == 1; }));
+  ASSERT_TRUE(PumpUntil([] { return RingStreams().empty(); }, 5s));
 
   {
     std::vector<std::unique_ptr<Phone>> strangers;
@@ -595,10 +596,9 @@ TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
     PumpUntil([&] { return (dialog = AuthenticationDialog()) != nullptr; }, 1s);
   }
   EXPECT_FALSE(Registered(2s));
-  // An account that never registered stays beside its replacement.
-  const int accounts = SipCoreProxyConfigCount(the_core);
+  // An account that never registered is replaced like any other.
   ReloadSipSettings();
-  EXPECT_EQ(SipCoreProxyConfigCount(the_core), accounts + 1);
+  EXPECT_EQ(SipCoreProxyConfigCount(the_core), 1);
   for (int asked = 0; asked < 5; ++asked) {
     if ((dialog = AuthenticationDialog()) == nullptr &&
         !PumpUntil([&] { return (dialog = AuthenticationDialog()); }, 1s))
@@ -622,6 +622,63 @@ TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
   look.stop();
   EXPECT_EQ(box, "Error: Add proxy config error");
   EXPECT_FALSE(Registered(1s));
+}
+
+// Only the settings decide the account: closing takes the registration
+// back before the core goes (the registrar then knows the door's callee is
+// gone), an account that never registered goes when "Use SIP server" is
+// switched off and does not come back at the next start, and values the
+// library cannot use are replaced.
+TEST_F(ProgramCalls, TheAccountFollowsTheSettings) {
+  Kamailio registrar(KAMAILIO_CFG, "door", "secret");
+  ASSERT_TRUE(registrar.up());
+  Configure({{"UseSIP", "1"},
+             {"SIP_addr", registrar.address()},
+             {"SIP_id", "door"},
+             {"SIP_pass", "secret"},
+             {"SIP_reg_duration", "60"}});
+  StartTheCore();
+  ASSERT_TRUE(Registered());
+  TeardownCore();
+  {
+    Phone caller("sip:gate@127.0.0.1");
+    const std::string callee = "sip:door@" + registrar.address();
+    ASSERT_EQ(SipCoreInvite(caller.core(), callee.c_str()), 0);
+    EXPECT_TRUE(PumpUntil([&] { return !caller.failures().empty(); }, 5s));
+    EXPECT_EQ(caller.failures(), std::vector<std::string>{"Not Found"})
+        << "the registrar still sends the closed program's calls on";
+  }
+
+  // A registrar that never answers; then "Use SIP server" off.
+  Configure({{"SIP_addr", "127.0.0.1:" + std::to_string(FreeUdpPort())}});
+  StartTheCore();
+  ASSERT_EQ(SipCoreProxyConfigCount(the_core), 1);
+  Configure({{"UseSIP", "0"}});
+  ReloadSipSettings();
+  EXPECT_EQ(SipCoreProxyConfigCount(the_core), 0);
+  DoorSim sim({"--sip", "127.0.0.1:0"});
+  const auto line = sim.NextLine();
+  ASSERT_TRUE(line && line->rfind("sip 127.0.0.1:", 0) == 0);
+  const std::string target = "sip:" + line->substr(4) + std::string(1, '\0');
+  COPYDATASTRUCT cds{6, static_cast<std::uint32_t>(target.size()),
+                     target.data()};
+  SendMessage(g_hwndMain, WM_COPYDATA,
+              static_cast<WPARAM>(HandleValue(g_hwndMain)),
+              reinterpret_cast<LPARAM>(&cds));
+  EXPECT_TRUE(PumpUntil([&] { return sim.Status("sip_incoming") == 1; }, 5s))
+      << "a direct call goes to the door, not to the dead registrar";
+  sim.Command("hangup");
+  EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+  TeardownCore();
+
+  Configure({{"SIP_reg_duration", "0"}, {"SIP_port", "70000"}});
+  EXPECT_EQ(SIP_reg_duration, kRegDurationDefault);
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  EXPECT_EQ(SipCoreProxyConfigCount(the_core), 0) << "the old account is back";
+  EXPECT_EQ(SipCoreSipPort(the_core), 5060);
+  PumpFor(300ms);
+  EXPECT_EQ(AuthenticationDialog(), nullptr);
 }
 
 // One OK with the right password registers: the dialog is not asked for
