@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -95,6 +96,45 @@ std::FILE *OpenPrivateFile(const char *path) {
   if (file == nullptr)
     close(fd);
   return file;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadRegularFile(const char *path,
+                                                         std::size_t limit) {
+  if (path == nullptr || *path == '\0')
+    return std::nullopt;
+  // Without O_NONBLOCK the open of a FIFO waits for a writer that never
+  // comes.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return std::nullopt;
+  struct stat st {};
+  std::optional<std::vector<std::uint8_t>> bytes;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+      static_cast<std::uint64_t>(st.st_size) <= limit) {
+    // The size may change while it is read: never more than `limit`.
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t got = 0;
+    for (;;) {
+      if (got == data.size()) {
+        if (data.size() > limit)
+          break;
+        data.resize(std::min(limit + 1, data.size() * 2));
+      }
+      const ssize_t n = read(fd, data.data() + got, data.size() - got);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0) {
+        if (n == 0 && got <= limit) {
+          data.resize(got);
+          bytes = std::move(data);
+        }
+        break;
+      }
+      got += static_cast<std::size_t>(n);
+    }
+  }
+  close(fd);
+  return bytes;
 }
 
 bool TruncateFile(std::FILE *file, std::size_t size) {

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -33,5 +35,12 @@ std::FILE *CreatePrivateFile(const char *path);
 std::FILE *OpenPrivateFile(const char *path);
 // Flushes an open file's buffer and cuts the file to `size` bytes.
 bool TruncateFile(std::FILE *file, std::size_t size);
+
+// Files the user may put anywhere (a skin, a picture, a sound): the whole
+// of a regular file of at most `limit` bytes, read at once, or nothing. A
+// FIFO, a device or a folder of that name is never waited on or read, and
+// counts as missing.
+std::optional<std::vector<std::uint8_t>> ReadRegularFile(const char *path,
+                                                         std::size_t limit);
 
 } // namespace plat

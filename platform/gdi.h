@@ -56,10 +56,13 @@ std::uint8_t *DevicePixels(HDC hdc, int x, int y, int w, int h, int *stride);
 std::uint64_t DrawnOver(HWND hwnd, const RECT &area);
 
 // Reads a Windows BMP file (any of its usual depths). Null when the file is
-// missing or is not a BMP.
-HBITMAP LoadBitmapFile(const char *path);
+// missing, is not a regular file, or is not a BMP; also when its header
+// declares more pixels than its data holds, or (with `maxSide`) a side
+// longer than that: such a header alone would have the whole picture made.
+HBITMAP LoadBitmapFile(const char *path, int maxSide = 0);
 // The same from bytes in memory.
-HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size);
+HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size,
+                         int maxSide = 0);
 // A bitmap holding a copy of 32-bit pixels (as DrawPixels).
 HBITMAP CreateBitmap(int w, int h, const std::uint8_t *bgrx, int stride);
 bool DeleteObject(HBITMAP bitmap);

@@ -9,10 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/test_hooks.h"
 #include "platform/trace.h"
 #include "platform/window_internal.h"
@@ -207,12 +207,72 @@ std::uint64_t DrawnOver(HWND w, const RECT &area) {
   return 0;
 }
 
-HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size) {
+namespace {
+
+// A picture beyond this many pixels is no image of this program's.
+constexpr std::uint64_t kMaxBitmapPixels = 16u << 20;
+
+// What a BMP's headers say of its picture, checked before the toolkit makes
+// any of it: the toolkit allocates the whole declared picture and fills
+// what the file lacks, so an 82-byte file could ask for 64 MB. An
+// uncompressed picture must fit in the file; a run-length coded one can
+// be smaller, and only the sides bound it.
+bool PlausibleBmp(const std::uint8_t *d, std::size_t n, int maxSide) {
+  auto u16 = [d](std::size_t at) {
+    return static_cast<std::uint32_t>(d[at] | d[at + 1] << 8);
+  };
+  auto u32 = [d](std::size_t at) {
+    return static_cast<std::uint32_t>(d[at]) | std::uint32_t(d[at + 1]) << 8 |
+           std::uint32_t(d[at + 2]) << 16 | std::uint32_t(d[at + 3]) << 24;
+  };
+  constexpr std::size_t kFileHeader = 14;
+  if (n < kFileHeader + 12 || d[0] != 'B' || d[1] != 'M')
+    return false;
+  const std::uint64_t pixelsAt = u32(10);
+  const std::uint32_t infoSize = u32(kFileHeader);
+  std::int64_t w, h;
+  std::uint32_t bits, compression = 0;
+  if (infoSize == 12) { // the old OS/2 header: 16-bit sides
+    w = u16(18);
+    h = u16(20);
+    bits = u16(24);
+  } else if (infoSize >= 40 && n >= kFileHeader + 40) {
+    w = static_cast<std::int32_t>(u32(18));
+    h = static_cast<std::int32_t>(u32(22));
+    bits = u16(28);
+    compression = u32(30);
+  } else {
+    return false;
+  }
+  if (h < 0)
+    h = -h; // rows stored top first
+  if (w <= 0 || h <= 0 || bits == 0 || bits > 32)
+    return false;
+  if (maxSide > 0 && (w > maxSide || h > maxSide))
+    return false;
+  if (static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) >
+      kMaxBitmapPixels)
+    return false;
+  constexpr std::uint32_t kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;
+  if (compression == kRgb || compression == kBitFields ||
+      compression == kAlphaBitFields) {
+    const std::uint64_t stride =
+        (static_cast<std::uint64_t>(w) * bits + 31) / 32 * 4;
+    if (pixelsAt + stride * static_cast<std::uint64_t>(h) > n)
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
+HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size,
+                         int maxSide) {
   if (data == nullptr || size < 2 || size > kMaxBitmapFile)
     return nullptr;
   // Only a real BMP will do: a picture of another kind that merely carries
   // the name is not a skin element.
-  if (data[0] != 'B' || data[1] != 'M')
+  if (!PlausibleBmp(data, size, maxSide))
     return nullptr;
   QImage image;
   if (!image.loadFromData(data, static_cast<int>(size), "BMP") ||
@@ -223,20 +283,16 @@ HBITMAP LoadBitmapMemory(const std::uint8_t *data, std::size_t size) {
   return bitmap;
 }
 
-HBITMAP LoadBitmapFile(const char *path) {
-  if (path == nullptr)
+HBITMAP LoadBitmapFile(const char *path, int maxSide) {
+  // The largest file a picture of that size can take: its pixels at 32 bits,
+  // and room for headers and a palette.
+  const std::size_t limit =
+      maxSide > 0 ? static_cast<std::size_t>(maxSide) * maxSide * 4 + 65536
+                  : kMaxBitmapFile;
+  const auto bytes = ReadRegularFile(path, std::min(limit, kMaxBitmapFile));
+  if (!bytes)
     return nullptr;
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return nullptr;
-  std::vector<std::uint8_t> bytes;
-  char chunk[65536];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    bytes.insert(bytes.end(), chunk, chunk + in.gcount());
-    if (bytes.size() > kMaxBitmapFile)
-      return nullptr;
-  }
-  return LoadBitmapMemory(bytes.data(), bytes.size());
+  return LoadBitmapMemory(bytes->data(), bytes->size(), maxSide);
 }
 
 HBITMAP CreateBitmap(int w, int h, const std::uint8_t *bgrx, int stride) {

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "instance/display_state.h"
 #include "platform/window.h"
 
 // The closing sequence, on WM_CLOSE before the window is destroyed.
@@ -24,5 +25,10 @@ void SetInitialDisplayState();
 plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
                            int cornerWidth,
                            const std::vector<plat::RECT> &screens);
+// The size a window saved at `saved` opens with: no smaller than `minimum`
+// and no larger than the box around all of `screens` (when any are known),
+// so that a size edited by hand cannot have a huge window made.
+t_ClientSize UsableSize(t_ClientSize saved, plat::POINT minimum,
+                        const std::vector<plat::RECT> &screens);
 // The whole life of one instance; returns the exit code.
 int VestibellMain();

@@ -78,6 +78,25 @@ plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
       primary.top + std::max((primary.bottom - primary.top - height) / 2, 0)};
 }
 
+t_ClientSize UsableSize(t_ClientSize saved, plat::POINT minimum,
+                        const std::vector<plat::RECT> &screens) {
+  t_ClientSize size = saved;
+  if (!screens.empty()) {
+    plat::RECT box = screens.front();
+    for (const plat::RECT &s : screens) {
+      box.left = std::min(box.left, s.left);
+      box.top = std::min(box.top, s.top);
+      box.right = std::max(box.right, s.right);
+      box.bottom = std::max(box.bottom, s.bottom);
+    }
+    size.width = std::min(size.width, box.right - box.left);
+    size.height = std::min(size.height, box.bottom - box.top);
+  }
+  size.width = std::max(size.width, std::max(minimum.x, 1));
+  size.height = std::max(size.height, std::max(minimum.y, 1));
+  return size;
+}
+
 void NumberInstance() {
   bool existed;
   do {
@@ -105,7 +124,12 @@ int InitApp() {
   if (!plat::RegisterClass(wc))
     return 0;
 
-  const t_ClientSize size = ShowData.Size.load();
+  // Whatever the file says, the window is never made larger than the
+  // screens (its surface is as large as the window); the skin's minimum
+  // follows once the skin is loaded.
+  const t_ClientSize size =
+      UsableSize(ShowData.Size.load(), {1, 1}, plat::ScreenWorkAreas());
+  ShowData.Size.store(size);
   g_hwndMain = plat::CreateWindow(kClassName, kAppTitle, plat::WS_POPUP, left,
                                   top, size.width, size.height);
   if (g_hwndMain == nullptr) {
@@ -138,7 +162,14 @@ int VestibellMain() {
     return 0;
 
   InitSkin(g_hwndMain, Skin);
-  const t_ClientSize size = ShowData.Size.load();
+  const t_ClientSize saved = ShowData.Size.load();
+  const t_ClientSize size =
+      UsableSize(saved, SkinMinTrackSize(Skin), plat::ScreenWorkAreas());
+  if (!(size == saved)) {
+    ShowData.Size.store(size);
+    plat::SetWindowPos(g_hwndMain, nullptr, 0, 0, size.width, size.height,
+                       plat::SWP_NOMOVE | plat::SWP_NOZORDER);
+  }
   SkinBitmapPos(Skin, size.height, size.width);
   KeepReachable();
   ShowMyWindow(g_hwndMain, ShowData);

@@ -4,15 +4,28 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
+#include "platform/files.h"
 #include "skin/freeimage_rows.h"
 
 namespace {
 
 // A file in the Skin folder is the user's, not ours: a picture beyond this
-// many pixels is refused before it is decoded, on every repaint.
+// many pixels, or a file beyond this size, is refused before it is decoded.
 constexpr std::uint64_t kMaxPicturePixels = 64ull * 1024 * 1024;
+constexpr std::size_t kMaxPictureFile = 32u << 20;
+
+// The picture's bytes as read; painters on any thread take a reference.
+std::mutex g_pictureMutex; // guards g_picture
+std::shared_ptr<const std::vector<std::uint8_t>> g_picture;
+
+std::shared_ptr<const std::vector<std::uint8_t>> Picture() {
+  std::lock_guard lock(g_pictureMutex);
+  return g_picture;
+}
 
 struct Image {
   FIBITMAP *dib = nullptr;
@@ -25,8 +38,31 @@ struct Image {
   }
 };
 
-bool SizeAcceptable(const char *path) {
-  const Image header(FreeImage_Load(FIF_JPEG, path, FIF_LOAD_NOPIXELS));
+// FreeImage reads from a memory stream that it only looks at.
+struct Memory {
+  FIMEMORY *stream;
+  explicit Memory(const std::vector<std::uint8_t> &bytes)
+      : stream(FreeImage_OpenMemory(const_cast<BYTE *>(bytes.data()),
+                                    static_cast<DWORD>(bytes.size()))) {}
+  Memory(const Memory &) = delete;
+  Memory &operator=(const Memory &) = delete;
+  ~Memory() {
+    if (stream)
+      FreeImage_CloseMemory(stream);
+  }
+};
+
+FIBITMAP *Decode(const std::vector<std::uint8_t> &bytes, int flags) {
+  Memory memory(bytes);
+  if (!memory.stream ||
+      FreeImage_GetFileTypeFromMemory(memory.stream, 0) != FIF_JPEG)
+    return nullptr;
+  FreeImage_SeekMemory(memory.stream, 0, SEEK_SET);
+  return FreeImage_LoadFromMemory(FIF_JPEG, memory.stream, flags);
+}
+
+bool SizeAcceptable(const std::vector<std::uint8_t> &bytes) {
+  const Image header(Decode(bytes, FIF_LOAD_NOPIXELS));
   if (!header.dib)
     return false;
   const std::uint64_t w = FreeImage_GetWidth(header.dib);
@@ -36,14 +72,25 @@ bool SizeAcceptable(const char *path) {
 
 } // namespace
 
-bool DrawBackgroundPicture(plat::HDC hdc, const char *path, int x, int y, int w,
-                           int h) {
+void LoadBackgroundPicture(const char *path) {
+  auto bytes = plat::ReadRegularFile(path, kMaxPictureFile);
+  std::shared_ptr<const std::vector<std::uint8_t>> picture;
+  if (bytes)
+    picture =
+        std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+  std::lock_guard lock(g_pictureMutex);
+  g_picture = std::move(picture);
+}
+
+bool HasBackgroundPicture() { return Picture() != nullptr; }
+
+bool DrawBackgroundPicture(plat::HDC hdc, int x, int y, int w, int h) {
   if (w <= 0 || h <= 0)
     return true; // a video area without pixels: nothing to show
-  if (FreeImage_GetFIFFromFilename(path) == FIF_UNKNOWN ||
-      !SizeAcceptable(path))
+  const auto bytes = Picture();
+  if (!bytes || !SizeAcceptable(*bytes))
     return false;
-  const Image picture(FreeImage_Load(FIF_JPEG, path, JPEG_DEFAULT));
+  const Image picture(Decode(*bytes, JPEG_DEFAULT));
   if (!picture.dib || !FreeImage_HasPixels(picture.dib))
     return false;
   const Image scaled(FreeImage_Rescale(picture.dib, w, h, FILTER_BILINEAR));

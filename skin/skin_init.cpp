@@ -5,14 +5,18 @@
 
 #include "resources/resources.h"
 #include "skin/skin.h"
+#include "skin/skin_background.h"
 
 t_Skin Skin[kSkinCount];
 
 namespace {
 
-// No sensible skin element is anywhere near this; a bigger image counts as
-// missing, so a stray file cannot push the layout sums out of range.
-constexpr int kMaxElementSide = 4096;
+// No sensible skin element is anywhere near this (the largest built-in one
+// is 320 pixels wide); a bigger image counts as missing, so a stray file
+// can neither push the layout sums out of range nor make a huge window.
+constexpr int kMaxElementSide = 1024;
+
+constexpr const char kBackgroundPicture[] = "Skin/pozadi.jpg";
 
 // The colour of the frame, for an element no image could be had for.
 constexpr std::uint8_t kFallbackGrey[4] = {0x36, 0x31, 0x31, 0xFF};
@@ -32,7 +36,7 @@ bool Acceptable(plat::HBITMAP bitmap) {
 // unreadable, or anything else named .bmp (a JPEG or PNG is refused by its
 // content, not its name).
 plat::HBITMAP LoadSkinFile(const char *path) {
-  plat::HBITMAP bitmap = plat::LoadBitmapFile(path);
+  plat::HBITMAP bitmap = plat::LoadBitmapFile(path, kMaxElementSide);
   return Acceptable(bitmap) ? bitmap : nullptr;
 }
 
@@ -74,6 +78,7 @@ void InitSkin(plat::HWND /*hwnd*/, t_Skin *Skin) {
       bitmap = PlainElement(i);
     Skin[i].ShBitmap = bitmap;
   }
+  LoadBackgroundPicture(kBackgroundPicture);
 }
 
 void FreeSkin(t_Skin *Skin) {

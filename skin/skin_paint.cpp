@@ -20,7 +20,6 @@ constexpr int kConnectingX = 20;
 constexpr int kConnectingY = 30;
 constexpr plat::COLORREF kTitleColor = 0xE5F9; // golden yellow
 constexpr int kTitleRow = 5;
-constexpr const char kBackgroundPicture[] = "Skin/pozadi.jpg";
 
 // What ShowTitle last drew, and where the window's count of drawing over
 // the title line stood just after.
@@ -69,14 +68,6 @@ void TileVideoArea(plat::HDC hdc, const t_Skin &e, const plat::RECT &area) {
     for (int x = area.left; x < area.right; x += w)
       plat::BitBlt(hdc, x, y, std::min(w, area.right - x),
                    std::min(h, area.bottom - y), e.ShBitmap, 0, 0);
-}
-
-bool FileExists(const char *path) {
-  std::FILE *file = std::fopen(path, "rb");
-  if (!file)
-    return false;
-  std::fclose(file);
-  return true;
 }
 
 // The title line on a context the caller holds: the top edge right of `tl`
@@ -171,7 +162,7 @@ void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {
   // resize must not wait on the window thread while this thread holds the
   // surface.
   const bool notConnected = SData.Kill_TCP != 0;
-  const bool picture = notConnected && FileExists(kBackgroundPicture);
+  const bool picture = notConnected && HasBackgroundPicture();
   if (notConnected && !picture) {
     CW = S[SKIN_L].Width + S[SKIN_R].Width + S[SKIN_POZADI].Width;
     CH = S[SKIN_T].Height + S[SKIN_B].Height + S[SKIN_POZADI].Height;
@@ -192,7 +183,7 @@ void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {
   if (notConnected) {
     const plat::RECT area = SkinVideoArea(S, CH, CW);
     if (picture) {
-      if (!DrawBackgroundPicture(hdc, kBackgroundPicture, area.left, area.top,
+      if (!DrawBackgroundPicture(hdc, area.left, area.top,
                                  area.right - area.left,
                                  area.bottom - area.top))
         TileVideoArea(hdc, S[SKIN_POZADI], area);

@@ -16,7 +16,9 @@ constexpr std::size_t kFileBuffer = 256u << 10;
 // the window thread, so this thread never waits for a click.
 std::atomic<bool> g_toldFrameFile{false};
 
-void TellFrameFileFailed(plat::HWND hwnd) {
+// `writing`: the file was made but its pictures did not go in (a full
+// disk, a quota).
+void TellFrameFileFailed(plat::HWND hwnd, bool writing) {
   if (g_toldFrameFile.exchange(true))
     return;
   std::string folder = NameJPEG;
@@ -24,8 +26,12 @@ void TellFrameFileFailed(plat::HWND hwnd) {
   if (folder.empty())
     folder = "(its path is too long)";
   const std::string text =
-      "Frame file error: cannot create a file in the settings folder " +
-      folder + "\nThe door camera's picture cannot be shown.";
+      (writing ? "Frame file error: cannot write to the settings folder " +
+                     folder + " (is the disk full?)"
+               : "Frame file error: cannot create a file in the settings "
+                 "folder " +
+                     folder) +
+      "\nThe door camera's picture cannot be shown.";
   plat::PostMessageBox(hwnd, text.c_str(), "Error", plat::MB_ICONHAND);
 }
 
@@ -39,7 +45,7 @@ void t_FrameFile::Open(plat::HWND hwnd) {
     buffer_.resize(kFileBuffer);
     std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
   } else {
-    TellFrameFileFailed(hwnd_);
+    TellFrameFileFailed(hwnd_, false);
   }
 }
 
@@ -47,7 +53,10 @@ void t_FrameFile::Append(const unsigned char *bytes, std::size_t length) {
   // A frame file that could not be made loses its pictures, nothing more.
   if (file_ == nullptr || stored_ + length > kMaxFrameBytes)
     return;
-  stored_ += std::fwrite(bytes, 1, length, file_);
+  const std::size_t written = std::fwrite(bytes, 1, length, file_);
+  stored_ += written;
+  if (written < length)
+    WriteFailed();
 }
 
 // The file stays open for the next picture; opening and emptying it anew for
@@ -55,11 +64,17 @@ void t_FrameFile::Append(const unsigned char *bytes, std::size_t length) {
 void t_FrameFile::EndPicture() {
   if (file_ == nullptr)
     return;
-  if (!plat::TruncateFile(file_, stored_)) {
-    // Whatever went wrong, the next picture starts from a new file.
-    std::fclose(file_);
-    file_ = nullptr;
-  }
+  if (!plat::TruncateFile(file_, stored_))
+    WriteFailed();
+}
+
+// A short write is a failure like a file that cannot be made: the picture
+// is lost, the user hears of it once, and the next picture starts from a
+// new file.
+void t_FrameFile::WriteFailed() {
+  std::fclose(file_);
+  file_ = nullptr;
+  TellFrameFileFailed(hwnd_, true);
 }
 
 void t_FrameFile::NextPicture() {

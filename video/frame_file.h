@@ -33,6 +33,8 @@ public:
   std::size_t Stored() const { return stored_; }
 
 private:
+  void WriteFailed();
+
   plat::HWND hwnd_ = nullptr;
   FILE *file_ = nullptr;
   std::size_t stored_ = 0;

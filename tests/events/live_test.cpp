@@ -2,6 +2,10 @@
 // thread, the window procedure on this one, real HTTP in between.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
@@ -504,6 +508,27 @@ TEST_F(Live, AFolderThatTakesNoFrameFileIsToldOnceAndTheReaderGoesOn) {
   EXPECT_NE(boxes.seen[0].text.find(folder), std::string::npos)
       << boxes.seen[0].text;
   EXPECT_TRUE(boxes.seen[0].parented) << "over the main window";
+}
+
+// A settings folder that takes the frame file but not what goes into it (a
+// full disk, here a file size limit): the user is told once why no picture
+// comes.
+TEST_F(Live, AFrameFileThatTakesNoPicturesIsToldOnce) {
+  std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
+  rlimit full{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &full), 0);
+  const rlimit before = full;
+  full.rlim_cur = 512;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  BoxWatcher boxes;
+  Connect();
+  PumpUntil([&] { return !boxes.seen.empty(); }, 3s);
+  PumpFor(500ms);
+  setrlimit(RLIMIT_FSIZE, &before);
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_NE(boxes.seen[0].text.find("cannot write"), std::string::npos)
+      << boxes.seen[0].text;
+  EXPECT_NE(boxes.seen[0].text.find(*g_data / "Vestibell"), std::string::npos);
 }
 
 // Markup, control bytes and Qt's "[*]" in a title are shown as characters,

@@ -53,4 +53,27 @@ TEST(Placement, KeptWhileSomeOfTheDragStripIsOnAScreenElseCentredOnThePrimary) {
   }
 }
 
+TEST(Placement, ASavedSizeIsKeptWithinTheSkinsMinimumAndTheScreens) {
+  const std::vector<RECT> one{{0, 24, 1024, 768}};
+  const std::vector<RECT> two{{0, 24, 1024, 768}, {1024, 0, 2944, 1080}};
+  struct Case {
+    const char *what;
+    t_ClientSize saved;
+    std::vector<RECT> screens;
+    t_ClientSize expected;
+  } cases[] = {
+      {"as saved", {480, 360}, one, {480, 360}},
+      {"edited to 16000 x 16000", {16000, 16000}, one, {1024, 744}},
+      {"wider than one screen, within both", {2500, 900}, two, {2500, 900}},
+      {"beyond both", {100000, 100000}, two, {2944, 1080}},
+      {"below the skin's minimum", {10, -5}, one, {268, 61}},
+      {"no screens known", {5000, 40}, {}, {5000, 61}},
+  };
+  for (const Case &c : cases) {
+    const t_ClientSize size = UsableSize(c.saved, {268, 61}, c.screens);
+    EXPECT_EQ(size.width, c.expected.width) << c.what;
+    EXPECT_EQ(size.height, c.expected.height) << c.what;
+  }
+}
+
 } // namespace
