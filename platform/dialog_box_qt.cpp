@@ -283,7 +283,11 @@ QWidget *MakeControl(Dialog *d, std::size_t index, QWidget *parent) {
       widget = line;
       break;
     }
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    // Its text may be a peer's (a registrar's reason phrase, say): the
+    // characters it holds, never markup that would draw a local file.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     // Windows draws static text from the top of its rectangle.
     label->setAlignment(
         ((c.style & SS_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft) |
