@@ -105,8 +105,9 @@ using HDLG = Dialog *;
 using DLGPROC = INT_PTR (*)(HDLG, UINT, WPARAM, LPARAM);
 
 // Modeless; window thread only (null elsewhere, or for an unknown template).
-// Shown at once when the template has WS_VISIBLE. WM_INITDIALOG reaches the
-// procedure before this returns, with lParam = param.
+// Shown at once, taking the keyboard, when the template has WS_VISIBLE,
+// unless the procedure has shown it during WM_INITDIALOG, which reaches it
+// before this returns, with lParam = param.
 HDLG CreateDialogParam(HINSTANCE module, int templateId, HWND owner,
                        DLGPROC proc, LPARAM param);
 HDLG CreateDialogIndirectParam(const DialogTemplate &tpl, HWND owner,
@@ -126,6 +127,12 @@ BOOL EndDialog(HDLG dlg, INT_PTR result);
 // Whether the dialog is open: made and not yet ended.
 bool IsWindow(HDLG dlg);
 
+// SW_SHOW, SW_SHOWNOACTIVATE (shown without taking the keyboard; a click
+// gives it the keyboard) and SW_HIDE, as for windows. False for a dialog
+// that is not open.
+bool ShowWindow(HDLG dlg, int cmd);
+// As for windows: the user's attention until the dialog is activated.
+bool FlashWindow(HDLG dlg, BOOL invert);
 bool SetWindowText(HDLG dlg, const char *text);
 std::string GetWindowText(HDLG dlg);
 // Copies at most max - 1 characters and a NUL; returns the count copied.

@@ -148,6 +148,13 @@ protected:
     }
   }
 
+  void changeEvent(QEvent *event) override {
+    QDialog::changeEvent(event);
+    // The user has come to it: nothing more to ask for.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+      SetUrgent(this, false);
+  }
+
   void paintEvent(QPaintEvent *event) override {
     QDialog::paintEvent(event);
     if (!painted_) {
@@ -283,7 +290,11 @@ QWidget *MakeControl(Dialog *d, std::size_t index, QWidget *parent) {
       widget = line;
       break;
     }
-    auto *label = new QLabel(text, parent);
+    auto *label = new QLabel(parent);
+    // Its text may be a peer's (a registrar's reason phrase, say): the
+    // characters it holds, never markup that would draw a local file.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     // Windows draws static text from the top of its rectangle.
     label->setAlignment(
         ((c.style & SS_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft) |
@@ -385,7 +396,8 @@ bool Build(Dialog *d) {
   if (d->tpl.style & WS_SYSMENU)
     flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
   // The owner stays above other windows, so every dialog must too, or it
-  // could open underneath it; system-modal ones ask for exactly that.
+  // could open underneath it; system-modal ones ask for exactly that. Like
+  // the owner, they are then on every workspace (PrepareShow).
   flags |= Qt::WindowStaysOnTopHint;
   auto *widget = new DialogWidget(d, parent, flags);
   d->widget = widget;
@@ -456,12 +468,19 @@ bool Build(Dialog *d) {
   return true;
 }
 
-void Show(Dialog *d) {
+// Window thread. `activate`: takes the keyboard, as a dialog the user
+// asked for does.
+void Show(Dialog *d, bool activate = true) {
   if (IsEnded(d) || d->widget == nullptr)
     return;
-  d->widget->show();
-  d->widget->raise();
-  d->widget->activateWindow();
+  DialogWidget *widget = d->widget;
+  if (!widget->isVisible()) {
+    PrepareShow(widget, activate);
+    widget->show();
+  }
+  widget->raise();
+  if (activate)
+    widget->activateWindow();
 }
 
 INT_PTR RunModalHere(Dialog *d) {
@@ -550,7 +569,9 @@ HDLG CreateDialogIndirectParam(const DialogTemplate &tpl, HWND owner,
     return nullptr;
   }
   proc(d, WM_INITDIALOG, 0, param);
-  if (tpl.style & WS_VISIBLE)
+  // Unless the procedure has shown it its own way.
+  if ((tpl.style & WS_VISIBLE) && d->widget != nullptr &&
+      !d->widget->isVisible())
     Show(d);
   return d;
 }
@@ -608,6 +629,30 @@ bool SetWindowText(HDLG d, const char *text) {
   RunOnWindowThread([d, title] {
     if (d->widget != nullptr)
       d->widget->setWindowTitle(QtTitle(title));
+  });
+  return true;
+}
+
+bool ShowWindow(HDLG d, int cmd) {
+  if (!IsWindow(d))
+    return false;
+  RunOnWindowThread([d, cmd] {
+    if (cmd != SW_HIDE)
+      Show(d, cmd != SW_SHOWNOACTIVATE);
+    else if (DialogWidget *widget = d->widget) {
+      SetUrgent(widget, false);
+      widget->hide();
+    }
+  });
+  return true;
+}
+
+bool FlashWindow(HDLG d, BOOL invert) {
+  if (!IsWindow(d))
+    return false;
+  RunOnWindowThread([d, invert] {
+    if (DialogWidget *widget = d->widget)
+      SetUrgent(widget, invert && !widget->isActiveWindow());
   });
   return true;
 }

@@ -69,6 +69,9 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
   // that stays on top.
   QMessageBox box(owner ? owner->widget : nullptr);
   box.setWindowTitle(QString::fromLatin1(caption ? caption : ""));
+  // The text may be a peer's (a callee's reason phrase): the characters it
+  // holds, never markup that would draw a local file.
+  box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromLatin1(text ? text : ""));
   box.setIcon(IconOf(type));
   box.setWindowModality(Qt::ApplicationModal);

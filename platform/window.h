@@ -51,8 +51,11 @@ constexpr LRESULT HTCLIENT = 1;
 constexpr LRESULT HTCAPTION = 2;
 constexpr LRESULT HTBOTTOMRIGHT = 17;
 
-// ShowWindow commands.
+// ShowWindow commands. SW_SHOWNOACTIVATE shows the window (restored when
+// minimized) without taking the keyboard from the window that has it, as
+// for something the user did not ask for; a click gives it the keyboard.
 constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNOACTIVATE = 4;
 constexpr int SW_SHOW = 5;
 constexpr int SW_RESTORE = 9;
 
@@ -154,7 +157,10 @@ bool SetTimer(HWND hwnd, std::uintptr_t id, unsigned ms);
 bool KillTimer(HWND hwnd, std::uintptr_t id);
 
 // The visible state changes at once for every thread; the real window
-// follows on the window thread.
+// follows on the window thread. Whether it takes the keyboard is settled by
+// the command that shows a hidden window; a show of a shown window changes
+// nothing. A window that stays on top (HWND_TOPMOST) is shown on every
+// workspace of the desktop.
 bool ShowWindow(HWND hwnd, int cmd);
 bool IsWindowVisible(HWND hwnd);
 bool SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy,
@@ -163,6 +169,10 @@ bool GetWindowRect(HWND hwnd, RECT *rect);
 bool SetWindowText(HWND hwnd, const char *text);
 std::string GetWindowText(HWND hwnd);
 bool SetForegroundWindow(HWND hwnd);
+// Asks the desktop to draw the user's attention to the window (its urgency
+// mark, a flashing task bar entry) until the user activates it or it is
+// hidden; with `invert` false, no longer.
+bool FlashWindow(HWND hwnd, BOOL invert);
 // The window's shape: a rectangle from (0,0) to (right,bottom) with corners
 // rounded by ellipses of the given size.
 bool SetWindowRoundRegion(HWND hwnd, int right, int bottom, int ellipseWidth,

@@ -22,6 +22,7 @@
 class QApplication;
 class QObject;
 class QTimer;
+class QWidget;
 
 namespace plat {
 
@@ -55,6 +56,9 @@ struct Window {
   // A minimize asked for before the toolkit saw the window on the screen;
   // made at its first expose. Window thread only.
   bool minimizeOnExpose = false;
+  // How long a show has waited for the window manager to let the window go
+  // (see ShowReal), in tries. Window thread only.
+  int withdrawWaits = 0;
 
   // What the window should look like; the window thread makes the real
   // window follow (Sync). Guarded by `stateMutex`.
@@ -65,6 +69,8 @@ struct Window {
   std::map<std::uintptr_t, unsigned> timers; // id -> period
   std::map<std::uintptr_t, unsigned long> timerGeneration;
   bool syncQueued = false;
+  // Whether the real window takes the keyboard when it is next shown.
+  bool activateOnShow = true;
 
   // The surface every thread draws into, and where the X server can read
   // it in place, what shows it there (null: the toolkit presents it).
@@ -154,5 +160,16 @@ bool WindowManagerRunning();
 bool HasTrayIcon(HWND w);
 // Whether the desktop shows tray icons at this moment.
 bool TrayAvailable();
+// Readies a top-level widget that is about to be shown (and makes its
+// native window): one that stays on top is put on every workspace, and
+// unless `activate` it is shown without taking the keyboard from the window
+// that has it. Window thread.
+void PrepareShow(QWidget *widget, bool activate);
+// Sets or clears the urgency hint, with which the window manager marks a
+// window that wants the user. Window thread.
+void SetUrgent(QWidget *widget, bool urgent);
+// Whether the window manager still holds the window: shown or minimized,
+// or hidden by the program and not yet let go. Window thread.
+bool HeldByWindowManager(QWidget *widget);
 
 } // namespace plat

@@ -52,6 +52,38 @@ QRegion RoundRectRegion(int right, int bottom, int ew, int eh) {
   return region;
 }
 
+// How often, 10 ms apart, a show waits for the window manager to let a
+// minimized window go before it shows the window anyway.
+constexpr int kWithdrawTries = 50;
+
+// Shows the real window; false when it must be tried again shortly.
+bool ShowReal(Window *w, WindowWidget *widget, bool activate, bool minimized) {
+  if (minimized && !activate) {
+    // A minimized window mapped again is one the user brought back, to
+    // window managers, and they give it the keyboard. It is let go instead
+    // and, once the manager has let go of it, shown as a new window that
+    // asks for nothing.
+    if (widget->isVisible())
+      widget->hide();
+    if (HeldByWindowManager(widget) && ++w->withdrawWaits < kWithdrawTries)
+      return false;
+  }
+  w->withdrawWaits = 0;
+  if (!minimized || !widget->isVisible())
+    PrepareShow(widget, activate);
+  if (minimized)
+    widget->showNormal();
+  else
+    widget->show();
+  // The toolkit makes a new one for some changes of window flags.
+  if (QWindow *window = widget->windowHandle())
+    window->installEventFilter(widget);
+  w->justShown = true;
+  widget->raise();
+  RaiseDialogsOwnedBy(w);
+  return true;
+}
+
 // Makes the real window follow the state that any thread may have asked
 // for. Window thread only.
 void Sync(Window *w) {
@@ -62,9 +94,11 @@ void Sync(Window *w) {
   QRegion shape;
   std::map<std::uintptr_t, unsigned> timers;
   std::map<std::uintptr_t, unsigned long> generation;
+  bool activate;
   {
     std::lock_guard lock(w->stateMutex);
     w->syncQueued = false;
+    activate = w->activateOnShow;
     rect = w->rect;
     title = w->title;
     shape = w->shape;
@@ -97,17 +131,11 @@ void Sync(Window *w) {
   if (visible)
     w->minimizeOnExpose = false;
   if (visible && (!widget->isVisible() || minimized)) {
-    if (minimized)
-      widget->showNormal();
-    else
-      widget->show();
-    // The toolkit makes a new one for some changes of window flags.
-    if (QWindow *window = widget->windowHandle())
-      window->installEventFilter(widget);
-    w->justShown = true;
-    widget->raise();
-    RaiseDialogsOwnedBy(w);
+    if (!ShowReal(w, widget, activate, minimized))
+      QTimer::singleShot(10, widget, [w] { QueueSync(w); });
   } else if (!visible && widget->isVisible() && !minimized) {
+    // Nothing left to attend to.
+    SetUrgent(widget, false);
     // A hidden window comes back through its tray icon. Where the desktop
     // shows no tray, it is minimized instead, so that it can still be
     // brought back from the task bar.
@@ -299,7 +327,13 @@ LRESULT DefWindowProc(HWND w, UINT message, WPARAM, LPARAM) {
 bool ShowWindow(HWND w, int cmd) {
   if (!IsWindow(w))
     return false;
-  const bool wasVisible = w->visible.exchange(cmd != SW_HIDE);
+  bool wasVisible;
+  {
+    std::lock_guard lock(w->stateMutex);
+    wasVisible = w->visible.exchange(cmd != SW_HIDE);
+    if (!wasVisible && cmd != SW_HIDE)
+      w->activateOnShow = cmd != SW_SHOWNOACTIVATE;
+  }
   QueueSync(w);
   // What was invalidated while it was hidden is painted now.
   if (!wasVisible && cmd != SW_HIDE && w->paintPending.load())
@@ -383,6 +417,16 @@ bool SetForegroundWindow(HWND w) {
       w->widget->raise();
       w->widget->activateWindow();
     }
+  });
+  return true;
+}
+
+bool FlashWindow(HWND w, BOOL invert) {
+  if (!IsWindow(w))
+    return false;
+  RunOnWindowThread([w, invert] {
+    if (w->widget != nullptr && !w->destroyed.load())
+      SetUrgent(w->widget, invert && !w->widget->isActiveWindow());
   });
   return true;
 }

@@ -1,6 +1,7 @@
 // The widget behind a window: presenting on paint events, the pointer
 // (hit test, clicks, moving and resizing by dragging), sizes and moves
-// made by the desktop, closing, and a window the desktop brought back.
+// made by the desktop, closing, activation, and a window the desktop
+// brought back.
 #include <QApplication>
 #include <QMouseEvent>
 #include <QWindow>
@@ -79,6 +80,9 @@ void WindowWidget::closeEvent(QCloseEvent *event) {
 
 void WindowWidget::changeEvent(QEvent *event) {
   QWidget::changeEvent(event);
+  // The user has come to it: nothing more to ask for.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow())
+    SetUrgent(this, false);
   if (event->type() != QEvent::WindowStateChange)
     return;
   const auto *change = static_cast<QWindowStateChangeEvent *>(event);

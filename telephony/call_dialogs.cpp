@@ -62,7 +62,10 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
     SetIcon(hwndDlg);
     SetCallerTitle(hwndDlg);
     StartRing();
-    // Shown right after this message (the template is visible).
+    // Shown now, without the keyboard: the next Return in whatever the user
+    // is typing in would answer the door, the next Escape decline it.
+    ShowWindow(hwndDlg, SW_SHOWNOACTIVATE);
+    FlashWindow(hwndDlg, true);
     Trace(TRACE_RINGING);
     break;
   case WM_COMMAND:

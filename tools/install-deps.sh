@@ -17,6 +17,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
   xvfb x11-utils xdotool imagemagick procps openbox trayer
+  # someone typing in another program, on another workspace
+  xterm wmctrl
   # validators of the installed desktop entry and AppStream metadata
   desktop-file-utils appstream
   # the Debian package (dpkg-buildpackage, tools/package-check.sh)

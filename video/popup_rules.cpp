@@ -39,7 +39,7 @@ t_PopupStep PopupRule(bool popUp, PopupEvent event, t_PopupState now,
     }
     next.call = 1;
     if (popUp && now.show && !visible)
-      act |= kPopupPaint; // pops up, indicator lit
+      act |= kPopupAlert | kPopupPaint; // pops up, indicator lit
     break;
   case PopupEvent::TrayClick:
     act |= kPopupResetButton;

@@ -25,11 +25,14 @@ enum class PopupEvent {
 // What the caller does, in this order when several are set.
 enum PopupAction : unsigned {
   kPopupNone = 0,
-  kPopupTraceCall = 1u << 0,   // trace the start of a ring
-  kPopupPaint = 1u << 1,       // paint the whole window (showing it)
-  kPopupHide = 1u << 2,        // hide the window
-  kPopupRestore = 1u << 3,     // show the window and bring it to the front
-  kPopupResetButton = 1u << 4, // no button lit any more
+  kPopupTraceCall = 1u << 0, // trace the start of a ring
+  // A ring pops the window up: shown without taking the keyboard from what
+  // the user is typing in, and marked for the user's attention instead.
+  kPopupAlert = 1u << 1,
+  kPopupPaint = 1u << 2,       // paint the whole window (showing it)
+  kPopupHide = 1u << 3,        // hide the window
+  kPopupRestore = 1u << 4,     // show the window and bring it to the front
+  kPopupResetButton = 1u << 5, // no button lit any more
 };
 
 struct t_PopupState {

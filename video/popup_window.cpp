@@ -12,6 +12,11 @@ void PopupOnWindow(plat::HWND hwnd, PopupEvent event) {
                                  plat::IsWindowVisible(hwnd));
   if (act & kPopupTraceCall)
     plat::Trace(plat::TRACE_CALL);
+  if (act & kPopupAlert) {
+    // What the user is typing goes on reaching what they type in.
+    plat::ShowWindow(hwnd, plat::SW_SHOWNOACTIVATE);
+    plat::FlashWindow(hwnd, true);
+  }
   if (act & kPopupPaint)
     ShowMyWindow(hwnd, ShowData);
   if (act & kPopupHide)

@@ -1,6 +1,7 @@
 // Dialogs from templates under Qt's offscreen platform: the call dialogs'
 // layout in dialog units of Arial 8, keys and the close box, closing from
-// any thread, a worker blocked in a modal dialog, message box icons.
+// any thread, a worker blocked in a modal dialog, message box icons, and
+// labels and boxes that show a peer's words as the characters they are.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -28,6 +29,7 @@
 #include "resources/resources.h"
 #include "support/dialog_fields.h"
 #include "support/pump.h"
+#include "support/temp_dir.h"
 
 using namespace plat;
 
@@ -88,6 +90,26 @@ QDialog *OpenDialog(const char *title) {
       if (d->isVisible() && d->windowTitle() == QLatin1String(title))
         return d;
   return nullptr;
+}
+
+// A callee's reason phrase that, taken as rich text, would draw a picture
+// from a local file, 300 pixels high.
+struct RichWords {
+  TempDir dir;
+  std::string text;
+  RichWords() {
+    QImage picture(200, 300, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    picture.save(QString::fromStdString(dir / "p.png"));
+    text = "486 <img src=" + (dir / "p.png") + "><b>B</b>";
+  }
+};
+
+// Shows `text` as the very characters, with no picture from anywhere.
+void ExpectPlain(const QLabel *label, const std::string &text) {
+  EXPECT_EQ(label->textFormat(), Qt::PlainText);
+  EXPECT_EQ(label->text().toStdString(), text);
+  EXPECT_LT(label->sizeHint().height(), 100);
 }
 
 template <class T> T *Control(QDialog *dialog, const char *text) {
@@ -428,12 +450,14 @@ TEST_F(Dialogs, EditLimitsAndReplacementsShowInTheFieldAndItsText) {
 }
 
 TEST_F(Dialogs, ListsAndCheckBoxesAnswerFromAnyThreadAndTellTheUsersChoices) {
+  const RichWords words;
   const DialogControl controls[] = {
       {ControlKind::CheckBox, 7, BS_AUTOCHECKBOX | WS_TABSTOP, 5, 5, 60, 10,
        "Box"},
       {ControlKind::ComboBox, 8, CBS_DROPDOWNLIST | WS_TABSTOP, 5, 20, 60, 50,
        ""},
-      {ControlKind::Static, IDC_STATIC, SS_ETCHEDHORZ, 5, 40, 60, 1, ""}};
+      {ControlKind::Static, IDC_STATIC, SS_ETCHEDHORZ, 5, 40, 60, 1, ""},
+      {ControlKind::Static, 9, SS_LEFT, 5, 42, 60, 8, words.text.c_str()}};
   const DialogTemplate tpl{
       WS_CAPTION | DS_SETFONT, 10, 10, 70, 50, "Lists", "Arial", 8, controls,
       std::size(controls)};
@@ -442,7 +466,9 @@ TEST_F(Dialogs, ListsAndCheckBoxesAnswerFromAnyThreadAndTellTheUsersChoices) {
   auto *box = qobject_cast<QCheckBox *>(DialogControlAt(dlg, 0));
   auto *list = qobject_cast<QComboBox *>(DialogControlAt(dlg, 1));
   auto *line = qobject_cast<QFrame *>(DialogControlAt(dlg, 2));
-  ASSERT_TRUE(box && list && line);
+  auto *label = qobject_cast<QLabel *>(DialogControlAt(dlg, 3));
+  ASSERT_TRUE(box && list && line && label);
+  ExpectPlain(label, words.text);
   EXPECT_EQ(line->frameShape(), QFrame::HLine);
   EXPECT_EQ(list->height(), 20); // closed: one line of the font and frame
   std::thread([&] {
@@ -469,9 +495,12 @@ TEST_F(Dialogs, ListsAndCheckBoxesAnswerFromAnyThreadAndTellTheUsersChoices) {
     SendDlgItemMessage(dlg, 7, BM_SETCHECK, BST_CHECKED, 0);
     EXPECT_EQ(SendDlgItemMessage(dlg, 7, BM_GETCHECK, 0, 0),
               LRESULT(BST_CHECKED));
+    SetDlgItemText(dlg, 9, ("<p>" + words.text).c_str());
   }).join();
   ASSERT_TRUE(PumpUntil([&] { return list->currentIndex() == 1; }));
   EXPECT_TRUE(box->isChecked());
+  ASSERT_TRUE(PumpUntil([&] { return label->text().startsWith("<p>"); }));
+  ExpectPlain(label, "<p>" + words.text);
   // Set by messages: nobody was told.
   for (const Call &c : Calls())
     EXPECT_NE(c.message, WM_COMMAND);
@@ -490,7 +519,8 @@ TEST_F(Dialogs, ListsAndCheckBoxesAnswerFromAnyThreadAndTellTheUsersChoices) {
   EndDialog(dlg, 0);
 }
 
-TEST_F(Dialogs, MessageBoxesShowTheIconOfTheirType) {
+TEST_F(Dialogs, MessageBoxesShowTheIconOfTheirTypeAndPlainText) {
+  const RichWords words;
   const struct {
     UINT type;
     QMessageBox::Icon icon;
@@ -510,12 +540,18 @@ TEST_F(Dialogs, MessageBoxesShowTheIconOfTheirType) {
             box && box->isVisible()) {
           icon = box->icon();
           parent = box->parentWidget();
+          auto *label = box->findChild<QLabel *>("qt_msgbox_label");
+          EXPECT_NE(label, nullptr);
+          if (label != nullptr)
+            ExpectPlain(label, words.text);
           box->done(0);
         }
     });
     look.start(10);
     // Posted from a worker: shown by the window thread, over the owner.
-    std::thread([&] { PostMessageBox(owner, "text", "Box", c.type); }).join();
+    std::thread([&] {
+      PostMessageBox(owner, words.text.c_str(), "Box", c.type);
+    }).join();
     ASSERT_TRUE(PumpUntil([&] { return icon != -1; }));
     EXPECT_EQ(icon, c.icon) << c.type;
     EXPECT_EQ(parent, WidgetOf(owner));

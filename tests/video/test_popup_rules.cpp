@@ -12,9 +12,9 @@ namespace {
 
 using E = PopupEvent;
 using namespace std::chrono_literals;
-constexpr unsigned kTrace = kPopupTraceCall, kPaint = kPopupPaint,
-                   kHide = kPopupHide, kRestore = kPopupRestore,
-                   kReset = kPopupResetButton;
+constexpr unsigned kTrace = kPopupTraceCall, kAlert = kPopupAlert,
+                   kPaint = kPopupPaint, kHide = kPopupHide,
+                   kRestore = kPopupRestore, kReset = kPopupResetButton;
 
 struct Row {
   const char *what;
@@ -30,12 +30,12 @@ struct Row {
 const Row kRows[] = {
   // what                                         pop-up event           now {show, hide, call}, visible, next, actions
   // Call flag '1' or '2'.
-  {"ring starts, pop-up, hidden: pops up",        true,  E::RingOn,      {1, 0, 0}, false, {1, 1, 1}, kTrace | kPaint},
+  {"ring starts, pop-up, hidden: pops up",        true,  E::RingOn,      {1, 0, 0}, false, {1, 1, 1}, kTrace | kAlert | kPaint},
   {"ring starts, pop-up, shown: indicator",       true,  E::RingOn,      {1, 0, 0}, true,  {1, 1, 1}, kTrace | kPaint},
   {"ring starts, no pop-up, hidden: stays",       false, E::RingOn,      {1, 0, 0}, false, {1, 0, 1}, kTrace},
   {"ring starts, no pop-up, shown: indicator",    false, E::RingOn,      {1, 0, 0}, true,  {1, 0, 1}, kTrace | kPaint},
   {"ring goes on, hidden by the user",            true,  E::RingOn,      {0, 1, 1}, false, {0, 1, 1}, 0},
-  {"ring goes on, hidden otherwise: up again",    true,  E::RingOn,      {1, 1, 1}, false, {1, 1, 1}, kPaint},
+  {"ring goes on, hidden otherwise: up again",    true,  E::RingOn,      {1, 1, 1}, false, {1, 1, 1}, kAlert | kPaint},
   {"ring goes on, shown",                         true,  E::RingOn,      {1, 1, 1}, true,  {1, 1, 1}, 0},
   // Call flag '0'.
   {"ring ends, popped up: indicator off, hidden", true,  E::RingOff,     {1, 1, 1}, true,  {1, 1, 0}, kPaint | kHide | kReset},
