@@ -31,6 +31,17 @@ QMessageBox::Icon IconOf(UINT type) {
   }
 }
 
+// Every box is parented to its owner (the main window), so that it never
+// opens underneath the window that stays on top.
+void Fill(QMessageBox &box, const char *text, const char *caption, UINT type) {
+  box.setWindowTitle(QString::fromLatin1(caption ? caption : ""));
+  // The text may be a peer's (a callee's reason phrase): the characters it
+  // holds, never markup that would draw a local file.
+  box.setTextFormat(Qt::PlainText);
+  box.setText(QString::fromLatin1(text ? text : ""));
+  box.setIcon(IconOf(type));
+}
+
 } // namespace
 
 int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
@@ -65,15 +76,8 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
       wait->closed.wait_for(lock, std::chrono::milliseconds(100));
     return IDOK;
   }
-  // Parented to the main window, so it never opens underneath the window
-  // that stays on top.
-  QMessageBox box(owner ? owner->widget : nullptr);
-  box.setWindowTitle(QString::fromLatin1(caption ? caption : ""));
-  // The text may be a peer's (a callee's reason phrase): the characters it
-  // holds, never markup that would draw a local file.
-  box.setTextFormat(Qt::PlainText);
-  box.setText(QString::fromLatin1(text ? text : ""));
-  box.setIcon(IconOf(type));
+  QMessageBox box(IsWindow(owner) ? owner->widget : nullptr);
+  Fill(box, text, caption, type);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
   return IDOK;
@@ -89,9 +93,7 @@ void PostMessageBox(HWND owner, const char *text, const char *caption,
     QWidget *parent = IsWindow(owner) ? owner->widget : nullptr;
     auto *box = new QMessageBox(parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowTitle(QString::fromLatin1(c.c_str()));
-    box->setText(QString::fromLatin1(t.c_str()));
-    box->setIcon(IconOf(type));
+    Fill(*box, t.c_str(), c.c_str(), type);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::NonModal);
     box->show();
   });
