@@ -182,7 +182,7 @@ bool SaveSettings(t_SettingsFields f) {
                 f.address[0] ? f.address : kEmptyAddress);
   char current[64];
   IP_addr.CopyTo(current, sizeof current);
-  if (cmp_ip(IP_addr_new, current) != 0) {
+  if (!SameDoorAddress(IP_addr_new, current)) {
     // The run in progress drops its connection; the timer starts one for
     // the new address.
     RequestReconnect();

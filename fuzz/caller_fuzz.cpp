@@ -1,6 +1,6 @@
 // Fuzz target for caller parsing and address comparison. The input is two
 // texts separated by the first newline: the first is parsed as a caller's
-// address, and both are compared as door-unit addresses.
+// address, and both are compared as door-unit addresses and as streams.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   Check(cmp_ip(a, a) == 0);
   Check(cmp_ip(ip, ip) == 0);
   Check(cmp_ip(ip, nullptr) == cmp_ip(ip, ""));
+
+  // The same stream both ways; never the same when cmp_ip says otherwise.
+  const bool same = SameDoorAddress(a, b);
+  Check(SameDoorAddress(b, a) == same);
+  Check(SameDoorAddress(a, a));
+  Check(!same || ab == 0 || std::strcmp(a, b) == 0);
 
   std::free(a);
   std::free(b);

@@ -68,3 +68,36 @@ int cmp_ip(const char *ip1, const char *ip2) {
   }
   return 0;
 }
+
+namespace {
+
+// Four fields of one to three digits, nothing else.
+bool IsBareIPv4(const char *text) {
+  int fields = 0;
+  const char *p = text;
+  for (;;) {
+    int digits = 0;
+    while (*p >= '0' && *p <= '9' && digits <= 3) {
+      ++p;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3)
+      return false;
+    ++fields;
+    if (*p == '\0')
+      return fields == 4;
+    if (*p != '.' || fields == 4)
+      return false;
+    ++p;
+  }
+}
+
+} // namespace
+
+bool SameDoorAddress(const char *a, const char *b) {
+  a = a ? a : "";
+  b = b ? b : "";
+  if (std::strcmp(a, b) == 0)
+    return true;
+  return IsBareIPv4(a) && IsBareIPv4(b) && cmp_ip(a, b) == 0;
+}

@@ -16,3 +16,8 @@ void ParseCaller(const char *from, char (&name)[kCallerFieldSize],
 // 0 when the two dotted addresses are numerically equal field by field,
 // else -1. A null text reads as the empty text.
 int cmp_ip(const char *ip1, const char *ip2);
+
+// Whether two door-unit addresses (IP_addr) name the same stream: the same
+// text, or two bare dotted IPv4 addresses that cmp_ip finds equal. Any
+// other difference (a port, a host name) is another door unit.
+bool SameDoorAddress(const char *a, const char *b);

@@ -296,6 +296,8 @@ TEST_F(Settings, OkWritesInOrderThenTellsTheCoreOwner) {
     bool reconnect;
   } cases[] = {{"", "192.168.001.250", true},
                {"192.168.1.250", "192.168.1.250", false},
+               {"127.0.0.2:8170", "127.0.0.2:8170", true},
+               {"127.0.0.2:8172", "127.0.0.2:8172", true}, // only the port
                {"127.0.0.2", "127.0.0.2", true}};
   for (const auto &c : cases) {
     ShowData.Kill_TCP = 0;

@@ -75,4 +75,27 @@ TEST(Caller, CompareAddresses) {
   EXPECT_EQ(cmp_ip(nullptr, ""), 0);
 }
 
+// Which change of IP_addr is another door unit's stream.
+TEST(Caller, SameDoorAddress) {
+  struct {
+    const char *a, *b;
+    bool same;
+  } cases[] = {
+      {"192.168.001.250", "192.168.1.250", true},
+      {"127.0.0.1:8170", "127.0.0.1:8172", false}, // only the port
+      {"127.0.0.1:8170", "127.0.0.1", false},
+      {"door.test", "door.test", true},
+      {"door.test", "gate.test", false},
+      {"a.b.c.d", "0.0.0.0", false}, // not addresses at all
+      {"1.2.3.4.5", "1.2.3.4", false},
+      {"1234.0.0.1", "123.0.0.1", false},
+      {"10.0.0", "10.0.0.0", false},
+      {"", "", true},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(SameDoorAddress(c.a, c.b), c.same) << c.a << " vs " << c.b;
+    EXPECT_EQ(SameDoorAddress(c.b, c.a), c.same) << c.b << " vs " << c.a;
+  }
+}
+
 } // namespace
