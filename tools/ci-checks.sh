@@ -61,9 +61,10 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   trap - EXIT
 )
 
-echo "== Fuzzing the stream parser, caller parsing and the message frame"
+echo "== Fuzzing the stream parser, caller parsing, the SIP datagram guard and the message frame"
 FUZZ_BUILD_DIR=$top/build-fuzz ./tools/fuzz.sh 60
 FUZZ_BUILD_DIR=$top/build-fuzz ./tools/fuzz.sh 60 caller_fuzz
+FUZZ_BUILD_DIR=$top/build-fuzz ./tools/fuzz.sh 60 sip_guard_fuzz
 FUZZ_BUILD_DIR=$top/build-fuzz ./tools/fuzz.sh 30 message_frame_fuzz
 
 echo "== Soak: 50 faults in a row"

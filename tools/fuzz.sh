@@ -3,7 +3,7 @@
 # of its own and runs it for a number of seconds.
 #   tools/fuzz.sh [SECONDS] [TARGET]   (default 60, mjpeg_parser_fuzz;
 #                                       also caller_fuzz,
-#                                       message_frame_fuzz)
+#                                       sip_guard_fuzz, message_frame_fuzz)
 # Environment: FUZZ_BUILD_DIR (default build-fuzz in the repository),
 # FUZZ_JOBS (parallel fuzzing processes, default 1).
 # Exits non-zero when the fuzzer finds a crash; the input that caused it is
@@ -32,6 +32,7 @@ cmake --build "$build" --target "$target"
 case "$target" in
 mjpeg_parser_fuzz) seeds="$root/fuzz/corpus" dict=(-dict="$root/fuzz/mjpeg.dict") ;;
 caller_fuzz) seeds="$root/fuzz/caller_corpus" dict=() ;;
+sip_guard_fuzz) seeds="$root/fuzz/sip_guard_corpus" dict=(-dict="$root/fuzz/sip.dict") ;;
 message_frame_fuzz) seeds="$root/fuzz/message_frame_corpus" dict=() ;;
 *) echo "$0: unknown target $target" >&2; exit 2 ;;
 esac

@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -36,6 +37,7 @@
 #include "support/pulse.h"
 #include "support/pump.h"
 #include "support/temp_dir.h"
+#include "support/udp_peer.h"
 #include "telephony/sip_core.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
@@ -412,6 +414,105 @@ TEST_F(ProgramCalls, OneCallAtATimeAndTheSipSideNeverWaits) {
   ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
   EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
   ShowWindow(g_hwndMain, SW_HIDE);
+}
+
+// Requests whose addresses the SIP library cannot write out again (it
+// crashed on the first one), sent raw from one port: in one piece, in two,
+// behind other text. None gets an answer or a dialog, one line on standard
+// error names the sender, and the next normal call from that port rings.
+TEST_F(ProgramCalls, OverlongAddressesAreRefusedAndTheNextCallRings) {
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  const UdpPeer peer;
+  const std::string core =
+      "127.0.0.1:" + std::to_string(SipCoreSipPort(the_core));
+  const std::string me = "127.0.0.1:" + std::to_string(peer.port());
+  const std::string sdp = "v=0\r\no=door 1 1 IN IP4 127.0.0.1\r\ns=-\r\n"
+                          "c=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                          "m=audio 40000 RTP/AVP 0\r\n";
+  int serial = 0;
+  const auto head = [&](const std::string &method, const std::string &uri,
+                        const std::string &from, const std::string &to) {
+    const std::string n = std::to_string(serial);
+    return method + " " + uri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+           ";branch=z9hG4bK" + n + ";rport\r\nFrom: " + from + ";tag=" + n +
+           "\r\nTo: " + to + "\r\nCall-ID: " + n + "@127.0.0.1\r\nCSeq: 1 " +
+           method + "\r\nMax-Forwards: 70\r\n";
+  };
+  struct Parts {
+    std::string from{}, to{}, contact{}, uri{};
+  };
+  const auto invite = [&](Parts p) {
+    ++serial;
+    if (p.from.empty())
+      p.from = "<sip:door@" + me + ">";
+    if (p.to.empty())
+      p.to = "<sip:Vestibell@" + core + ">";
+    if (p.contact.empty())
+      p.contact = p.from;
+    if (p.uri.empty())
+      p.uri = "sip:Vestibell@" + core;
+    return head("INVITE", p.uri, p.from, p.to) + "Contact: " + p.contact +
+           "\r\nContent-Type: application/sdp\r\nContent-Length: " +
+           std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+  };
+
+  const std::string name =
+      "\"" + std::string(1100, 'D') + "\" <sip:door@127.0.0.1>";
+  const std::string user(2048, 'u');
+  const std::string param = ";x=" + std::string(2048, 'p');
+  const std::string named = invite({.from = name});
+  const std::size_t cut = named.find("From:") + 500;
+  const struct {
+    const char *name;
+    std::vector<std::string> datagrams;
+  } cases[] = {
+      {"the 1 KB display name", {named}},
+      {"a 2 KB user part in From",
+       {invite({.from = "<sip:" + user + "@" + me + ">"})}},
+      {"a 2 KB parameter in From",
+       {invite({.from = "<sip:door@" + me + param + ">"})}},
+      {"a 2 KB user part in To",
+       {invite({.to = "<sip:" + user + "@" + core + ">"})}},
+      {"a 2 KB parameter in To",
+       {invite({.to = "<sip:Vestibell@" + core + param + ">"})}},
+      {"a 2 KB user part in Contact",
+       {invite({.contact = "<sip:" + user + "@" + me + ">"})}},
+      {"a 2 KB parameter in Contact",
+       {invite({.contact = "<sip:door@" + me + param + ">"})}},
+      {"a 2 KB user part in the request URI",
+       {invite({.uri = "sip:" + user + "@" + core})}},
+      {"a 2 KB parameter in the request URI",
+       {invite({.uri = "sip:Vestibell@" + core + param})}},
+      {"the name in two datagrams", {named.substr(0, cut), named.substr(cut)}},
+      {"the name behind other text", {"xx " + invite({.from = name})}},
+  };
+  testing::internal::CaptureStderr();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const std::string &datagram : c.datagrams)
+      peer.Send(SipCoreSipPort(the_core), datagram);
+    PumpFor(200ms);
+    EXPECT_EQ(peer.Received(), std::vector<std::string>{}) << "answered";
+    EXPECT_FALSE(IsWindow(hWnd_Accept));
+  }
+  const std::string said = testing::internal::GetCapturedStderr();
+  const std::string line = "Vestibell: refused a SIP datagram from " + me;
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_EQ(said.find(line), said.rfind(line)) << "said more than once";
+
+  peer.Send(SipCoreSipPort(the_core), invite({}));
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+  EXPECT_EQ(Title(hWnd_Accept), "door");
+  // The door gives up: the dialog goes with its call.
+  peer.Send(SipCoreSipPort(the_core),
+            head("CANCEL", "sip:Vestibell@" + core, "<sip:door@" + me + ">",
+                 "<sip:Vestibell@" + core + ">") +
+                "Content-Length: 0\r\n\r\n");
+  EXPECT_TRUE(PumpUntil([] { return !IsWindow(hWnd_Accept); }, 5s));
+  const auto answers = peer.Received();
+  EXPECT_NE(std::find(answers.begin(), answers.end(), "SIP/2.0 180 Ringing"),
+            answers.end());
 }
 
 // The blocks other instances send to the core owner, through its own
