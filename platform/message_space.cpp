@@ -53,7 +53,9 @@ std::map<LPARAM, Window *> g_remoteHandles; // value -> stand-in
 LPARAM g_nextWindowNumber = 1;
 
 // The space this process joined. Written by the window thread at join and
-// leave under the lock; every sender reads the folder under it.
+// leave under the lock; every sender reads the folder under it. The joined
+// window is kept even when the space could not be made: broadcasts from
+// this process still reach it.
 std::mutex g_spaceMutex;
 std::string g_folder;
 Window *g_joined = nullptr;
@@ -63,7 +65,7 @@ std::atomic<int> g_listenFd{-1};
 QSocketNotifier *g_notifier = nullptr;
 
 void Log(const char *what, const std::string &detail) {
-  std::fprintf(stderr, "vestibell: message space: %s%s%s\n", what,
+  std::fprintf(stderr, "Vestibell: message space: %s%s%s\n", what,
                detail.empty() ? "" : ": ", detail.c_str());
 }
 
@@ -291,27 +293,32 @@ bool PostToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
   return sent;
 }
 
-// The handle values of every instance of the space, in ascending order.
-std::vector<LPARAM> Members() {
+// The handle values of every instance of the space, in ascending order;
+// `own` (this process's window, when not 0) among them, whether or not the
+// space has it.
+std::vector<LPARAM> Members(LPARAM own = 0) {
   std::string folder;
   {
     std::lock_guard lock(g_spaceMutex);
     folder = g_folder;
   }
   std::vector<LPARAM> values;
-  if (folder.empty())
-    return values;
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr)
-    return values;
-  while (const dirent *entry = readdir(dir)) {
+  if (own != 0)
+    values.push_back(own);
+  DIR *dir = folder.empty() ? nullptr : opendir(folder.c_str());
+  while (dir != nullptr) {
+    const dirent *entry = readdir(dir);
+    if (entry == nullptr)
+      break;
     char *end = nullptr;
     errno = 0;
     const long long v = std::strtoll(entry->d_name, &end, 10);
-    if (errno == 0 && end != entry->d_name && *end == '\0' && v > 0xFFFF)
+    if (errno == 0 && end != entry->d_name && *end == '\0' && v > 0xFFFF &&
+        v != own)
       values.push_back(static_cast<LPARAM>(v));
   }
-  closedir(dir);
+  if (dir != nullptr)
+    closedir(dir);
   std::sort(values.begin(), values.end());
   return values;
 }
@@ -461,17 +468,24 @@ bool JoinMessageSpace(HWND window, const char *name) {
   if (!IsWindow(window) || !IsWindowThread() || name == nullptr ||
       *name == '\0' || g_listenFd.load() >= 0)
     return false;
-  const std::string base = PrivateRuntimeFolder();
-  if (base.empty()) {
-    Log("no private runtime folder", "");
-    return false;
-  }
-  const std::string folder = base + "/" + FolderName(name);
-  if (!OwnPrivateFolder(folder)) {
-    Log("cannot use the folder", folder);
-    return false;
-  }
+  // Whatever becomes of the transport, this process's broadcasts reach
+  // this window.
   const LPARAM value = HandleValue(window);
+  {
+    std::lock_guard lock(g_spaceMutex);
+    g_joined = window;
+    g_joinedValue = value;
+  }
+  // A refused runtime folder is said where it is looked at.
+  const std::string base = PrivateRuntimeFolder();
+  if (base.empty())
+    return false;
+  const std::string folder = base + "/" + FolderName(name);
+  std::string why;
+  if (!OwnPrivateFolder(folder, &why)) {
+    Log("cannot use the folder", folder + ": " + why);
+    return false;
+  }
   const std::string path = SocketPath(folder, value);
   sockaddr_un addr;
   if (!FillAddress(path, &addr)) {
@@ -493,8 +507,6 @@ bool JoinMessageSpace(HWND window, const char *name) {
   {
     std::lock_guard lock(g_spaceMutex);
     g_folder = folder;
-    g_joined = window;
-    g_joinedValue = value;
   }
   g_listenFd = fd;
   g_notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
@@ -515,17 +527,23 @@ bool JoinMessageSpace(HWND window, const char *name) {
 void LeaveMessageSpace() {
   if (!IsWindowThread())
     return;
+  LPARAM value;
+  std::string folder;
+  {
+    std::lock_guard lock(g_spaceMutex);
+    value = g_joinedValue;
+    folder = g_folder;
+    // Broadcasts from this process still reach the others until it ends.
+    g_joined = nullptr;
+    g_joinedValue = 0;
+  }
   const int fd = g_listenFd.exchange(-1);
   if (fd < 0)
     return;
   delete g_notifier;
   g_notifier = nullptr;
   close(fd);
-  std::lock_guard lock(g_spaceMutex);
-  unlink(SocketPath(g_folder, g_joinedValue).c_str());
-  // Broadcasts from this process still reach the others until it ends.
-  g_joined = nullptr;
-  g_joinedValue = 0;
+  unlink(SocketPath(folder, value).c_str());
 }
 
 void LeaveSpaceOf(HWND w) {
@@ -547,7 +565,7 @@ LRESULT SpaceSend(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   // before the next begins.
   LPARAM own = 0;
   Window *joined = JoinedWindow(&own);
-  for (const LPARAM member : Members()) {
+  for (const LPARAM member : Members(own)) {
     if (member == own && joined != nullptr)
       SendMessage(joined, message, wParam, lParam);
     else if ((member >> kPidShift) != static_cast<LPARAM>(getpid()))
@@ -565,7 +583,7 @@ bool SpacePost(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     return false;
   LPARAM own = 0;
   Window *joined = JoinedWindow(&own);
-  for (const LPARAM member : Members()) {
+  for (const LPARAM member : Members(own)) {
     if (member == own && joined != nullptr)
       PostMessage(joined, message, wParam, lParam);
     else if ((member >> kPidShift) != static_cast<LPARAM>(getpid()))

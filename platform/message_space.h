@@ -44,7 +44,8 @@ constexpr int kSendTimeoutMs = 3000;
 
 // Joins `window` (a window of this process, window thread) to the space
 // `name`. Only one window per process joins; false when the private
-// runtime folder or the window's socket cannot be made.
+// runtime folder or the window's socket cannot be made, and the process
+// then runs alone: its broadcasts still reach `window`, nothing else.
 bool JoinMessageSpace(HWND window, const char *name);
 // Leaves the space: other processes no longer reach this process. Done at
 // exit in any case.

@@ -1,10 +1,12 @@
 // The message space between real processes: broadcast, nested sends, copy-
-// data and posts; a stopped instance; frames that must not be acted on.
+// data and posts; a stopped instance; frames that must not be acted on; a
+// runtime folder that must be refused.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,16 +31,31 @@ struct Peer {
 
 class MessageSpace : public ::testing::Test {
 protected:
-  Peer Start() {
+  // A peer in the runtime folder `runtime` (the test's own by default) that
+  // says `word` and its value once it joined; what it said before goes to
+  // `before`.
+  Peer Start(const std::string &runtime = {}, const std::string &word = "ready",
+             std::vector<std::string> *before = nullptr) {
     Peer peer;
     peer.child = std::make_unique<Child>(
         std::vector<std::string>{SPACE_PEER, kSpace},
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path()},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" +
+                                 (runtime.empty() ? runtime_.path() : runtime)},
         /*mergeStderr=*/true);
-    const auto line = peer.child->ReadLine();
-    EXPECT_TRUE(line && line->rfind("ready ", 0) == 0) << line.value_or("");
-    if (line && line->rfind("ready ", 0) == 0)
-      peer.value = std::stoll(line->substr(6));
+    for (;;) {
+      const auto line = peer.child->ReadLine();
+      if (!line) {
+        ADD_FAILURE() << "the peer never said " << word;
+        break;
+      }
+      if (line->rfind(word + " ", 0) == 0) {
+        peer.value = std::stoll(line->substr(word.size() + 1));
+        break;
+      }
+      EXPECT_NE(before, nullptr) << *line;
+      if (before != nullptr)
+        before->push_back(*line);
+    }
     return peer;
   }
   // The next line of `peer` that begins with `prefix`; empty if none comes.
@@ -77,6 +94,14 @@ protected:
       return -1;
     }
     return fd;
+  }
+  // Every line `peer` says until it ends (its input closed).
+  static std::vector<std::string> Rest(Peer &peer) {
+    peer.child->CloseInput();
+    std::vector<std::string> lines;
+    while (const auto line = peer.child->ReadLine())
+      lines.push_back(*line);
+    return lines;
   }
   static std::vector<unsigned char> Record(long long lParam) {
     plat::MessageFrame frame;
@@ -211,13 +236,68 @@ TEST_F(MessageSpace, FramesThatMustNotBeActedOnAreDropped) {
   int status = 0;
   waitpid(other, &status, 0);
   ASSERT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(Await(peer, "vestibell: message space: refused"), "");
+  EXPECT_NE(Await(peer, "Vestibell: message space: refused"), "");
   const int last = Connect(peer.value);
   const auto check = Record(5);
   ASSERT_EQ(write(last, check.data(), check.size()),
             static_cast<ssize_t>(check.size()));
   EXPECT_EQ(Await(peer, "got 50"), "got 50 5") << "the refused frame got in";
   close(last);
+}
+
+TEST_F(MessageSpace, WithItsFolderRefusedTheOwnWindowIsStillReached) {
+  const std::string away = runtime_ / "away";
+  ASSERT_EQ(mkdir(away.c_str(), 0700), 0);
+  auto fresh = [&](const std::string &name) {
+    const std::string folder = runtime_ / name;
+    EXPECT_EQ(mkdir(folder.c_str(), 0700), 0);
+    return folder;
+  };
+  struct Case {
+    std::string setup, runtime, reason;
+  };
+  std::vector<Case> cases;
+  const std::string link = fresh("link");
+  ASSERT_EQ(symlink(away.c_str(), (link + "/vestibell").c_str()), 0);
+  cases.push_back({"a link", link, "it is a symbolic link"});
+  const std::string open = fresh("open");
+  ASSERT_EQ(mkdir((open + "/vestibell").c_str(), 0700), 0);
+  ASSERT_EQ(chmod((open + "/vestibell").c_str(), 0777), 0);
+  cases.push_back({"open to all", open, "others may enter it (mode 0777)"});
+  if (geteuid() == 0) {
+    const std::string foreign = fresh("foreign");
+    ASSERT_EQ(mkdir((foreign + "/vestibell").c_str(), 0700), 0);
+    ASSERT_EQ(chown((foreign + "/vestibell").c_str(), 65534, 65534), 0);
+    cases.push_back({"another user's", foreign, "it belongs to user 65534"});
+  }
+  // (A missing runtime folder would be made by the toolkit.)
+  WriteFile(runtime_ / "file", "");
+  cases.push_back({"not to be made", runtime_ / "file",
+                   "it cannot be made (Not a directory)"});
+
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.setup);
+    std::vector<std::string> before;
+    Peer peer = Start(c.runtime, "alone", &before);
+    const std::string told = "Vestibell: cannot use the runtime folder " +
+                             c.runtime + "/vestibell: " + c.reason + ";";
+    // The toolkit may have its say about the runtime folder too.
+    std::erase_if(before, [](const std::string &line) {
+      return line.rfind("Vestibell:", 0) != 0;
+    });
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(before[0].substr(0, told.size()), told) << before[0];
+    // Its broadcasts and posts to all reach its own window, and nothing
+    // more is said about the folder.
+    peer.child->Write("broadcast\npostall\n");
+    const std::string value = std::to_string(peer.value);
+    EXPECT_EQ(Await(peer, "got 50"), "got 50 " + value);
+    EXPECT_EQ(Await(peer, "done broadcast").substr(0, 17), "done broadcast 0 ");
+    EXPECT_EQ(Await(peer, "posted"), "posted " + value);
+    for (const std::string &line : Rest(peer))
+      EXPECT_EQ(line.rfind("Vestibell:", 0), std::string::npos) << line;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(away)) << "made through the link";
 }
 
 TEST(MessageFrame, DecodesWhatItEncodesAndNothingElse) {
