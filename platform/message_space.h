@@ -16,7 +16,9 @@
 // The transport: one Unix-domain socket per joined window in a folder of
 // the user's private runtime folder named after the space; only processes
 // of the same user are heard, and a frame that is malformed, too long or
-// not a registered message or copy-data is dropped.
+// not a registered message or copy-data is dropped, as is a connection
+// whose frame is not whole within a second. A peer that connects never
+// makes the window thread wait.
 #pragma once
 
 #include <cstdint>

@@ -1,13 +1,15 @@
 // The message space between real processes: broadcast, nested sends, copy-
-// data and posts; a stopped instance; frames that must not be acted on; a
-// runtime folder that must be refused.
+// data and posts; a stopped instance; frames that must not be acted on;
+// connections that never finish; a runtime folder that must be refused.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -82,18 +84,29 @@ protected:
     return runtime_.path() + "/vestibell/" + kSpace + "/" +
            std::to_string(value);
   }
-  // A connection to `value`'s socket, made by this process directly.
+  // A connection to `value`'s socket, made by this process directly. While
+  // the listener's queue is full, it is tried again for a while rather than
+  // waited on.
   int Connect(long long value) const {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, SocketOf(value).c_str(),
                  sizeof addr.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const int flags = fcntl(fd, F_GETFL);
+      fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+      if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        fcntl(fd, F_SETFL, flags);
+        return fd;
+      }
+      const int error = errno;
       close(fd);
-      return -1;
+      if (error != EAGAIN)
+        return -1;
+      usleep(1000);
     }
-    return fd;
+    return -1;
   }
   // Every line `peer` says until it ends (its input closed).
   static std::vector<std::string> Rest(Peer &peer) {
@@ -243,6 +256,63 @@ TEST_F(MessageSpace, FramesThatMustNotBeActedOnAreDropped) {
             static_cast<ssize_t>(check.size()));
   EXPECT_EQ(Await(peer, "got 50"), "got 50 5") << "the refused frame got in";
   close(last);
+}
+
+TEST_F(MessageSpace, SilentConnectionsNeverHoldTheWindowThread) {
+  Peer peer = Start(), other = Start();
+  const std::string value = std::to_string(peer.value);
+  // More of them than it keeps waiting at once, and two that send the
+  // beginning of a frame.
+  std::vector<int> silent;
+  for (int i = 0; i < 100; ++i) {
+    silent.push_back(Connect(peer.value));
+    ASSERT_GE(silent.back(), 0);
+  }
+  const auto whole = Record(77);
+  const int half = Connect(peer.value), split = Connect(peer.value);
+  ASSERT_EQ(write(half, whole.data(), 20), 20);
+  ASSERT_EQ(write(split, whole.data(), 20), 20);
+
+  // Meanwhile its window thread handles a post to its own window and a
+  // send from another instance (that it answers with a send back) at once.
+  for (int round = 0; round < 2; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    peer.child->Write("post " + value + "\n");
+    EXPECT_EQ(Await(peer, "posted"), "posted " + value);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(250));
+    other.child->Write("nest " + value + " 1\n");
+    const std::string nest = Await(other, "done nest");
+    EXPECT_EQ(nest.substr(0, 12), "done nest 2 ");
+    EXPECT_LT(TookMs(nest), 250);
+  }
+
+  // The frame sent in two parts is acted on and answered.
+  ASSERT_EQ(write(split, whole.data() + 20, whole.size() - 20),
+            static_cast<ssize_t>(whole.size() - 20));
+  EXPECT_EQ(Await(peer, "got 50"), "got 50 77");
+  unsigned char bytes[plat::kFrameHeaderSize];
+  ASSERT_EQ(read(split, bytes, sizeof bytes),
+            static_cast<ssize_t>(sizeof bytes));
+  plat::MessageFrame answer;
+  std::size_t used = 0;
+  ASSERT_EQ(plat::DecodeFrame(bytes, sizeof bytes, &answer, &used),
+            plat::FrameResult::Complete);
+  EXPECT_EQ(answer.lParam, 7);
+  close(split);
+
+  // The others are dropped once their time is up.
+  silent.push_back(half);
+  for (const int fd : silent) {
+    pollfd p{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 3000), 1);
+    char c;
+    EXPECT_EQ(read(fd, &c, 1), 0) << "a silent connection was kept";
+    close(fd);
+  }
+  EXPECT_NE(Await(peer, "Vestibell: message space: dropped an incomplete "
+                        "frame from process"),
+            "");
 }
 
 TEST_F(MessageSpace, WithItsFolderRefusedTheOwnWindowIsStillReached) {
