@@ -81,6 +81,8 @@ std::string ConfigBaseFolder() {
   return plat::DefaultConfigBase();
 }
 
+std::string SettingsFolder() { return ConfigBaseFolder() + "/" + kFolderName; }
+
 void AccessIniFile() {
   const std::string WinAppDir = ConfigBaseFolder();
 

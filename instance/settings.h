@@ -54,6 +54,9 @@ void FormWindowSection(char (&window)[15]);
 // PROGRAMDATA, APPDATA, LOCALAPPDATA and TEMP that is set (an empty value
 // counts, and means the root), else the user's configuration folder.
 std::string ConfigBaseFolder();
+// The folder of the settings file and the frame files: "Vestibell" under
+// ConfigBaseFolder().
+std::string SettingsFolder();
 // Works out the folder and fills ini_file, NameJPEG and stateini.
 void AccessIniFile();
 // Reads the sixteen keys into their globals (the window's size into the

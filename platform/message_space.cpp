@@ -2,12 +2,16 @@
 // instance, named by its window's handle value, in a folder of the user's
 // private runtime folder named after the space. One connection carries one
 // message (and, for a send, its reply).
+//
+// The window thread never waits on a peer that writes to it: it reads what
+// a connection has, keeps the part of a frame that came, acts once the
+// frame is whole, and drops a connection whose frame is not whole in time.
 #include "platform/message_space.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -19,6 +23,7 @@
 #include <mutex>
 #include <poll.h>
 #include <string>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -35,9 +40,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A peer that has accepted the connection gets this long to deliver its
-// frame; the window thread reads it at once.
+// A peer that has connected gets this long to deliver its whole frame
+// (frames are small: a sender writes one at once).
 constexpr int kFrameReadMs = 1000;
+// Connections whose frame is not whole yet, at most; beyond that the
+// oldest is dropped, so a peer that opens many and says nothing cannot
+// keep the others out.
+constexpr std::size_t kMaxIncoming = 64;
+// What one wake-up of the window thread takes on before it returns to the
+// rest of its work; what is left wakes it again.
+constexpr int kEventsPerWake = 64;
 // Handles of other processes are kept for good (a thread may still hold
 // one); a peer naming ever new windows gets no more than this many.
 constexpr std::size_t kMaxRemoteHandles = 4096;
@@ -53,17 +65,29 @@ std::map<LPARAM, Window *> g_remoteHandles; // value -> stand-in
 LPARAM g_nextWindowNumber = 1;
 
 // The space this process joined. Written by the window thread at join and
-// leave under the lock; every sender reads the folder under it.
+// leave under the lock; every sender reads the folder under it. The joined
+// window is kept even when the space could not be made: broadcasts from
+// this process still reach it.
 std::mutex g_spaceMutex;
 std::string g_folder;
 Window *g_joined = nullptr;
 LPARAM g_joinedValue = 0;
-// The listening socket: read by the window thread alone.
-std::atomic<int> g_listenFd{-1};
+
+// The window thread's own: the listening socket, an epoll set of it and of
+// every connection whose frame is not whole yet, and those connections.
+struct Incoming {
+  pid_t pid = 0;
+  Clock::time_point deadline;
+  std::vector<unsigned char> bytes; // what has come of its frame
+};
+int g_listenFd = -1;
+int g_pollFd = -1;
+std::map<int, Incoming> g_incoming;
 QSocketNotifier *g_notifier = nullptr;
+QTimer *g_expiry = nullptr; // drops the connections past their deadline
 
 void Log(const char *what, const std::string &detail) {
-  std::fprintf(stderr, "vestibell: message space: %s%s%s\n", what,
+  std::fprintf(stderr, "Vestibell: message space: %s%s%s\n", what,
                detail.empty() ? "" : ": ", detail.c_str());
 }
 
@@ -108,41 +132,37 @@ bool WriteAll(int fd, const std::vector<unsigned char> &bytes,
   return true;
 }
 
-enum class ReadResult { Frame, Closed, Malformed, TimedOut };
+enum class ReadResult { Frame, Waiting, Closed, Malformed };
 
-// Reads one frame from `fd`, which has data or will have it soon.
-ReadResult ReadFrame(int fd, Clock::time_point deadline, MessageFrame *frame) {
-  std::vector<unsigned char> bytes;
-  std::size_t wanted = kFrameHeaderSize;
+// Reads what `fd` has of the frame begun in `bytes`, never waiting, and
+// never more than the frame needs. Closed: the peer ended its side (with
+// `bytes` holding what it sent of an incomplete frame).
+ReadResult ReadSome(int fd, std::vector<unsigned char> &bytes,
+                    MessageFrame *frame) {
   for (;;) {
-    std::size_t used = 0;
-    const FrameResult r =
-        bytes.empty() ? FrameResult::NeedMore
-                      : DecodeFrame(bytes.data(), bytes.size(), frame, &used);
-    if (r == FrameResult::Complete)
-      return ReadResult::Frame;
-    if (r == FrameResult::Malformed)
-      return ReadResult::Malformed;
-    if (!bytes.empty())
+    std::size_t wanted = kFrameHeaderSize;
+    if (!bytes.empty()) {
+      std::size_t used = 0;
+      const FrameResult r =
+          DecodeFrame(bytes.data(), bytes.size(), frame, &used);
+      if (r == FrameResult::Complete)
+        return ReadResult::Frame;
+      if (r == FrameResult::Malformed)
+        return ReadResult::Malformed;
       wanted = used;
+    }
     const std::size_t have = bytes.size();
     bytes.resize(wanted);
     const ssize_t n =
         recv(fd, bytes.data() + have, wanted - have, MSG_DONTWAIT);
-    if (n > 0) {
-      bytes.resize(have + static_cast<std::size_t>(n));
+    bytes.resize(have + static_cast<std::size_t>(n > 0 ? n : 0));
+    if (n > 0)
       continue;
-    }
-    bytes.resize(have);
-    if (n == 0)
-      return have == 0 ? ReadResult::Closed : ReadResult::Malformed;
-    if (errno == EINTR)
+    if (n < 0 && errno == EINTR)
       continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK)
-      return ReadResult::Closed;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, RemainingMs(deadline)) <= 0)
-      return ReadResult::TimedOut;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      return ReadResult::Waiting;
+    return ReadResult::Closed;
   }
 }
 
@@ -249,22 +269,27 @@ LRESULT SendToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   if (WriteAll(fd, EncodeFrame(frame), deadline)) {
     const bool windowThread = IsWindowThread();
+    std::vector<unsigned char> bytes;
     for (;;) {
-      pollfd fds[2] = {{fd, POLLIN, 0}, {g_listenFd.load(), POLLIN, 0}};
-      const nfds_t count = (windowThread && fds[1].fd >= 0) ? 2 : 1;
-      const int ready = poll(fds, count, RemainingMs(deadline));
+      // Only the window thread serves its own window's connections; a
+      // handler run meanwhile may have left the space.
+      pollfd fds[2] = {{fd, POLLIN, 0},
+                       {windowThread ? g_pollFd : -1, POLLIN, 0}};
+      const int ready = poll(fds, 2, RemainingMs(deadline));
       if (ready < 0 && errno == EINTR)
         continue;
       if (ready <= 0) {
         Log("no answer in time from instance", std::to_string(value));
         break;
       }
-      if (count == 2 && (fds[1].revents & POLLIN) != 0)
+      if ((fds[1].revents & POLLIN) != 0)
         ServeIncoming();
       if (fds[0].revents != 0) {
         MessageFrame reply;
-        if (ReadFrame(fd, deadline, &reply) == ReadResult::Frame &&
-            reply.kind == FrameKind::Reply)
+        const ReadResult r = ReadSome(fd, bytes, &reply);
+        if (r == ReadResult::Waiting)
+          continue;
+        if (r == ReadResult::Frame && reply.kind == FrameKind::Reply)
           result = static_cast<LRESULT>(reply.lParam);
         break;
       }
@@ -291,27 +316,32 @@ bool PostToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
   return sent;
 }
 
-// The handle values of every instance of the space, in ascending order.
-std::vector<LPARAM> Members() {
+// The handle values of every instance of the space, in ascending order;
+// `own` (this process's window, when not 0) among them, whether or not the
+// space has it.
+std::vector<LPARAM> Members(LPARAM own = 0) {
   std::string folder;
   {
     std::lock_guard lock(g_spaceMutex);
     folder = g_folder;
   }
   std::vector<LPARAM> values;
-  if (folder.empty())
-    return values;
-  DIR *dir = opendir(folder.c_str());
-  if (dir == nullptr)
-    return values;
-  while (const dirent *entry = readdir(dir)) {
+  if (own != 0)
+    values.push_back(own);
+  DIR *dir = folder.empty() ? nullptr : opendir(folder.c_str());
+  while (dir != nullptr) {
+    const dirent *entry = readdir(dir);
+    if (entry == nullptr)
+      break;
     char *end = nullptr;
     errno = 0;
     const long long v = std::strtoll(entry->d_name, &end, 10);
-    if (errno == 0 && end != entry->d_name && *end == '\0' && v > 0xFFFF)
+    if (errno == 0 && end != entry->d_name && *end == '\0' && v > 0xFFFF &&
+        v != own)
       values.push_back(static_cast<LPARAM>(v));
   }
-  closedir(dir);
+  if (dir != nullptr)
+    closedir(dir);
   std::sort(values.begin(), values.end());
   return values;
 }
@@ -323,34 +353,49 @@ Window *JoinedWindow(LPARAM *value) {
   return g_joined;
 }
 
-// Handles one connection: a frame from a process of this user, acted on by
-// the joined window's procedure, a send answered.
-void ServeConnection(int fd) {
-  ucred cred{};
-  socklen_t length = sizeof cred;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 ||
-      cred.uid != geteuid()) {
-    Log("refused a connection from user", std::to_string(cred.uid));
+void Forget(std::map<int, Incoming>::iterator it) {
+  if (g_pollFd >= 0)
+    epoll_ctl(g_pollFd, EPOLL_CTL_DEL, it->first, nullptr);
+  close(it->first);
+  g_incoming.erase(it);
+}
+
+// Keeps the expiry timer on the earliest deadline of the waiting
+// connections.
+void ArmExpiry() {
+  if (g_expiry == nullptr)
+    return;
+  if (g_incoming.empty()) {
+    g_expiry->stop();
     return;
   }
-  MessageFrame frame;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kFrameReadMs);
-  switch (ReadFrame(fd, deadline, &frame)) {
-  case ReadResult::Frame:
-    break;
-  case ReadResult::Closed:
-    return;
-  case ReadResult::Malformed:
-    Log("dropped a malformed frame from process", std::to_string(cred.pid));
-    return;
-  case ReadResult::TimedOut:
-    Log("dropped an incomplete frame from process", std::to_string(cred.pid));
-    return;
+  auto earliest = g_incoming.begin()->second.deadline;
+  for (const auto &[fd, in] : g_incoming)
+    earliest = std::min(earliest, in.deadline);
+  g_expiry->start(RemainingMs(earliest) + 1);
+}
+
+void DropExpired() {
+  const auto now = Clock::now();
+  for (auto it = g_incoming.begin(); it != g_incoming.end();) {
+    auto next = std::next(it);
+    if (it->second.deadline <= now) {
+      Log("dropped an incomplete frame from process",
+          std::to_string(it->second.pid));
+      Forget(it);
+    }
+    it = next;
   }
+}
+
+// Acts on a whole frame from process `pid`: the joined window's procedure
+// handles it, a send is answered. The connection is already out of the
+// set, so the handler may send and be sent to meanwhile.
+void Act(int fd, pid_t pid, const MessageFrame &frame) {
   if (frame.kind == FrameKind::Reply || !Travels(frame.message) ||
       frame.copyData != (frame.message == WM_COPYDATA)) {
     Log("dropped a frame that does not travel, from process",
-        std::to_string(cred.pid));
+        std::to_string(pid));
     return;
   }
   // A sender that gave up waiting has closed its end: what it asked for is
@@ -358,8 +403,7 @@ void ServeConnection(int fd) {
   char probe;
   if (frame.kind == FrameKind::Send &&
       recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
-    Log("dropped a send its sender gave up, from process",
-        std::to_string(cred.pid));
+    Log("dropped a send its sender gave up, from process", std::to_string(pid));
     return;
   }
   Window *w = JoinedWindow(nullptr);
@@ -386,29 +430,98 @@ void ServeConnection(int fd) {
   reply.kind = FrameKind::Reply;
   reply.message = message;
   reply.lParam = result;
-  // The sender may have given up meanwhile; then nobody reads the answer.
-  WriteAll(fd, EncodeFrame(reply),
-           Clock::now() + std::chrono::milliseconds(kFrameReadMs));
+  // A fresh connection takes the few bytes at once; a sender that gave up
+  // meanwhile is not waited for.
+  const auto bytes = EncodeFrame(reply);
+  [[maybe_unused]] const ssize_t n =
+      send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-// Takes every waiting connection. Window thread; called again from within
-// a handler that waits in a send, so each connection is done before the
-// next is taken.
-void ServeIncoming() {
-  for (;;) {
-    const int listenFd = g_listenFd.load();
-    if (listenFd < 0)
-      return;
+// Reads what the waiting connection `fd` has; acts once its frame is whole.
+void ServeConnection(int fd) {
+  auto it = g_incoming.find(fd);
+  if (it == g_incoming.end())
+    return;
+  MessageFrame frame;
+  const pid_t pid = it->second.pid;
+  switch (ReadSome(fd, it->second.bytes, &frame)) {
+  case ReadResult::Waiting:
+    return;
+  case ReadResult::Closed:
+    if (!it->second.bytes.empty())
+      Log("dropped an incomplete frame from process", std::to_string(pid));
+    Forget(it);
+    return;
+  case ReadResult::Malformed:
+    Log("dropped a malformed frame from process", std::to_string(pid));
+    Forget(it);
+    return;
+  case ReadResult::Frame:
+    break;
+  }
+  if (g_pollFd >= 0)
+    epoll_ctl(g_pollFd, EPOLL_CTL_DEL, fd, nullptr);
+  g_incoming.erase(it);
+  Act(fd, pid, frame);
+  close(fd);
+}
+
+// Takes the waiting connections of processes of this user; each is served
+// at once as far as its bytes have come.
+void AcceptWaiting() {
+  for (int taken = 0; taken < kEventsPerWake && g_listenFd >= 0; ++taken) {
     const int fd =
-        accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        accept4(g_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED)
         continue;
       return;
     }
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 ||
+        cred.uid != geteuid()) {
+      Log("refused a connection from user", std::to_string(cred.uid));
+      close(fd);
+      continue;
+    }
+    if (g_incoming.size() >= kMaxIncoming) {
+      auto oldest = g_incoming.begin();
+      for (auto it = g_incoming.begin(); it != g_incoming.end(); ++it)
+        if (it->second.deadline < oldest->second.deadline)
+          oldest = it;
+      Log("dropped an incomplete frame from process",
+          std::to_string(oldest->second.pid));
+      Forget(oldest);
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    if (g_pollFd < 0 || epoll_ctl(g_pollFd, EPOLL_CTL_ADD, fd, &event) != 0) {
+      close(fd);
+      continue;
+    }
+    g_incoming[fd] = {
+        cred.pid, Clock::now() + std::chrono::milliseconds(kFrameReadMs), {}};
     ServeConnection(fd);
-    close(fd);
   }
+}
+
+// Serves what has come on the listening socket and the waiting
+// connections. Window thread; called again from within a handler that
+// waits in a send, so every step looks its connection up afresh.
+void ServeIncoming() {
+  DropExpired();
+  epoll_event events[kEventsPerWake];
+  const int n =
+      g_pollFd < 0 ? 0 : epoll_wait(g_pollFd, events, kEventsPerWake, 0);
+  for (int i = 0; i < n; ++i) {
+    if (events[i].data.fd == g_listenFd)
+      AcceptWaiting();
+    else
+      ServeConnection(events[i].data.fd);
+  }
+  ArmExpiry();
 }
 
 void LeaveAtExit() {
@@ -459,19 +572,26 @@ HWND HandleFromValue(LPARAM value) {
 
 bool JoinMessageSpace(HWND window, const char *name) {
   if (!IsWindow(window) || !IsWindowThread() || name == nullptr ||
-      *name == '\0' || g_listenFd.load() >= 0)
+      *name == '\0' || g_listenFd >= 0)
     return false;
-  const std::string base = PrivateRuntimeFolder();
-  if (base.empty()) {
-    Log("no private runtime folder", "");
-    return false;
-  }
-  const std::string folder = base + "/" + FolderName(name);
-  if (!OwnPrivateFolder(folder)) {
-    Log("cannot use the folder", folder);
-    return false;
-  }
+  // Whatever becomes of the transport, this process's broadcasts reach
+  // this window.
   const LPARAM value = HandleValue(window);
+  {
+    std::lock_guard lock(g_spaceMutex);
+    g_joined = window;
+    g_joinedValue = value;
+  }
+  // A refused runtime folder is said where it is looked at.
+  const std::string base = PrivateRuntimeFolder();
+  if (base.empty())
+    return false;
+  const std::string folder = base + "/" + FolderName(name);
+  std::string why;
+  if (!OwnPrivateFolder(folder, &why)) {
+    Log("cannot use the folder", folder + ": " + why);
+    return false;
+  }
   const std::string path = SocketPath(folder, value);
   sockaddr_un addr;
   if (!FillAddress(path, &addr)) {
@@ -479,8 +599,19 @@ bool JoinMessageSpace(HWND window, const char *name) {
     return false;
   }
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0)
+  const int pollFd = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = fd;
+  if (fd < 0 || pollFd < 0 ||
+      epoll_ctl(pollFd, EPOLL_CTL_ADD, fd, &event) != 0) {
+    Log("cannot listen", std::strerror(errno));
+    if (fd >= 0)
+      close(fd);
+    if (pollFd >= 0)
+      close(pollFd);
     return false;
+  }
   // The name holds our process id: what lies there was left by an ended
   // process that had the same id.
   unlink(path.c_str());
@@ -488,18 +619,24 @@ bool JoinMessageSpace(HWND window, const char *name) {
       listen(fd, 64) != 0) {
     Log("cannot listen", path + ": " + std::strerror(errno));
     close(fd);
+    close(pollFd);
     return false;
   }
   {
     std::lock_guard lock(g_spaceMutex);
     g_folder = folder;
-    g_joined = window;
-    g_joinedValue = value;
   }
   g_listenFd = fd;
-  g_notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+  g_pollFd = pollFd;
+  g_notifier = new QSocketNotifier(pollFd, QSocketNotifier::Read);
   QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier,
                    [] { ServeIncoming(); });
+  g_expiry = new QTimer;
+  g_expiry->setSingleShot(true);
+  QObject::connect(g_expiry, &QTimer::timeout, g_expiry, [] {
+    DropExpired();
+    ArmExpiry();
+  });
   static bool atExitSet = false;
   if (!atExitSet) {
     atExitSet = true;
@@ -515,17 +652,34 @@ bool JoinMessageSpace(HWND window, const char *name) {
 void LeaveMessageSpace() {
   if (!IsWindowThread())
     return;
-  const int fd = g_listenFd.exchange(-1);
-  if (fd < 0)
+  LPARAM value;
+  std::string folder;
+  {
+    std::lock_guard lock(g_spaceMutex);
+    value = g_joinedValue;
+    folder = g_folder;
+    // Broadcasts from this process still reach the others until it ends.
+    g_joined = nullptr;
+    g_joinedValue = 0;
+  }
+  if (g_listenFd < 0)
     return;
-  delete g_notifier;
+  // Possibly from within one of their own signals: they go once it is
+  // done.
+  g_notifier->setEnabled(false);
+  g_notifier->deleteLater();
   g_notifier = nullptr;
-  close(fd);
-  std::lock_guard lock(g_spaceMutex);
-  unlink(SocketPath(g_folder, g_joinedValue).c_str());
-  // Broadcasts from this process still reach the others until it ends.
-  g_joined = nullptr;
-  g_joinedValue = 0;
+  g_expiry->stop();
+  g_expiry->deleteLater();
+  g_expiry = nullptr;
+  for (const auto &[fd, in] : g_incoming)
+    close(fd);
+  g_incoming.clear();
+  close(g_pollFd);
+  g_pollFd = -1;
+  close(g_listenFd);
+  g_listenFd = -1;
+  unlink(SocketPath(folder, value).c_str());
 }
 
 void LeaveSpaceOf(HWND w) {
@@ -547,7 +701,7 @@ LRESULT SpaceSend(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   // before the next begins.
   LPARAM own = 0;
   Window *joined = JoinedWindow(&own);
-  for (const LPARAM member : Members()) {
+  for (const LPARAM member : Members(own)) {
     if (member == own && joined != nullptr)
       SendMessage(joined, message, wParam, lParam);
     else if ((member >> kPidShift) != static_cast<LPARAM>(getpid()))
@@ -565,7 +719,7 @@ bool SpacePost(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
     return false;
   LPARAM own = 0;
   Window *joined = JoinedWindow(&own);
-  for (const LPARAM member : Members()) {
+  for (const LPARAM member : Members(own)) {
     if (member == own && joined != nullptr)
       PostMessage(joined, message, wParam, lParam);
     else if ((member >> kPidShift) != static_cast<LPARAM>(getpid()))

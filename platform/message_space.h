@@ -16,7 +16,9 @@
 // The transport: one Unix-domain socket per joined window in a folder of
 // the user's private runtime folder named after the space; only processes
 // of the same user are heard, and a frame that is malformed, too long or
-// not a registered message or copy-data is dropped.
+// not a registered message or copy-data is dropped, as is a connection
+// whose frame is not whole within a second. A peer that connects never
+// makes the window thread wait.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +46,8 @@ constexpr int kSendTimeoutMs = 3000;
 
 // Joins `window` (a window of this process, window thread) to the space
 // `name`. Only one window per process joins; false when the private
-// runtime folder or the window's socket cannot be made.
+// runtime folder or the window's socket cannot be made, and the process
+// then runs alone: its broadcasts still reach `window`, nothing else.
 bool JoinMessageSpace(HWND window, const char *name);
 // Leaves the space: other processes no longer reach this process. Done at
 // exit in any case.

@@ -1,6 +1,7 @@
-// Named objects as lock files in the user's runtime folder. Every holder
-// keeps a shared flock on the file; a name "exists" exactly while somebody
-// holds it, whatever files are left lying in the folder.
+// Named objects as lock files in the user's runtime folder (or the folder
+// given instead). Every holder keeps a shared flock on the file; a name
+// "exists" exactly while somebody holds it, whatever files are left lying in
+// the folder.
 #include "platform/named_object.h"
 
 #include "platform/runtime_folder.h"
@@ -21,8 +22,33 @@ struct NamedObject {
 
 namespace {
 
+// A lock file of this user's. Another user's file planted in a shared
+// folder is not taken: its owner could hold it for ever.
 int OpenLockFile(const std::string &path) {
-  return open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  const int fd =
+      open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+           0600);
+  if (fd < 0)
+    return -1;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The folder the objects live in; empty when there is none.
+std::string ObjectFolder(const std::string &fallback) {
+  std::string folder = PrivateRuntimeFolder();
+  if (!folder.empty() || fallback.empty())
+    return folder;
+  struct stat st {};
+  if (mkdir(fallback.c_str(), 0700) != 0 && errno != EEXIST)
+    return {};
+  if (stat(fallback.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return {};
+  return fallback;
 }
 
 int Flock(int fd, int operation) {
@@ -35,12 +61,13 @@ int Flock(int fd, int operation) {
 
 } // namespace
 
-NamedObject *CreateNamedObject(const char *name, bool *existed) {
+NamedObject *CreateNamedObject(const char *name, bool *existed,
+                               const std::string &fallbackFolder) {
   if (existed != nullptr)
     *existed = false;
   if (name == nullptr || *name == '\0')
     return nullptr;
-  const std::string folder = PrivateRuntimeFolder();
+  const std::string folder = ObjectFolder(fallbackFolder);
   if (folder.empty())
     return nullptr;
   std::string file;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "events/window_proc.h"
@@ -98,12 +99,16 @@ t_ClientSize UsableSize(t_ClientSize saved, plat::POINT minimum,
 }
 
 void NumberInstance() {
+  // Without a runtime folder the copies that share a settings folder still
+  // number themselves apart there: they would otherwise write one frame
+  // file and each make a SIP core on the same port.
+  const std::string fallback = SettingsFolder();
   bool existed;
   do {
     ++PocSpusteni;
     std::snprintf(AppName, sizeof AppName, "%s%i", kAppTitle, PocSpusteni);
     // A name that cannot be made at all ends the probe like a free one.
-    g_heldNames.push_back(plat::CreateNamedObject(AppName, &existed));
+    g_heldNames.push_back(plat::CreateNamedObject(AppName, &existed, fallback));
   } while (existed);
 }
 

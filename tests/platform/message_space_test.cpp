@@ -1,11 +1,15 @@
 // The message space between real processes: broadcast, nested sends, copy-
-// data and posts; a stopped instance; frames that must not be acted on.
+// data and posts; a stopped instance; frames that must not be acted on;
+// connections that never finish; a runtime folder that must be refused.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -29,16 +33,31 @@ struct Peer {
 
 class MessageSpace : public ::testing::Test {
 protected:
-  Peer Start() {
+  // A peer in the runtime folder `runtime` (the test's own by default) that
+  // says `word` and its value once it joined; what it said before goes to
+  // `before`.
+  Peer Start(const std::string &runtime = {}, const std::string &word = "ready",
+             std::vector<std::string> *before = nullptr) {
     Peer peer;
     peer.child = std::make_unique<Child>(
         std::vector<std::string>{SPACE_PEER, kSpace},
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime_.path()},
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" +
+                                 (runtime.empty() ? runtime_.path() : runtime)},
         /*mergeStderr=*/true);
-    const auto line = peer.child->ReadLine();
-    EXPECT_TRUE(line && line->rfind("ready ", 0) == 0) << line.value_or("");
-    if (line && line->rfind("ready ", 0) == 0)
-      peer.value = std::stoll(line->substr(6));
+    for (;;) {
+      const auto line = peer.child->ReadLine();
+      if (!line) {
+        ADD_FAILURE() << "the peer never said " << word;
+        break;
+      }
+      if (line->rfind(word + " ", 0) == 0) {
+        peer.value = std::stoll(line->substr(word.size() + 1));
+        break;
+      }
+      EXPECT_NE(before, nullptr) << *line;
+      if (before != nullptr)
+        before->push_back(*line);
+    }
     return peer;
   }
   // The next line of `peer` that begins with `prefix`; empty if none comes.
@@ -65,18 +84,37 @@ protected:
     return runtime_.path() + "/vestibell/" + kSpace + "/" +
            std::to_string(value);
   }
-  // A connection to `value`'s socket, made by this process directly.
+  // A connection to `value`'s socket, made by this process directly. While
+  // the listener's queue is full, it is tried again for a while rather than
+  // waited on.
   int Connect(long long value) const {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strncpy(addr.sun_path, SocketOf(value).c_str(),
                  sizeof addr.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const int flags = fcntl(fd, F_GETFL);
+      fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+      if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        fcntl(fd, F_SETFL, flags);
+        return fd;
+      }
+      const int error = errno;
       close(fd);
-      return -1;
+      if (error != EAGAIN)
+        return -1;
+      usleep(1000);
     }
-    return fd;
+    return -1;
+  }
+  // Every line `peer` says until it ends (its input closed).
+  static std::vector<std::string> Rest(Peer &peer) {
+    peer.child->CloseInput();
+    std::vector<std::string> lines;
+    while (const auto line = peer.child->ReadLine())
+      lines.push_back(*line);
+    return lines;
   }
   static std::vector<unsigned char> Record(long long lParam) {
     plat::MessageFrame frame;
@@ -211,13 +249,125 @@ TEST_F(MessageSpace, FramesThatMustNotBeActedOnAreDropped) {
   int status = 0;
   waitpid(other, &status, 0);
   ASSERT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(Await(peer, "vestibell: message space: refused"), "");
+  EXPECT_NE(Await(peer, "Vestibell: message space: refused"), "");
   const int last = Connect(peer.value);
   const auto check = Record(5);
   ASSERT_EQ(write(last, check.data(), check.size()),
             static_cast<ssize_t>(check.size()));
   EXPECT_EQ(Await(peer, "got 50"), "got 50 5") << "the refused frame got in";
   close(last);
+}
+
+TEST_F(MessageSpace, SilentConnectionsNeverHoldTheWindowThread) {
+  Peer peer = Start(), other = Start();
+  const std::string value = std::to_string(peer.value);
+  // More of them than it keeps waiting at once, and two that send the
+  // beginning of a frame.
+  std::vector<int> silent;
+  for (int i = 0; i < 100; ++i) {
+    silent.push_back(Connect(peer.value));
+    ASSERT_GE(silent.back(), 0);
+  }
+  const auto whole = Record(77);
+  const int half = Connect(peer.value), split = Connect(peer.value);
+  ASSERT_EQ(write(half, whole.data(), 20), 20);
+  ASSERT_EQ(write(split, whole.data(), 20), 20);
+
+  // Meanwhile its window thread handles a post to its own window and a
+  // send from another instance (that it answers with a send back) at once.
+  for (int round = 0; round < 2; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    peer.child->Write("post " + value + "\n");
+    EXPECT_EQ(Await(peer, "posted"), "posted " + value);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(250));
+    other.child->Write("nest " + value + " 1\n");
+    const std::string nest = Await(other, "done nest");
+    EXPECT_EQ(nest.substr(0, 12), "done nest 2 ");
+    EXPECT_LT(TookMs(nest), 250);
+  }
+
+  // The frame sent in two parts is acted on and answered.
+  ASSERT_EQ(write(split, whole.data() + 20, whole.size() - 20),
+            static_cast<ssize_t>(whole.size() - 20));
+  EXPECT_EQ(Await(peer, "got 50"), "got 50 77");
+  unsigned char bytes[plat::kFrameHeaderSize];
+  ASSERT_EQ(read(split, bytes, sizeof bytes),
+            static_cast<ssize_t>(sizeof bytes));
+  plat::MessageFrame answer;
+  std::size_t used = 0;
+  ASSERT_EQ(plat::DecodeFrame(bytes, sizeof bytes, &answer, &used),
+            plat::FrameResult::Complete);
+  EXPECT_EQ(answer.lParam, 7);
+  close(split);
+
+  // The others are dropped once their time is up.
+  silent.push_back(half);
+  for (const int fd : silent) {
+    pollfd p{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 3000), 1);
+    char c;
+    EXPECT_EQ(read(fd, &c, 1), 0) << "a silent connection was kept";
+    close(fd);
+  }
+  EXPECT_NE(Await(peer, "Vestibell: message space: dropped an incomplete "
+                        "frame from process"),
+            "");
+}
+
+TEST_F(MessageSpace, WithItsFolderRefusedTheOwnWindowIsStillReached) {
+  const std::string away = runtime_ / "away";
+  ASSERT_EQ(mkdir(away.c_str(), 0700), 0);
+  auto fresh = [&](const std::string &name) {
+    const std::string folder = runtime_ / name;
+    EXPECT_EQ(mkdir(folder.c_str(), 0700), 0);
+    return folder;
+  };
+  struct Case {
+    std::string setup, runtime, reason;
+  };
+  std::vector<Case> cases;
+  const std::string link = fresh("link");
+  ASSERT_EQ(symlink(away.c_str(), (link + "/vestibell").c_str()), 0);
+  cases.push_back({"a link", link, "it is a symbolic link"});
+  const std::string open = fresh("open");
+  ASSERT_EQ(mkdir((open + "/vestibell").c_str(), 0700), 0);
+  ASSERT_EQ(chmod((open + "/vestibell").c_str(), 0777), 0);
+  cases.push_back({"open to all", open, "others may enter it (mode 0777)"});
+  if (geteuid() == 0) {
+    const std::string foreign = fresh("foreign");
+    ASSERT_EQ(mkdir((foreign + "/vestibell").c_str(), 0700), 0);
+    ASSERT_EQ(chown((foreign + "/vestibell").c_str(), 65534, 65534), 0);
+    cases.push_back({"another user's", foreign, "it belongs to user 65534"});
+  }
+  // (A missing runtime folder would be made by the toolkit.)
+  WriteFile(runtime_ / "file", "");
+  cases.push_back({"not to be made", runtime_ / "file",
+                   "it cannot be made (Not a directory)"});
+
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.setup);
+    std::vector<std::string> before;
+    Peer peer = Start(c.runtime, "alone", &before);
+    const std::string told = "Vestibell: cannot use the runtime folder " +
+                             c.runtime + "/vestibell: " + c.reason + ";";
+    // The toolkit may have its say about the runtime folder too.
+    std::erase_if(before, [](const std::string &line) {
+      return line.rfind("Vestibell:", 0) != 0;
+    });
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(before[0].substr(0, told.size()), told) << before[0];
+    // Its broadcasts and posts to all reach its own window, and nothing
+    // more is said about the folder.
+    peer.child->Write("broadcast\npostall\n");
+    const std::string value = std::to_string(peer.value);
+    EXPECT_EQ(Await(peer, "got 50"), "got 50 " + value);
+    EXPECT_EQ(Await(peer, "done broadcast").substr(0, 17), "done broadcast 0 ");
+    EXPECT_EQ(Await(peer, "posted"), "posted " + value);
+    for (const std::string &line : Rest(peer))
+      EXPECT_EQ(line.rfind("Vestibell:", 0), std::string::npos) << line;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(away)) << "made through the link";
 }
 
 TEST(MessageFrame, DecodesWhatItEncodesAndNothingElse) {

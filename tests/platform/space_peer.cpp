@@ -1,10 +1,12 @@
 // One instance of a test message space. Joins the space named on its command
-// line, prints "ready VALUE" (its handle value) and then a line for every
-// message it handles; does what its standard input asks:
+// line, prints "ready VALUE" (its handle value; "alone VALUE" when the space
+// could not be joined) and then a line for every message it handles; does
+// what its standard input asks:
 //   broadcast              sends record (50) to every instance
 //   nest TARGET DEPTH      starts an exchange DEPTH sends deep with TARGET
 //   copy TARGET TEXT       sends TEXT as copy-data (dwData 6, 128 bytes)
 //   post TARGET            posts record-later (60) to TARGET
+//   postall                posts record-later (60) to every instance
 // and answers each with "done WHAT RESULT MILLISECONDS".
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -80,6 +82,8 @@ void Command(const std::string &line) {
   } else if (what == "post") {
     result = PostMessage(HandleFromValue(target), g_message, 60,
                          HandleValue(g_window));
+  } else if (what == "postall") {
+    result = PostMessage(HWND_BROADCAST, g_message, 60, HandleValue(g_window));
   }
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start)
@@ -100,9 +104,9 @@ int main(int argc, char **argv) {
   wc.proc = Proc;
   RegisterClass(wc);
   g_window = CreateWindow("SpacePeer", "peer", WS_POPUP, 0, 0, 10, 10);
-  if (!JoinMessageSpace(g_window, argv[1]))
-    return 3;
-  std::printf("ready %lld\n", static_cast<long long>(HandleValue(g_window)));
+  const bool joined = JoinMessageSpace(g_window, argv[1]);
+  std::printf("%s %lld\n", joined ? "ready" : "alone",
+              static_cast<long long>(HandleValue(g_window)));
 
   std::string pending;
   QSocketNotifier input(0, QSocketNotifier::Read);

@@ -14,7 +14,12 @@
 #     the door unit calls the account through it, and the instance whose
 #     prefix and door SIP id make the caller's user name takes the call;
 #     that instance's call key dials the same name through the server.
-#   xvfb_instances.sh PROGRAM DOORSIM ring|handover|registrar
+#   refused: two instances whose runtime folder is a planted link: each
+#     says so once, they number themselves apart in the settings folder
+#     (one SIP core, the second's frame file its own), and the first one's
+#     own window still gets its messages: Accept answers, the keys hang up
+#     and dial.
+#   xvfb_instances.sh PROGRAM DOORSIM ring|handover|registrar|refused
 set -u
 prog=$1
 bin=$(dirname "$2")/../..
@@ -51,6 +56,9 @@ key_x=137 key_y=282
 rest_x=150 rest_y=150
 
 declare -A win pid left
+# The main window's title: the program's, or the door unit's once its
+# pictures come.
+title='^Vestibell_1\.39$'
 # The SIP section beyond the port and address (a server account, or none).
 sip_keys='UseSIP=0\n'
 # start_instance NAME IP_ADDR LEFT [PREFIX DOOR_SIP_ID]: an instance whose
@@ -67,7 +75,7 @@ start_instance() {
   left[$1]=$3
   win[$1]=""
   for _ in $(seq 400); do
-    win[$1]=$(xdotool search --all --pid "${pid[$1]}" --name '^Vestibell_1\.39$' 2>/dev/null | head -n 1)
+    win[$1]=$(xdotool search --all --pid "${pid[$1]}" --name "$title" 2>/dev/null | head -n 1)
     [ -n "${win[$1]}" ] && break
     sleep 0.05
   done
@@ -261,6 +269,47 @@ registrar)
   until_true 5 status_is sip_ended $((ended + 1)) || fail "hang-up did not end the call key's call"
   expect_idle "call key's call hung up" 1 2 3
   echo "PASS (registrar): calls through the server reach the instance of the caller's user name, and its call key reaches the door unit"
+  ;;
+refused)
+  mkdir -m 700 "$tmp/rt" "$tmp/away"
+  ln -s "$tmp/away" "$tmp/rt/vestibell"
+  export XDG_RUNTIME_DIR=$tmp/rt
+  title='^(Vestibell_1\.39|Vestibell door)$'
+  # The first one's door address is the simulator's SIP side (its call key
+  # dials there), the second one's its pictures.
+  start_instance 1 "$door" 0
+  start_instance 2 "127.0.0.1:$door_http" 360
+  remember_idle 1 2
+  for n in 1 2; do
+    said=$(grep -c '^Vestibell: cannot use the runtime folder' "$tmp/$n.log")
+    [ "$said" = 1 ] || fail "instance $n said $said times why the folder is refused"
+    grep -q "^Vestibell: cannot use the runtime folder $tmp/rt/vestibell: it is a symbolic link;" "$tmp/$n.log" ||
+      fail "instance $n does not name the folder and the reason: $(head -n 5 "$tmp/$n.log")"
+  done
+  until_true 10 [ "$(sockets_on_port "${pid[1]}")" -gt 0 ] || fail "the first instance made no core"
+  [ "$(sockets_on_port "${pid[2]}")" = 0 ] || fail "the second instance made a core too"
+  ! grep -q 'SIP port' "$tmp/2.log" || fail "the second instance tried the SIP port"
+  until_true 10 [ -f "$tmp/Vestibell/Vestibell_2.tmp" ] ||
+    fail "the second instance has no frame file of its own: $(ls "$tmp/Vestibell")"
+  # The first instance's own window: its Accept dialog answers, its
+  # hang-up key ends the call, its call key dials.
+  ring 1
+  answer 1
+  until_true 5 in_call 1 || fail "instance 1 does not show the hang-up key"
+  ended=$(status_of sip_ended)
+  click 1 $key_x $key_y
+  until_true 5 status_is sip_ended $((ended + 1)) || fail "hang-up did not end the call"
+  expect_idle "hang-up" 1 2
+  incoming=$(status_of sip_incoming)
+  click 1 $key_x $key_y
+  until_true 5 status_is sip_incoming $((incoming + 1)) || fail "the call key dialled nothing"
+  until_true 5 in_call 1 || fail "the dialling instance shows no hang-up key"
+  ended=$(status_of sip_ended)
+  click 1 $key_x $key_y
+  until_true 5 status_is sip_ended $((ended + 1)) || fail "hang-up did not end the dialled call"
+  expect_idle "dialled call hung up" 1 2
+  [ -z "$(ls -A "$tmp/away")" ] || fail "files were made through the link: $(ls -A "$tmp/away")"
+  echo "PASS (refused): said once, numbered apart, one core, the second's own frame file, answer, hang-up and dial through the own window"
   ;;
 handover)
   for during in idle call; do
