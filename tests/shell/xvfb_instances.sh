@@ -38,18 +38,6 @@ cd "$tmp"
 free_udp_port() {
   python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
-# until SECONDS CONDITION...: true once the condition holds.
-until_true() {
-  local limit=$1
-  shift
-  for _ in $(seq $((limit * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-status_of() { sim status | sed -n "s/.*\"$1\":\([0-9]*\).*/\1/p"; }
-status_is() { [ "$(status_of "$1")" = "$2" ]; }
 
 # The call/hang-up key of a 336 x 301 window, and a spot of the video area.
 key_x=137 key_y=282

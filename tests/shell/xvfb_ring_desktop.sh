@@ -22,17 +22,6 @@ unset QT_QPA_PLATFORM WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 start_openbox
 wmctrl -n 2
 
-until_true() { # SECONDS CONDITION...
-  local limit=$1
-  shift
-  for _ in $(seq $((limit * 10))); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-status_of() { sim status | sed -n "s/.*\"$1\":\([0-9]*\).*/\1/p"; }
-status_is() { [ "$(status_of "$1")" = "$2" ]; }
 viewable() { xwininfo -id "$1" | grep -q 'Map State: IsViewable'; }
 iconic() { xprop -id "$win" WM_STATE | grep -q 'window state: Iconic'; }
 active() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | sed 's/.*# //; s/,.*//')"; }

@@ -39,3 +39,18 @@ sim() {
   sed '1,/^\r$/d' <&3
   exec 3>&-
 }
+
+# status_of NAME: a number of the simulator's status; status_is NAME VALUE.
+status_of() { sim status | sed -n "s/.*\"$1\":\([0-9]*\).*/\1/p"; }
+status_is() { [ "$(status_of "$1")" = "$2" ]; }
+
+# until_true SECONDS CONDITION...: true once the condition holds.
+until_true() {
+  local limit=$1
+  shift
+  for _ in $(seq $((limit * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}

@@ -188,6 +188,17 @@ protected:
     return "sip:x@127.0.0.1:" + std::to_string(SipCoreSipPort(the_core));
   }
 
+  // The registrar's one account, door with the right password, for a
+  // minute; then the core.
+  static void StartWithAccount(const Kamailio &registrar) {
+    Configure({{"UseSIP", "1"},
+               {"SIP_addr", registrar.address()},
+               {"SIP_id", "door"},
+               {"SIP_pass", "secret"},
+               {"SIP_reg_duration", "60"}});
+    StartTheCore();
+  }
+
   static bool Registered(std::chrono::milliseconds limit = 5s) {
     return PumpUntil(
         [] {
@@ -636,12 +647,7 @@ TEST_F(ProgramCalls, ACoreThatCannotBeMadeLeavesTheInstanceRunning) {
 TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
   Kamailio registrar(KAMAILIO_CFG, "door", "secret");
   ASSERT_TRUE(registrar.up());
-  Configure({{"UseSIP", "1"},
-             {"SIP_addr", registrar.address()},
-             {"SIP_id", "door"},
-             {"SIP_pass", "secret"},
-             {"SIP_reg_duration", "60"}});
-  StartTheCore();
+  StartWithAccount(registrar);
   ASSERT_NE(the_core.load(), nullptr);
   EXPECT_TRUE(Registered());
 
@@ -733,12 +739,7 @@ TEST_F(ProgramCalls, RegistersAtTheRegistrarAndAsksForCredentials) {
 TEST_F(ProgramCalls, TheAccountFollowsTheSettings) {
   Kamailio registrar(KAMAILIO_CFG, "door", "secret");
   ASSERT_TRUE(registrar.up());
-  Configure({{"UseSIP", "1"},
-             {"SIP_addr", registrar.address()},
-             {"SIP_id", "door"},
-             {"SIP_pass", "secret"},
-             {"SIP_reg_duration", "60"}});
-  StartTheCore();
+  StartWithAccount(registrar);
   ASSERT_TRUE(Registered());
   TeardownCore();
   {
