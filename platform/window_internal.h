@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QRegion>
+#include <QString>
 
 #include <atomic>
 #include <functional>
@@ -100,6 +101,13 @@ inline LRESULT CallProc(Window *w, UINT message, WPARAM wParam, LPARAM lParam) {
   if (w->destroyed.load() || w->proc == nullptr)
     return 0;
   return w->proc(w, message, wParam, lParam);
+}
+
+// The window text as Qt takes it: 8-bit text, in which "[*]" stands for
+// itself rather than for the document-modified mark ("[*][*]" shows one).
+inline QString QtWindowTitle(const std::string &title) {
+  return QString::fromLatin1(title.c_str())
+      .replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }
 
 // The window thread (window_queue.cpp).

@@ -18,13 +18,6 @@ namespace plat {
 
 namespace {
 
-// The window text as Qt takes it: 8-bit text, in which "[*]" stands for
-// itself rather than for the document-modified mark ("[*][*]" shows one).
-QString QtWindowTitle(const std::string &title) {
-  return QString::fromLatin1(title.c_str())
-      .replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
-}
-
 std::mutex g_classMutex;
 std::map<std::string, WindowClass> g_classes;
 std::map<std::string, std::string> g_classNames; // keeps name texts alive
