@@ -11,9 +11,13 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -572,6 +576,87 @@ TEST_F(ProgramCalls, TheRingPlaysRingWavAndNeedsNoSoundServer) {
   }
   setenv("PULSE_SERVER", g_pulse->address().c_str(), 1);
   EXPECT_TRUE(RingStreams().empty());
+}
+
+// A ring.wav that cannot be played rings the built-in ring and says why,
+// and the window thread never waits on it.
+TEST_F(ProgramCalls, AnUnplayableRingWavRingsTheBuiltInRing) {
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  Phone phone("sip:gate@127.0.0.1");
+  ASSERT_NE(phone.core(), nullptr);
+  TempDir work;
+  ASSERT_EQ(chdir(work.path().c_str()), 0);
+  const std::string ring = work / "ring.wav";
+  // 0.2 s of 8 kHz, 8 bits, with the format tag and channels given.
+  auto wave = [](unsigned tag, unsigned channels) {
+    std::string w = "RIFF";
+    auto put = [&](std::uint32_t v, int n) {
+      for (int i = 0; i < n; ++i)
+        w += static_cast<char>(v >> (8 * i));
+    };
+    put(36 + 1600, 4);
+    w += "WAVEfmt ";
+    put(16, 4);
+    put(tag, 2);
+    put(channels, 2);
+    put(8000, 4);
+    put(8000 * channels, 4);
+    put(channels, 2);
+    put(8, 2);
+    w += "data";
+    put(1600, 4);
+    return w + std::string(1600, '\x80');
+  };
+  const struct {
+    const char *name;
+    std::function<void()> make;
+    const char *why;
+  } cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(ring.c_str(), 0600), 0); },
+       "is not a regular file"},
+      {"a folder", [&] { std::filesystem::create_directory(ring); },
+       "is not a regular file"},
+      {"cut in its header", [&] { WriteFile(ring, wave(1, 1).substr(0, 30)); },
+       "has no format (cut short?)"},
+      {"no channels", [&] { WriteFile(ring, wave(1, 0)); },
+       "has no channels or more than 8"},
+      {"MPEG audio", [&] { WriteFile(ring, wave(0x55, 1)); },
+       "is not plain PCM (compressed or floating point)"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(ring);
+    c.make();
+    // Should the window thread open the FIFO for reading and wait, a writer
+    // comes after 5 s and lets it go, so that the wait is reported.
+    std::promise<void> rung;
+    std::future<bool> rescued = std::async(std::launch::async, [&] {
+      if (rung.get_future().wait_for(5s) == std::future_status::ready)
+        return false;
+      const int fd = open(ring.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0)
+        close(fd);
+      return true;
+    });
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(SipCoreInvite(phone.core(), CoreUrl().c_str()), 0);
+    const bool open = PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s);
+    rung.set_value();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(open);
+    EXPECT_FALSE(rescued.get()) << "the window thread waited on ring.wav";
+    EXPECT_TRUE(PumpUntil([] { return RingStreams() == kBuiltInRing; }, 5s));
+    // One line (beside Qt's own notes).
+    const std::string line = std::string("Vestibell: ring.wav ") + c.why +
+                             ": using the built-in ring\n";
+    EXPECT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find("ring.wav"), said.rfind("ring.wav")) << said;
+
+    ASSERT_EQ(SipCoreTerminateCall(phone.core()), 0);
+    EXPECT_TRUE(PumpUntil([] { return !IsWindow(hWnd_Accept); }, 5s));
+    EXPECT_TRUE(PumpUntil([] { return RingStreams().empty(); }, 5s));
+  }
 }
 
 } // namespace
