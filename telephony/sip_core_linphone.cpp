@@ -190,14 +190,18 @@ void OfferDoorUnitCodecs(LinphoneCore *lc) {
                                          linphone_payload_type_unref));
 }
 
-// What each side says reaches the other as it was said. The door unit
-// cancels its own echo; the library's canceller here has no echo path to
-// learn (a headset, or the PC's speaker away from its microphone): it cut
-// the user's voice by 10 to 20 dB, by more while the visitor talked, and
-// kept the visitor silent for the first seconds of a call.
+// What each side says reaches the other as it was said, and nothing else
+// plays. The door unit cancels its own echo; the library's canceller here
+// has no echo path to learn (a headset, or the PC's speaker away from its
+// microphone): it cut the user's voice by 10 to 20 dB, by more while the
+// visitor talked, and kept the visitor silent for the first seconds of a
+// call. The library's own tones (a call ended, a call lost, a call
+// waiting) played after every call, some 10 dB louder than the ring.
 void SpeakPlainly(LinphoneCore *lc) {
   linphone_core_enable_echo_cancellation(lc, FALSE);
   linphone_core_enable_echo_limiter(lc, FALSE);
+  linphone_config_set_int(linphone_core_get_config(lc), "sound",
+                          "tone_indications", 0);
 }
 
 } // namespace
