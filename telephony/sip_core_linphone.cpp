@@ -51,6 +51,8 @@ struct SipCore {
   // A call was released since the call history was last dropped (under
   // `lock`).
   bool history_left = false;
+  // The address the core was made to bind; set before it is shared.
+  std::string bind_address;
 
   void Queue(Event::Kind kind, std::string first, std::string second = {}) {
     std::lock_guard guard(events_lock);
@@ -243,13 +245,13 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   KeepToItself(lc);
   OfferDoorUnitCodecs(lc);
   SpeakPlainly(lc);
-  if (!options.bind_address.empty()) {
-    LinphoneConfig *config = linphone_core_get_config(lc);
-    linphone_config_set_string(config, "sip", "bind_address",
-                               options.bind_address.c_str());
-    linphone_config_set_string(config, "rtp", "bind_address",
-                               options.bind_address.c_str());
-  }
+  // Set or cleared: the library's file keeps what an earlier core was given.
+  core->bind_address = options.bind_address;
+  const char *bind =
+      options.bind_address.empty() ? nullptr : options.bind_address.c_str();
+  LinphoneConfig *config = linphone_core_get_config(lc);
+  linphone_config_set_string(config, "sip", "bind_address", bind);
+  linphone_config_set_string(config, "rtp", "bind_address", bind);
   linphone_core_set_stun_server(lc, nullptr);
   linphone_core_enable_ipv6(lc, FALSE);
   linphone_core_enable_dns_srv(lc, FALSE);
@@ -461,6 +463,16 @@ std::string SipCorePlaybackDevice(SipCore *core) {
 void SipCoreSetPrimaryContact(SipCore *core, const char *contact) {
   std::lock_guard guard(core->lock);
   linphone_core_set_primary_contact(core->lc, contact);
+}
+
+void SipCoreSetMediaAddress(SipCore *core, const std::string &address) {
+  std::lock_guard guard(core->lock);
+  // Read by the library for every offer and answer, before its own guess:
+  // that guess is the address of the default route, whatever the peer.
+  const std::string &use = address.empty() ? core->bind_address : address;
+  linphone_config_set_string(linphone_core_get_config(core->lc), "rtp",
+                             "bind_address",
+                             use.empty() ? nullptr : use.c_str());
 }
 
 SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,

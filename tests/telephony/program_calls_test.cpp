@@ -11,7 +11,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "events/window_proc.h"
 #include "instance/identity.h"
 #include "instance/settings.h"
@@ -32,6 +36,7 @@
 #include "platform/window.h"
 #include "resources/dialog_templates.h"
 #include "shell/main.h"
+#include "skin/skin.h"
 #include "support/dialog_fields.h"
 #include "support/doorsim.h"
 #include "support/kamailio.h"
@@ -130,6 +135,76 @@ private:
   SipCore *core_ = nullptr;
   SipThread thread_;
 };
+
+// This thread, and what it starts, in a network namespace of its own made
+// by `commands` (ip ...), until it goes: the namespace the other tests run
+// in is left as it was.
+class OwnNetwork {
+public:
+  explicit OwnNetwork(const std::vector<std::string> &commands) {
+    previous_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    ok_ = previous_ >= 0 && unshare(CLONE_NEWNET) == 0 &&
+          std::system("ip link set lo up") == 0;
+    for (const std::string &command : commands)
+      ok_ = ok_ && std::system(command.c_str()) == 0;
+  }
+  ~OwnNetwork() {
+    if (previous_ >= 0) {
+      setns(previous_, CLONE_NEWNET);
+      close(previous_);
+    }
+  }
+  bool ok() const { return ok_; }
+
+private:
+  int previous_ = -1;
+  bool ok_ = false;
+};
+
+// A datagram socket standing in for a door unit's SIP side: it only reads.
+class Datagrams {
+public:
+  Datagrams(const char *address, int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<in_port_t>(port));
+    inet_pton(AF_INET, address, &at.sin_addr);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
+  }
+  ~Datagrams() { close(fd_); }
+  bool bound() const { return bound_; }
+  // The next datagram, while the window thread is pumped; empty after
+  // `limit`.
+  std::string Next(std::chrono::milliseconds limit) {
+    std::string got;
+    PumpUntil(
+        [&] {
+          char buffer[9000];
+          const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+          if (n > 0)
+            got.assign(buffer, static_cast<std::size_t>(n));
+          return n > 0;
+        },
+        limit);
+    return got;
+  }
+
+private:
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+// The host of an address that starts at `from`'s first `prefix` in a SIP
+// message (up to a port, parameter, '>' or the end of the line).
+std::string HostAfter(const std::string &message, const std::string &prefix) {
+  const std::size_t at = message.find(prefix);
+  if (at == std::string::npos)
+    return "<no " + prefix + ">";
+  const std::size_t start = at + prefix.size();
+  return message.substr(start,
+                        message.find_first_of(": ;>\r\n", start) - start);
+}
 
 class ProgramCalls : public ::testing::Test {
 protected:
@@ -676,6 +751,62 @@ TEST_F(ProgramCalls, AnUnplayableRingWavRingsTheBuiltInRing) {
       PumpFor(100ms);
     }
     EXPECT_TRUE(RingStreams().empty());
+  }
+}
+
+// The call key in direct mode: the call goes to the door unit's host, on
+// the SIP port whatever port IP_addr names for the pictures, and it
+// advertises (contact, SDP) the local address that reaches the door unit,
+// not the default route's; also when IP_addr changes, and SIP_bind_addr
+// still decides when set.
+TEST_F(ProgramCalls, DirectCallsAdvertiseTheAddressThatReachesTheDoorUnit) {
+  // The default route leaves from 127.0.0.5; a door unit at 127.0.0.2 is
+  // reached from 127.0.0.1, one at 127.0.0.9 (a local address) from itself.
+  OwnNetwork net({"ip addr add 127.0.0.5/32 dev lo",
+                  "ip route add default dev lo src 127.0.0.5",
+                  "ip addr add 127.0.0.9/32 dev lo"});
+  ASSERT_TRUE(net.ok()) << "needs a network namespace (tools/loopback-only.sh)";
+  Configure({{"SIP_bind_addr", ""}, {"SIP_id", "Vestibell"}});
+  IP_addr.Set("127.0.0.2:8080");
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+
+  enum Change { kNone, kReload, kRestartBound };
+  const struct {
+    const char *ipAddr;
+    Change change;
+    const char *door, *local;
+  } cases[] = {
+      {"127.0.0.2:8080", kNone, "127.0.0.2", "127.0.0.1"},
+      {"127.0.0.9", kReload, "127.0.0.9", "127.0.0.9"},
+      {"127.0.0.2", kRestartBound, "127.0.0.2", "127.0.0.3"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.ipAddr);
+    Datagrams sip(c.door, 5060), web(c.door, 8080);
+    ASSERT_TRUE(sip.bound() && web.bound());
+    if (c.change == kRestartBound) {
+      TeardownCore();
+      Configure({{"SIP_bind_addr", c.local}}); // reads IP_addr again
+      StartTheCore();
+      ASSERT_NE(the_core.load(), nullptr);
+    }
+    IP_addr.Set(c.ipAddr);
+    if (c.change == kReload)
+      ReloadSipSettings();
+    MyLButtonUp(BTN_CALL);
+    const std::string invite = sip.Next(5s);
+    ASSERT_EQ(invite.rfind("INVITE sip:", 0), 0u) << invite;
+    EXPECT_EQ(HostAfter(invite, "INVITE sip:"), c.door);
+    EXPECT_EQ(HostAfter(invite, "\r\nContact: <sip:"), c.local) << invite;
+    EXPECT_EQ(HostAfter(invite, "\r\nc=IN IP4 "), c.local) << invite;
+    EXPECT_NE(invite.find(std::string(" IN IP4 ") + c.local + "\r\ns="),
+              std::string::npos)
+        << invite;
+    EXPECT_EQ(HostAfter(invite, "\r\nFrom: <sip:Vestibell@"), c.local);
+    EXPECT_EQ(web.Next(100ms), "") << "a datagram to the web server's port";
+    SipCoreTerminateCall(the_core);
+    EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
   }
 }
 
