@@ -31,6 +31,7 @@
 #include "support/free_port.h"
 #include "support/kamailio.h"
 #include "support/process.h"
+#include "support/voice.h"
 
 namespace fs = std::filesystem;
 using namespace bench;
@@ -44,7 +45,7 @@ struct Settings {
   double idleSeconds = 30; // length of the idle CPU measurement
   int memoryCalls = 500;
   bool sound = true;            // a PulseAudio null sink for the ring
-  std::string sections = "all"; // or a list of ring,hangup,idle,memory
+  std::string sections = "all"; // or a list of ring,hangup,idle,memory,voice
 } g;
 
 bool Section(const char *name) {
@@ -223,6 +224,7 @@ public:
     return socket_.empty() ? "PULSE_SERVER" : "PULSE_SERVER=unix:" + socket_;
   }
   bool up() const { return !socket_.empty(); }
+  std::string address() const { return "unix:" + socket_; }
 
 private:
   std::string socket_;
@@ -232,23 +234,38 @@ private:
 // A simulator with its SIP side and a program, each in a folder of its own.
 // `sip` is the program's [SIP] section beyond its port; `stream` says
 // whether its window watches the simulator's stream (one picture a second)
-// or a closed port.
+// or a closed port. With `voices`, the program and the simulator each talk
+// through a mouth and an ear of their own (support/voice.h).
 class Session {
 public:
   // `door`, when given, is the whole IP_addr (no picture then), which the
   // call key also dials.
-  Session(const std::string &sip, bool stream, const std::string &door = "") {
+  Session(const std::string &sip, bool stream, bool voices = false,
+          const std::string &door = "") {
     dir_ = fs::temp_directory_path() /
            ("vestibell-bench-sip-" + std::to_string(getpid()) + "-" +
             std::to_string(++count_));
     fs::create_directories(dir_ / "data" / "Vestibell");
     fs::create_directories(dir_ / "cwd");
+    // The sound devices first: the simulator and the program find them
+    // when they start.
+    pulse_ = std::make_unique<Pulse>(dir_ / "pulse");
+    std::string sound;
+    if (voices && pulse_->up()) {
+      setenv("PULSE_SERVER", pulse_->address().c_str(), 1);
+      voices_ =
+          voice::AddSide("pc", 440, -20) && voice::AddSide("door", 300, -20);
+      sound = "[Sound]\nSound capture=PulseAudio Unknown: pc-mouth\n"
+              "Sound playback=PulseAudio Unknown: pc-ear\n";
+    }
     // The picture comes from 127.0.0.2, the calls from 127.0.0.1: the
     // program's door unit is not the caller, so an answered call stays with
     // the Terminate dialog instead of going to a window's hang-up button.
-    sim_ = std::make_unique<Child>(std::vector<std::string>{
-        g.doorsim, "--listen", "127.0.0.2:0", "--sip", "127.0.0.1:0", "--fps",
-        "1", "--title", "Bench door"});
+    sim_ = std::make_unique<Child>(
+        std::vector<std::string>{g.doorsim, "--listen", "127.0.0.2:0", "--sip",
+                                 "127.0.0.1:0", "--fps", "1", "--title",
+                                 "Bench door"},
+        std::vector<std::string>{pulse_->Env()});
     const auto line = sim_->ReadLine(10s);
     const auto sipLine = sim_->ReadLine(10s);
     const std::string prefix = "listening 127.0.0.2:";
@@ -267,9 +284,8 @@ public:
         << (door.empty() ? "127.0.0.2:" + video : door) << "\nLeft=" << kLeft
         << "\nTop=" << kTop
         << "\n[SIP]\nSIP_bind_addr=127.0.0.1\nSIP_port=" << port_ << "\n"
-        << sip;
+        << sip << sound;
     ini.close();
-    pulse_ = std::make_unique<Pulse>(dir_ / "pulse");
     trace_ = std::make_unique<Trace>((dir_ / "trace.txt").string());
     const fs::path previous = fs::current_path();
     fs::current_path(dir_ / "cwd");
@@ -315,6 +331,7 @@ public:
   int port() const { return port_; }
   int simSipPort() const { return simSipPort_; }
   bool sound() const { return pulse_->up(); }
+  bool voices() const { return voices_; }
   Trace &trace() { return *trace_; }
   void Sim(const std::string &command) { sim_->Write(command + "\n"); }
   void Call() {
@@ -362,6 +379,7 @@ private:
   static inline int count_ = 0;
   fs::path dir_;
   int port_ = 0, simSipPort_ = 0;
+  bool voices_ = false;
   std::unique_ptr<Child> sim_, program_;
   std::unique_ptr<Pulse> pulse_;
   std::unique_ptr<Trace> trace_;
@@ -452,7 +470,7 @@ void BoxRingFigures(Wire &wire) {
     std::printf("  the busy door unit did not start: left out\n");
     return;
   }
-  Session s("", false, "127.0.0.2");
+  Session s("", false, false, "127.0.0.2");
   std::optional<std::string> box;
   if (s.WaitReady()) {
     s.PressCall();
@@ -573,6 +591,59 @@ void HangupFigures(Session &s, Wire &wire) {
              "ms");
     }
   }
+}
+
+// The codecs a door unit may offer, each alone: the program's Accept OK
+// answers, and each side speaks a tone of -20 dBFS (low ones: speex and GSM
+// carry a tone of 1 kHz 20 to 35 dB down). The user's voice as the
+// door unit hears it, while the visitor speaks too (double talk) against
+// while the visitor is silent: an echo canceller with no echo to cancel
+// takes the user's voice for one.
+void VoiceFigures(Session &s) {
+  std::printf("The user's voice at the door unit, double talk against "
+              "single talk (tones of -20 dBFS both ways)\n");
+  if (!s.voices()) {
+    std::printf("  no PulseAudio server for the voices: left out\n");
+    return;
+  }
+  s.Sim("sip-sound door-mouth door-ear");
+  const char *const codecs[] = {"PCMU",       "PCMA", "G722",
+                                "opus",       "G729", "speex/16000",
+                                "speex/8000", "GSM",  "G726-32"};
+  for (const char *codec : codecs) {
+    s.Sim(std::string("sip-codec ") + codec);
+    const std::size_t running = s.LogCount("sip audio codec");
+    const long long asked = Now();
+    s.Call();
+    std::optional<std::string> accept;
+    if (s.trace().After("dialog", asked, 5s))
+      accept = OneWindow(kCaller);
+    if (accept)
+      ClickDialogButton(*accept, 8, 25, 44, 14);
+    if (!accept || !s.WaitLog("sip audio codec", running + 1, 5s)) {
+      std::printf("  %-12s not answered (%s)\n", codec,
+                  accept ? "no audio" : "no Accept dialog");
+      s.HangUp();
+      continue;
+    }
+    std::this_thread::sleep_for(1500ms); // the streams settle
+    const double visitor = voice::EarLevel("pc", 1);
+    const double doubleTalk = voice::EarLevel("door", 2);
+    voice::Mute("door", true);
+    std::this_thread::sleep_for(500ms);
+    const double singleTalk = voice::EarLevel("door", 2);
+    voice::Mute("door", false);
+    s.HangUp();
+    char label[80];
+    std::snprintf(label, sizeof label, "%s: double talk - single talk", codec);
+    char levels[96];
+    std::snprintf(levels, sizeof levels,
+                  "(user %.1f / %.1f dBFS, visitor %.1f dBFS)", doubleTalk,
+                  singleTalk, visitor);
+    Figure(label, doubleTalk - singleTalk, "dB", levels);
+    std::this_thread::sleep_for(300ms);
+  }
+  s.Sim("sip-codec default");
 }
 
 // CPU seconds of each thread of a process, by thread name.
@@ -724,7 +795,7 @@ int main(int argc, char **argv) {
                  "usage: bench_sip --vestibell P --doorsim P --kamailio-cfg P "
                  "[--calls N] [--hangups N] [--idle-seconds S] "
                  "[--memory-calls N] [--sound 0|1] "
-                 "[--sections ring,hangup,idle,memory]\n");
+                 "[--sections ring,hangup,idle,memory,voice]\n");
     return 2;
   }
   Wire wire;
@@ -747,6 +818,14 @@ int main(int argc, char **argv) {
   if (Section("ring"))
     BoxRingFigures(wire);
   wire.Forget();
+  if (Section("voice")) {
+    Session s("", false, true);
+    if (!s.WaitReady()) {
+      std::printf("the program's SIP core did not answer\n");
+      return 1;
+    }
+    VoiceFigures(s);
+  }
   if (Section("idle"))
     IdleFigures(wire);
   wire.Forget();

@@ -14,6 +14,7 @@
 #include "platform/window.h"
 #include "resources/dialog_templates.h"
 #include "skin/skin.h"
+#include "telephony/caller.h"
 #include "video/video.h"
 
 using namespace plat;
@@ -37,7 +38,7 @@ void DrawFaceAt(int face, int place) {
 
 // The door unit's address for the core owner to dial: with a SIP server
 // the prefix and the door unit's SIP identity as they are, else the door
-// unit's own address.
+// unit's own host (a port in IP_addr is its web server's).
 void FillCallTarget() {
   std::memset(CallToDoorPhone, ' ', sizeof CallToDoorPhone);
   if (UseSIP) {
@@ -46,7 +47,9 @@ void FillCallTarget() {
   } else {
     char ip[64];
     IP_addr.CopyTo(ip, sizeof ip);
-    std::snprintf(CallToDoorPhone, sizeof CallToDoorPhone, "sip:%s", ip);
+    char host[kCallerFieldSize];
+    DoorHost(ip, host);
+    std::snprintf(CallToDoorPhone, sizeof CallToDoorPhone, "sip:%s", host);
   }
 }
 

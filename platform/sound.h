@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/module.h"
 #include "platform/window.h"
@@ -27,6 +29,17 @@ constexpr DWORD SND_RESOURCE = 0x00040004; // `sound` is MAKEINTRESOURCE(id)
 // silently: one line on stderr per process, no box, no wait. Stopping
 // takes effect within a few tens of milliseconds, from any thread.
 BOOL PlaySound(const char *sound, HINSTANCE module, DWORD flags);
+// Plays the WAVE file in `bytes` as PlaySound plays one read from disk
+// (SND_ASYNC, SND_LOOP); the bytes are copied, the caller's may go at once.
+BOOL PlaySoundBytes(const std::uint8_t *bytes, std::size_t size, DWORD flags);
+
+// Reads a WAVE file whole, never waiting on what stands under its name: a
+// FIFO, a device or a folder is refused without being read, and so is a
+// file larger than 64 MiB or one that ParseWave refuses. False with `why`
+// empty when nothing is there; otherwise with the reason after the file's
+// name ("is not a regular file", "has no channels or more than 8", ...).
+bool ReadWaveFile(const char *path, std::vector<std::uint8_t> *bytes,
+                  std::string *why);
 
 // A WAVE file's PCM samples as read from untrusted bytes.
 struct WavePcm {
@@ -41,5 +54,9 @@ struct WavePcm {
 // chunk longer than the file is cut to what is there, to whole frames.
 // False for anything else; never reads outside [bytes, bytes + size).
 bool ParseWave(const std::uint8_t *bytes, std::size_t size, WavePcm *out);
+// The same, and why not: `*why` the reason after the file's name ("is not
+// plain PCM ..."); left as it is when the bytes are playable.
+bool ParseWave(const std::uint8_t *bytes, std::size_t size, WavePcm *out,
+               const char **why);
 
 } // namespace plat

@@ -5,10 +5,6 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,9 +22,6 @@ namespace plat {
 
 namespace {
 
-// A ring.wav larger than this is refused rather than read into memory.
-constexpr off_t kMaxFileBytes = 64 << 20;
-
 struct Playback {
   std::atomic<bool> stop{false};
   std::vector<std::uint8_t> owned; // the file's bytes; resources are static
@@ -43,29 +36,6 @@ std::mutex g_mutex;
 std::shared_ptr<Playback> g_current; // guarded by g_mutex
 std::atomic<int> g_running{0};
 std::once_flag g_warned;
-
-bool ReadFile(const char *path, std::vector<std::uint8_t> *out) {
-  // Non-blocking open: a FIFO named like the sound must not hold us up.
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return false;
-  struct stat st;
-  bool ok =
-      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileBytes;
-  if (ok) {
-    out->resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    while (got < out->size()) {
-      const ssize_t n = read(fd, out->data() + got, out->size() - got);
-      if (n <= 0)
-        break;
-      got += static_cast<std::size_t>(n);
-    }
-    out->resize(got); // a file that shrank meanwhile is what is there
-  }
-  close(fd);
-  return ok;
-}
 
 pa_sample_format_t PulseFormat(unsigned bits) {
   switch (bits) {
@@ -139,32 +109,18 @@ struct StopAtExit {
 
 } // namespace
 
-BOOL PlaySound(const char *sound, HINSTANCE module, DWORD flags) {
-  {
-    std::lock_guard lock(g_mutex);
-    if (g_current != nullptr)
-      g_current->stop = true;
-    g_current.reset();
-  }
-  if (sound == nullptr)
-    return 1;
+namespace {
 
-  auto p = std::make_shared<Playback>();
-  const std::uint8_t *bytes = nullptr;
-  std::size_t size = 0;
-  if ((flags & SND_RESOURCE) == SND_RESOURCE) {
-    if (module == nullptr || module->findResource == nullptr)
-      return 0;
-    const int id = static_cast<int>(reinterpret_cast<std::uintptr_t>(sound));
-    const ResourceBytes r = module->findResource(id, 0);
-    bytes = r.data;
-    size = r.size;
-  } else {
-    if (!ReadFile(sound, &p->owned))
-      return 0;
-    bytes = p->owned.data();
-    size = p->owned.size();
-  }
+void StopCurrent() {
+  std::lock_guard lock(g_mutex);
+  if (g_current != nullptr)
+    g_current->stop = true;
+  g_current.reset();
+}
+
+// Plays what `p` holds, parsed from `bytes` (the file's own or a resource).
+BOOL Start(const std::shared_ptr<Playback> &p, const std::uint8_t *bytes,
+           std::size_t size, DWORD flags) {
   if (!ParseWave(bytes, size, &p->pcm))
     return 0;
   const bool async = (flags & SND_ASYNC) != 0;
@@ -184,6 +140,35 @@ BOOL PlaySound(const char *sound, HINSTANCE module, DWORD flags) {
     p->done.wait(lock, [&] { return p->finished; });
   }
   return 1;
+}
+
+} // namespace
+
+BOOL PlaySound(const char *sound, HINSTANCE module, DWORD flags) {
+  StopCurrent();
+  if (sound == nullptr)
+    return 1;
+  auto p = std::make_shared<Playback>();
+  if ((flags & SND_RESOURCE) == SND_RESOURCE) {
+    if (module == nullptr || module->findResource == nullptr)
+      return 0;
+    const int id = static_cast<int>(reinterpret_cast<std::uintptr_t>(sound));
+    const ResourceBytes r = module->findResource(id, 0);
+    return Start(p, r.data, r.size, flags);
+  }
+  std::string why;
+  if (!ReadWaveFile(sound, &p->owned, &why))
+    return 0;
+  return Start(p, p->owned.data(), p->owned.size(), flags);
+}
+
+BOOL PlaySoundBytes(const std::uint8_t *bytes, std::size_t size, DWORD flags) {
+  StopCurrent();
+  if (bytes == nullptr)
+    return 0;
+  auto p = std::make_shared<Playback>();
+  p->owned.assign(bytes, bytes + size);
+  return Start(p, p->owned.data(), p->owned.size(), flags);
 }
 
 int SoundThreadsRunning() { return g_running.load(); }

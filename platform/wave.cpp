@@ -19,10 +19,20 @@ constexpr unsigned kFormatExtensible = 0xFFFE;
 } // namespace
 
 bool ParseWave(const std::uint8_t *bytes, std::size_t size, WavePcm *out) {
+  return ParseWave(bytes, size, out, nullptr);
+}
+
+bool ParseWave(const std::uint8_t *bytes, std::size_t size, WavePcm *out,
+               const char **why) {
+  auto refuse = [why](const char *reason) {
+    if (why != nullptr)
+      *why = reason;
+    return false;
+  };
   if (bytes == nullptr || out == nullptr || size < 12 ||
       std::memcmp(bytes, "RIFF", 4) != 0 ||
       std::memcmp(bytes + 8, "WAVE", 4) != 0)
-    return false;
+    return refuse("is no WAVE file");
   const std::uint8_t *fmt = nullptr;
   std::size_t fmtSize = 0;
   const std::uint8_t *data = nullptr;
@@ -48,26 +58,33 @@ bool ParseWave(const std::uint8_t *bytes, std::size_t size, WavePcm *out) {
       break;
     at = static_cast<std::size_t>(next);
   }
-  if (fmt == nullptr || fmtSize < 16 || data == nullptr)
-    return false;
+  if (fmt == nullptr || fmtSize < 16)
+    return refuse("has no format (cut short?)");
+  if (data == nullptr)
+    return refuse("has no sound data (cut short?)");
   unsigned tag = Le16(fmt);
   if (tag == kFormatExtensible) {
     // The sub-format GUID starts with the plain format tag.
     if (fmtSize < 40)
-      return false;
+      return refuse("has no format (cut short?)");
     tag = Le16(fmt + 24);
   }
   const unsigned channels = Le16(fmt + 2);
   const std::uint32_t rate = Le32(fmt + 4);
   const unsigned blockAlign = Le16(fmt + 12);
   const unsigned bits = Le16(fmt + 14);
-  if (tag != kFormatPcm || channels < 1 || channels > 8 || rate < 1000 ||
-      rate > 192000 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+  if (tag != kFormatPcm)
+    return refuse("is not plain PCM (compressed or floating point)");
+  if (channels < 1 || channels > 8)
+    return refuse("has no channels or more than 8");
+  if (rate < 1000 || rate > 192000)
+    return refuse("has a sample rate outside 1 to 192 kHz");
+  if ((bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
       blockAlign != channels * bits / 8)
-    return false;
+    return refuse("has a sample size other than 8, 16, 24 or 32 bits");
   const std::size_t frames = dataSize / blockAlign;
   if (frames == 0)
-    return false;
+    return refuse("has no sound data (cut short?)");
   out->channels = channels;
   out->sampleRate = rate;
   out->bitsPerSample = bits;

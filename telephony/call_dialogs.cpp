@@ -1,6 +1,9 @@
 // The call dialogs: Accept rings until the user answers or declines,
 // Terminate ends an answered call, Authentication asks for credentials.
+#include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "instance/identity.h"
 #include "instance/settings.h"
@@ -41,14 +44,21 @@ void SetCallerTitle(HDLG dlg) {
   SetWindowText(dlg, title);
 }
 
+// ring.wav is read here, whole and once a ring, without waiting on it: a
+// FIFO under its name held the window thread for good. One that cannot be
+// played rings the built-in ring instead of nothing.
 void StartRing() {
-  if (std::FILE *file = std::fopen(kRingFile, "rb")) {
-    std::fclose(file);
-    PlaySound(kRingFile, nullptr, SND_FILENAME | SND_LOOP | SND_ASYNC);
-  } else {
-    PlaySound(MAKEINTRESOURCE(kRingId), res::ProgramModule(),
-              SND_RESOURCE | SND_LOOP | SND_ASYNC);
+  std::vector<std::uint8_t> ring;
+  std::string why;
+  if (ReadWaveFile(kRingFile, &ring, &why)) {
+    PlaySoundBytes(ring.data(), ring.size(), SND_LOOP | SND_ASYNC);
+    return;
   }
+  if (!why.empty())
+    std::fprintf(stderr, "Vestibell: %s %s: using the built-in ring\n",
+                 kRingFile, why.c_str());
+  PlaySound(MAKEINTRESOURCE(kRingId), res::ProgramModule(),
+            SND_RESOURCE | SND_LOOP | SND_ASYNC);
 }
 
 } // namespace

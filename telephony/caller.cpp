@@ -45,6 +45,19 @@ void ParseCaller(const char *from, char (&name)[kCallerFieldSize],
   CopyField(ip, host, std::strcspn(host, ">:;"));
 }
 
+// The port that may follow is the door unit's web server's, never its SIP
+// port.
+void DoorHost(const char *address, char (&host)[kCallerFieldSize]) {
+  host[0] = '\0';
+  if (!address)
+    return;
+  const std::size_t length =
+      address[0] == '['
+          ? std::strcspn(address, "]") + (std::strchr(address, ']') ? 1 : 0)
+          : std::strcspn(address, ":");
+  CopyField(host, address, length);
+}
+
 // Each of the four fields counts by its first three characters (the rest
 // of a longer field is skipped up to the next '.'), as the door-unit
 // addresses of the settings hold at most three digits a field; a missing

@@ -13,6 +13,12 @@ constexpr std::size_t kCallerFieldSize = 64;
 void ParseCaller(const char *from, char (&name)[kCallerFieldSize],
                  char (&ip)[kCallerFieldSize]);
 
+// The host of a door unit's address as IP_addr holds it ("192.0.2.10",
+// "192.0.2.10:8080", "door.local:8080", "[2001:db8::10]:8080"): the text
+// before the port, a bracketed IPv6 literal with its brackets. Cut to 63
+// characters and always terminated; a null address gives an empty host.
+void DoorHost(const char *address, char (&host)[kCallerFieldSize]);
+
 // 0 when the two dotted addresses are numerically equal field by field,
 // else -1. A null text reads as the empty text.
 int cmp_ip(const char *ip1, const char *ip2);

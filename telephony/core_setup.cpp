@@ -15,6 +15,7 @@
 #include "platform/net.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
+#include "telephony/caller.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
 
@@ -64,6 +65,26 @@ void FormSipText(SipText &out, const char *user, const char *host) {
 
 constexpr int kDefaultSipPort = 5060;
 
+// SIP_bind_addr of the core, as it was made (window thread).
+std::string g_bindAddress;
+
+// The address this PC has on the door unit's network: SIP_bind_addr when
+// set, else for direct calls the local address that routes to the door
+// unit's host. On a PC whose door network is not the default route (a
+// second card, a VPN) the library would otherwise advertise the default
+// route's address, where the door unit's audio never arrives. Empty (the
+// library's choice) with a registrar, whose connection the library takes
+// the address from, and for a host name (the core is IPv4 only, and no
+// name is looked up on the window thread).
+std::string DoorNetworkAddress(const char *host) {
+  if (!g_bindAddress.empty())
+    return g_bindAddress;
+  if (UseSIP)
+    return {};
+  const std::string local = plat::LocalAddressTowards(host);
+  return local.find(':') == std::string::npos ? local : std::string();
+}
+
 // Where the library keeps its own state: a folder beside the settings file,
 // never the user's home. The local SIP port is 5060 unless the "SIP"
 // section names another in "SIP_port" (0: any free one), so that several
@@ -92,16 +113,21 @@ bool CoreOptions(SipCoreOptions &options) {
   plat::GetPrivateProfileString("SIP", "SIP_bind_addr", "", bind, sizeof bind,
                                 ini_file);
   options.bind_address = bind;
+  g_bindAddress = bind;
   return true;
 }
 
 void SetPrimaryContact(SipCore *core) {
   char ip[64];
   IP_addr.CopyTo(ip, sizeof ip);
+  char host[kCallerFieldSize];
+  DoorHost(ip, host);
+  const std::string local = DoorNetworkAddress(host);
+  SipCoreSetMediaAddress(core, local);
   SipText contact;
   {
     std::lock_guard lock(SipAccountMutex);
-    FormSipText(contact, SIP_id, ip);
+    FormSipText(contact, SIP_id, local.empty() ? host : local.c_str());
   }
   SipCoreSetPrimaryContact(core, contact);
 }

@@ -109,6 +109,10 @@ std::string SipCoreCaptureDevice(SipCore *core);
 std::string SipCorePlaybackDevice(SipCore *core);
 
 void SipCoreSetPrimaryContact(SipCore *core, const char *contact);
+// The local address that calls made from now on advertise for their audio,
+// and bind it to; empty: the core's bind address, or the library's choice
+// and every address.
+void SipCoreSetMediaAddress(SipCore *core, const std::string &address);
 
 // Credentials. A record belongs to whoever made it; the core keeps a copy
 // of what is added.

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "platform/trace.h"
 
@@ -58,6 +59,8 @@ struct SipCore {
   // Under `lock`.
   std::map<const LinphoneCall *, SipCallId> ids;
   SipCallId last_id = 0;
+  // The address the core was made to bind; set before it is shared.
+  std::string bind_address;
 
   void Queue(Event event) {
     std::lock_guard guard(events_lock);
@@ -197,6 +200,61 @@ void KeepToItself(LinphoneCore *lc) {
   linphone_config_set_string(config, "sip", "rls_uri", nullptr);
 }
 
+// The audio codecs offered and accepted, in this order: what door units
+// speak first (G.711 in both laws, G.722), then opus and the few others
+// door units have. The library leaves G.722 off by default, and a door unit
+// that offers only codecs the core has off is refused (488) before anyone
+// hears it ring. The rest of what the library carries (wide-band PCM, the
+// ATM packings of G.726) stays off.
+constexpr const char *kAudioCodecs[] = {
+    "PCMU/8000",    "PCMA/8000",    "G722/8000",    "opus/48000",
+    "G729/8000",    "G726-32/8000", "G726-24/8000", "G726-40/8000",
+    "G726-16/8000", "GSM/8000",     "speex/16000",  "speex/8000"};
+
+void OfferDoorUnitCodecs(LinphoneCore *lc) {
+  bctbx_list_t *carried = linphone_core_get_audio_payload_types(lc);
+  auto named = [](const LinphonePayloadType *pt, const char *codec) {
+    const std::string name =
+        Text(linphone_payload_type_get_mime_type(pt)) + "/" +
+        std::to_string(linphone_payload_type_get_clock_rate(pt));
+    return name == codec;
+  };
+  bctbx_list_t *ordered = nullptr;
+  for (const char *codec : kAudioCodecs)
+    for (bctbx_list_t *it = carried; it; it = bctbx_list_next(it)) {
+      auto *pt = static_cast<LinphonePayloadType *>(bctbx_list_get_data(it));
+      if (named(pt, codec) && linphone_payload_type_is_usable(pt)) {
+        linphone_payload_type_enable(pt, TRUE);
+        ordered = bctbx_list_append(ordered, pt);
+      }
+    }
+  for (bctbx_list_t *it = carried; it; it = bctbx_list_next(it)) {
+    auto *pt = static_cast<LinphonePayloadType *>(bctbx_list_get_data(it));
+    if (!bctbx_list_find(ordered, pt)) {
+      linphone_payload_type_enable(pt, FALSE);
+      ordered = bctbx_list_append(ordered, pt);
+    }
+  }
+  linphone_core_set_audio_payload_types(lc, ordered);
+  bctbx_list_free(ordered);
+  bctbx_list_free_with_data(carried, reinterpret_cast<bctbx_list_free_func>(
+                                         linphone_payload_type_unref));
+}
+
+// What each side says reaches the other as it was said, and nothing else
+// plays. The door unit cancels its own echo; the library's canceller here
+// has no echo path to learn (a headset, or the PC's speaker away from its
+// microphone): it cut the user's voice by 10 to 20 dB, by more while the
+// visitor talked, and kept the visitor silent for the first seconds of a
+// call. The library's own tones (a call ended, a call lost, a call
+// waiting) played after every call, some 10 dB louder than the ring.
+void SpeakPlainly(LinphoneCore *lc) {
+  linphone_core_enable_echo_cancellation(lc, FALSE);
+  linphone_core_enable_echo_limiter(lc, FALSE);
+  linphone_config_set_int(linphone_core_get_config(lc), "sound",
+                          "tone_indications", 0);
+}
+
 } // namespace
 
 SipCore *SipCoreNew(const SipCallbacks &callbacks,
@@ -243,13 +301,15 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   // with 486 Busy Here before it becomes a call (no ring, no dialog, and the
   // call that is on stays as it is), and places no call beside it.
   linphone_core_set_max_calls(lc, 1);
-  if (!options.bind_address.empty()) {
-    LinphoneConfig *config = linphone_core_get_config(lc);
-    linphone_config_set_string(config, "sip", "bind_address",
-                               options.bind_address.c_str());
-    linphone_config_set_string(config, "rtp", "bind_address",
-                               options.bind_address.c_str());
-  }
+  OfferDoorUnitCodecs(lc);
+  SpeakPlainly(lc);
+  // Set or cleared, whatever the library held before.
+  core->bind_address = options.bind_address;
+  const char *bind =
+      options.bind_address.empty() ? nullptr : options.bind_address.c_str();
+  LinphoneConfig *config = linphone_core_get_config(lc);
+  linphone_config_set_string(config, "sip", "bind_address", bind);
+  linphone_config_set_string(config, "rtp", "bind_address", bind);
   linphone_core_set_stun_server(lc, nullptr);
   linphone_core_enable_ipv6(lc, FALSE);
   linphone_core_enable_dns_srv(lc, FALSE);
@@ -503,6 +563,16 @@ std::string SipCorePlaybackDevice(SipCore *core) {
 void SipCoreSetPrimaryContact(SipCore *core, const char *contact) {
   std::lock_guard guard(core->lock);
   linphone_core_set_primary_contact(core->lc, contact);
+}
+
+void SipCoreSetMediaAddress(SipCore *core, const std::string &address) {
+  std::lock_guard guard(core->lock);
+  // Read by the library for every offer and answer, before its own guess:
+  // that guess is the address of the default route, whatever the peer.
+  const std::string &use = address.empty() ? core->bind_address : address;
+  linphone_config_set_string(linphone_core_get_config(core->lc), "rtp",
+                             "bind_address",
+                             use.empty() ? nullptr : use.c_str());
 }
 
 SipAuthInfo *SipAuthInfoNew(const char *username, const char *userid,

@@ -46,9 +46,9 @@ sip_port=$(free_port 5062 5199) || { echo "no free UDP port for SIP" >&2; exit 1
 pc="sip:Vestibell@127.0.0.1:$sip_port"
 
 # Two door units on two loopback addresses, as on a real network, where
-# calls are told apart by the caller's address. Each answers SIP on the
-# port number of its picture (TCP and UDP are separate), so the call
-# button's "sip:" + the door's address reaches it. The back door rings by
+# calls are told apart by the caller's address. Each answers SIP on port
+# 5060 of its address, as a door unit does, so the call button's "sip:" +
+# the door's host reaches it. The back door rings by
 # itself every 30 seconds, through its stream and over SIP; both answer the
 # calls the program places.
 source "$top/tests/support/doorsim.sh"
@@ -59,7 +59,11 @@ start_door() { # NAME ADDRESS TITLE [OPTION...]
   p=$(free_port $((20000 + RANDOM % 5000)) 29999) ||
     { echo "no free port for a door unit" >&2; exit 1; }
   doorsim_listen=$address:$p start_doorsim "$data/doorsim-$name.log" \
-    --sip "$address:$p" --title "$title" --command "sip-answer accept 300" "$@"
+    --sip "$address:5060" --title "$title" --command "sip-answer accept 300" "$@"
+  [ -n "$(sim_sip_port "$data/doorsim-$name.log")" ] || {
+    echo "UDP port 5060 on $address is taken (another SIP program?)" >&2
+    exit 1
+  }
   door_port[$name]=$port door_host[$name]=$address
   echo "$title: simulator on $address:$port (log: $data/doorsim-$name.log)"
 }

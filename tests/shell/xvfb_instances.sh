@@ -24,6 +24,14 @@ set -u
 prog=$1
 bin=$(dirname "$2")/../..
 mode=${3:-ring}
+# The door unit answers SIP on port 5060 of its address, as a real one does
+# (the call key dials IP_addr's host): in a network namespace of this
+# test's own, with only loopback, so that no other test's port 5060 is in
+# the way.
+if [ -z "${VESTIBELL_OWN_NETWORK:-}" ] && unshare --net true 2>/dev/null; then
+  exec env VESTIBELL_OWN_NETWORK=1 unshare --net -- \
+    bash -c 'ip link set lo up && exec "$@"' bash "$0" "$@"
+fi
 
 label=$mode
 source "$(dirname "$0")/../support/scratch.sh"
@@ -129,10 +137,10 @@ answer() {
 # up.
 sockets_on_port() { ss -uanp | grep " 127\.0\.0\.1:[0-9]* " | grep -c "pid=$1,"; }
 
-start_doorsim "$tmp/doorsim.log" --sip 127.0.0.1:0
+start_doorsim "$tmp/doorsim.log" --sip 127.0.0.1:5060
 door_sip=$(sim_sip_port "$tmp/doorsim.log")
-[ -n "$door_sip" ] || fail "the simulator has no SIP side"
-door=127.0.0.1:$door_sip
+[ -n "$door_sip" ] || fail "the simulator has no SIP side (port 5060 taken?)"
+door=127.0.0.1
 door_http=$port
 sip_port=$(free_udp_port)
 # Outgoing calls are taken, so that either side's hang-up ends them

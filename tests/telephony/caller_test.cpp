@@ -51,6 +51,35 @@ TEST(Caller, FieldsFromAddress) {
   EXPECT_STREQ(ip, "");
 }
 
+// The host of IP_addr, which a call goes to: never the web server's port.
+TEST(Caller, DoorHostLeavesThePortOut) {
+  const std::string long_host(100, 'h');
+  const struct {
+    const char *address;
+    std::string host;
+  } cases[] = {
+      {"127.0.0.2:8080", "127.0.0.2"},
+      {"192.168.001.250", "192.168.001.250"},
+      {"door.local:80", "door.local"},
+      {"[2001:db8::10]:8080", "[2001:db8::10]"},
+      {"[::1]", "[::1]"},
+      {"[::1", "[::1"}, // unclosed: the text, as the web side refuses it
+      {":8080", ""},
+      {"", ""},
+  };
+  for (const auto &c : cases) {
+    char host[kCallerFieldSize];
+    std::memset(host, '#', sizeof host);
+    DoorHost(c.address, host);
+    EXPECT_EQ(host, c.host) << c.address;
+  }
+  char host[kCallerFieldSize];
+  DoorHost((long_host + ":1").c_str(), host);
+  EXPECT_EQ(host, std::string(63, 'h'));
+  DoorHost(nullptr, host);
+  EXPECT_STREQ(host, "");
+}
+
 TEST(Caller, CompareAddresses) {
   struct {
     const char *a, *b;

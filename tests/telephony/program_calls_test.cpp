@@ -11,16 +11,24 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "commands/commands.h"
 #include "events/window_proc.h"
 #include "instance/identity.h"
 #include "instance/settings.h"
@@ -54,6 +62,21 @@ TempDir *g_data = nullptr;
 PulseServer *g_pulse = nullptr;
 
 std::vector<std::string> RingStreams() { return StreamsNamed("Ring"); }
+
+// How many of the server's playing streams are not the ring (from one
+// listing: the ring's stream may go between two).
+std::size_t OtherStreams() {
+  const std::string all = Run("pactl list sink-inputs 2>&1");
+  std::size_t n = 0;
+  const std::string start = "Sink Input #";
+  for (std::size_t at = all.find(start); at != std::string::npos;) {
+    const std::size_t next = all.find(start, at + 1);
+    n += all.substr(at, next - at).find("media.name = \"Ring\"") ==
+         std::string::npos;
+    at = next;
+  }
+  return n;
+}
 
 // The settings of the [SIP] section, written to the file and read back as
 // the program reads them at start-up.
@@ -135,6 +158,76 @@ private:
   SipCore *core_ = nullptr;
   SipThread thread_;
 };
+
+// This thread, and what it starts, in a network namespace of its own made
+// by `commands` (ip ...), until it goes: the namespace the other tests run
+// in is left as it was.
+class OwnNetwork {
+public:
+  explicit OwnNetwork(const std::vector<std::string> &commands) {
+    previous_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    ok_ = previous_ >= 0 && unshare(CLONE_NEWNET) == 0 &&
+          std::system("ip link set lo up") == 0;
+    for (const std::string &command : commands)
+      ok_ = ok_ && std::system(command.c_str()) == 0;
+  }
+  ~OwnNetwork() {
+    if (previous_ >= 0) {
+      setns(previous_, CLONE_NEWNET);
+      close(previous_);
+    }
+  }
+  bool ok() const { return ok_; }
+
+private:
+  int previous_ = -1;
+  bool ok_ = false;
+};
+
+// A datagram socket standing in for a door unit's SIP side: it only reads.
+class Datagrams {
+public:
+  Datagrams(const char *address, int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<in_port_t>(port));
+    inet_pton(AF_INET, address, &at.sin_addr);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
+  }
+  ~Datagrams() { close(fd_); }
+  bool bound() const { return bound_; }
+  // The next datagram, while the window thread is pumped; empty after
+  // `limit`.
+  std::string Next(std::chrono::milliseconds limit) {
+    std::string got;
+    PumpUntil(
+        [&] {
+          char buffer[9000];
+          const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+          if (n > 0)
+            got.assign(buffer, static_cast<std::size_t>(n));
+          return n > 0;
+        },
+        limit);
+    return got;
+  }
+
+private:
+  int fd_ = -1;
+  bool bound_ = false;
+};
+
+// The host of an address that starts at `from`'s first `prefix` in a SIP
+// message (up to a port, parameter, '>' or the end of the line).
+std::string HostAfter(const std::string &message, const std::string &prefix) {
+  const std::size_t at = message.find(prefix);
+  if (at == std::string::npos)
+    return "<no " + prefix + ">";
+  const std::size_t start = at + prefix.size();
+  return message.substr(start,
+                        message.find_first_of(": ;>\r\n", start) - start);
+}
 
 class ProgramCalls : public ::testing::Test {
 protected:
@@ -875,6 +968,148 @@ TEST_F(ProgramCalls, TheRingPlaysRingWavAndNeedsNoSoundServer) {
   }
   setenv("PULSE_SERVER", g_pulse->address().c_str(), 1);
   EXPECT_TRUE(RingStreams().empty());
+}
+
+// A ring.wav that cannot be played rings the built-in ring and says why,
+// and the window thread never waits on it; when the caller gives up,
+// nothing plays after the ring (the library's tones were louder than it).
+TEST_F(ProgramCalls, AnUnplayableRingWavRingsTheBuiltInRing) {
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+  Phone phone("sip:gate@127.0.0.1");
+  ASSERT_NE(phone.core(), nullptr);
+  TempDir work;
+  ASSERT_EQ(chdir(work.path().c_str()), 0);
+  const std::string ring = work / "ring.wav";
+  // 0.2 s of 8 kHz, 8 bits, with the format tag and channels given.
+  auto wave = [](unsigned tag, unsigned channels) {
+    std::string w = "RIFF";
+    auto put = [&](std::uint32_t v, int n) {
+      for (int i = 0; i < n; ++i)
+        w += static_cast<char>(v >> (8 * i));
+    };
+    put(36 + 1600, 4);
+    w += "WAVEfmt ";
+    put(16, 4);
+    put(tag, 2);
+    put(channels, 2);
+    put(8000, 4);
+    put(8000 * channels, 4);
+    put(channels, 2);
+    put(8, 2);
+    w += "data";
+    put(1600, 4);
+    return w + std::string(1600, '\x80');
+  };
+  const struct {
+    const char *name;
+    std::function<void()> make;
+    const char *why;
+  } cases[] = {
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(ring.c_str(), 0600), 0); },
+       "is not a regular file"},
+      {"a folder", [&] { std::filesystem::create_directory(ring); },
+       "is not a regular file"},
+      {"cut in its header", [&] { WriteFile(ring, wave(1, 1).substr(0, 30)); },
+       "has no format (cut short?)"},
+      {"no channels", [&] { WriteFile(ring, wave(1, 0)); },
+       "has no channels or more than 8"},
+      {"MPEG audio", [&] { WriteFile(ring, wave(0x55, 1)); },
+       "is not plain PCM (compressed or floating point)"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(ring);
+    c.make();
+    // Should the window thread open the FIFO for reading and wait, a writer
+    // comes after 5 s and lets it go, so that the wait is reported.
+    std::promise<void> rung;
+    std::future<bool> rescued = std::async(std::launch::async, [&] {
+      if (rung.get_future().wait_for(5s) == std::future_status::ready)
+        return false;
+      const int fd = open(ring.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0)
+        close(fd);
+      return true;
+    });
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(SipCoreInvite(phone.core(), CoreUrl().c_str()), 0);
+    const bool open = PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s);
+    rung.set_value();
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(open);
+    EXPECT_FALSE(rescued.get()) << "the window thread waited on ring.wav";
+    EXPECT_TRUE(PumpUntil([] { return RingStreams() == kBuiltInRing; }, 5s));
+    // One line (beside Qt's own notes).
+    const std::string line = std::string("Vestibell: ring.wav ") + c.why +
+                             ": using the built-in ring\n";
+    EXPECT_NE(said.find(line), std::string::npos) << said;
+    EXPECT_EQ(said.find("ring.wav"), said.rfind("ring.wav")) << said;
+
+    ASSERT_EQ(SipCoreTerminateCall(phone.core()), 0);
+    EXPECT_TRUE(PumpUntil([] { return !IsWindow(hWnd_Accept); }, 5s));
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_EQ(OtherStreams(), 0u) << "a sound after the caller gave up";
+      PumpFor(100ms);
+    }
+    EXPECT_TRUE(RingStreams().empty());
+  }
+}
+
+// The call key in direct mode: the call goes to the door unit's host, on
+// the SIP port whatever port IP_addr names for the pictures, and it
+// advertises (contact, SDP) the local address that reaches the door unit,
+// not the default route's; also when IP_addr changes, and SIP_bind_addr
+// still decides when set.
+TEST_F(ProgramCalls, DirectCallsAdvertiseTheAddressThatReachesTheDoorUnit) {
+  // The default route leaves from 127.0.0.5; a door unit at 127.0.0.2 is
+  // reached from 127.0.0.1, one at 127.0.0.9 (a local address) from itself.
+  OwnNetwork net({"ip addr add 127.0.0.5/32 dev lo",
+                  "ip route add default dev lo src 127.0.0.5",
+                  "ip addr add 127.0.0.9/32 dev lo"});
+  ASSERT_TRUE(net.ok()) << "needs a network namespace (tools/loopback-only.sh)";
+  Configure({{"SIP_bind_addr", ""}, {"SIP_id", "Vestibell"}});
+  IP_addr.Set("127.0.0.2:8080");
+  StartTheCore();
+  ASSERT_NE(the_core.load(), nullptr);
+
+  enum Change { kNone, kReload, kRestartBound };
+  const struct {
+    const char *ipAddr;
+    Change change;
+    const char *door, *local;
+  } cases[] = {
+      {"127.0.0.2:8080", kNone, "127.0.0.2", "127.0.0.1"},
+      {"127.0.0.9", kReload, "127.0.0.9", "127.0.0.9"},
+      {"127.0.0.2", kRestartBound, "127.0.0.2", "127.0.0.3"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.ipAddr);
+    Datagrams sip(c.door, 5060), web(c.door, 8080);
+    ASSERT_TRUE(sip.bound() && web.bound());
+    if (c.change == kRestartBound) {
+      TeardownCore();
+      Configure({{"SIP_bind_addr", c.local}}); // reads IP_addr again
+      StartTheCore();
+      ASSERT_NE(the_core.load(), nullptr);
+    }
+    IP_addr.Set(c.ipAddr);
+    if (c.change == kReload)
+      ReloadSipSettings();
+    MyLButtonUp(BTN_CALL);
+    const std::string invite = sip.Next(5s);
+    ASSERT_EQ(invite.rfind("INVITE sip:", 0), 0u) << invite;
+    EXPECT_EQ(HostAfter(invite, "INVITE sip:"), c.door);
+    EXPECT_EQ(HostAfter(invite, "\r\nContact: <sip:"), c.local) << invite;
+    EXPECT_EQ(HostAfter(invite, "\r\nc=IN IP4 "), c.local) << invite;
+    EXPECT_NE(invite.find(std::string(" IN IP4 ") + c.local + "\r\ns="),
+              std::string::npos)
+        << invite;
+    EXPECT_EQ(HostAfter(invite, "\r\nFrom: <sip:Vestibell@"), c.local);
+    EXPECT_EQ(web.Next(100ms), "") << "a datagram to the web server's port";
+    SipCoreTerminateCall(the_core);
+    EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+  }
 }
 
 } // namespace

@@ -115,6 +115,15 @@ parameters in brackets):
   sip-register USER PASSWORD HOST:PORT
                        register at a registrar, which is also the route of
                        every call             [user=U&password=P&registrar=R]
+  sip-codec NAME       offer and accept only the audio codec NAME (PCMU,
+                       G722, opus, speex/16000, ...); default: the library's
+                       own choice again                          [name=NAME]
+  sip-sound CAPTURE PLAYBACK
+                       calls use these sound devices (the names of the
+                       sound system, e.g. PulseAudio's device descriptions)
+                       instead of silence and no output; every answered
+                       call logs its codec ("sip audio codec PCMU/8000")
+                                            [capture=CAPTURE&playback=PLAYBACK]
   status               counts as one JSON line: frames_sent, connections,
                        open_streams, relay1, relay2, error_pages, flag, title;
                        with --sip also sip_port, sip_in_call, sip_incoming,
@@ -197,6 +206,8 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>
         {"hangup", {}},
         {"sip-answer", {"mode", "arg"}},
         {"sip-register", {"user", "password", "registrar"}},
+        {"sip-codec", {"name"}},
+        {"sip-sound", {"capture", "playback"}},
 };
 
 void ServeControl(const httplib::Request &request,

@@ -6,10 +6,12 @@
 #include <linphone/factory.h>
 #include <linphone/logging.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <strings.h>
 #include <thread>
 
 #include "sim_state.h"
@@ -34,8 +36,57 @@ LinphoneProxyConfig *g_account = nullptr;
 LinphoneCall *g_pending = nullptr;
 Clock::time_point g_answer_at;
 std::atomic<unsigned long> g_incoming{0}, g_answered{0}, g_ended{0};
+// The audio codecs the library enabled at start, for "sip-codec default".
+std::vector<std::string> g_default_codecs;
 
 std::string Text(const char *text) { return text ? text : ""; }
+
+// "PCMU/8000", as the library names a codec.
+std::string CodecName(const LinphonePayloadType *pt) {
+  return Text(linphone_payload_type_get_mime_type(pt)) + "/" +
+         std::to_string(linphone_payload_type_get_clock_rate(pt));
+}
+
+// Whether `wanted` names the codec: its MIME type alone (any case), or its
+// MIME type and clock rate.
+bool CodecNamed(const LinphonePayloadType *pt, const std::string &wanted) {
+  const std::string mime = Text(linphone_payload_type_get_mime_type(pt));
+  return strcasecmp(wanted.c_str(), mime.c_str()) == 0 ||
+         strcasecmp(wanted.c_str(), CodecName(pt).c_str()) == 0;
+}
+
+template <typename F> void ForEachCodec(F f) {
+  bctbx_list_t *types = linphone_core_get_audio_payload_types(g_core);
+  for (bctbx_list_t *it = types; it; it = bctbx_list_next(it))
+    f(static_cast<LinphonePayloadType *>(bctbx_list_get_data(it)));
+  bctbx_list_free_with_data(types, reinterpret_cast<bctbx_list_free_func>(
+                                       linphone_payload_type_unref));
+}
+
+// Offers and accepts only the codecs `keep` says yes to.
+template <typename Keep> void EnableCodecs(Keep keep) {
+  ForEachCodec([&](LinphonePayloadType *pt) {
+    linphone_payload_type_enable(pt, keep(pt));
+  });
+}
+
+// The device of the list whose name is `name` or ends in ": name" (the
+// library prefixes the sound system's name).
+std::string SoundDevice(const std::string &name) {
+  std::string found;
+  bctbx_list_t *list = linphone_core_get_sound_devices_list(g_core);
+  for (bctbx_list_t *it = list; it && found.empty(); it = bctbx_list_next(it)) {
+    const std::string device =
+        static_cast<const char *>(bctbx_list_get_data(it));
+    const std::string suffix = ": " + name;
+    if (device == name || (device.size() > suffix.size() &&
+                           device.compare(device.size() - suffix.size(),
+                                          suffix.size(), suffix) == 0))
+      found = device;
+  }
+  bctbx_list_free(list);
+  return found;
+}
 
 std::string StateName(LinphoneCallState state) {
   switch (state) {
@@ -83,6 +134,12 @@ void OnCallState(LinphoneCore *, LinphoneCall *call, LinphoneCallState state,
     }
   } else if (state == LinphoneCallConnected) {
     ++g_answered;
+  } else if (state == LinphoneCallStreamsRunning) {
+    const LinphonePayloadType *pt =
+        linphone_call_params_get_used_audio_payload_type(
+            linphone_call_get_current_params(call));
+    if (pt)
+      Log("sip audio codec " + CodecName(pt));
   } else if (state == LinphoneCallEnd || state == LinphoneCallError) {
     ++g_ended;
     if (g_pending == call) {
@@ -157,6 +214,10 @@ bool StartSip(const std::string &host, int port) {
   linphone_core_set_ringback(g_core, nullptr);
   linphone_core_set_play_file(g_core, nullptr);
   linphone_core_set_audio_port(g_core, -1);
+  // A door unit cancels its own echo; here there is no acoustic path, and a
+  // canceller would only bend the levels a test reads.
+  linphone_core_enable_echo_cancellation(g_core, FALSE);
+  linphone_core_enable_echo_limiter(g_core, FALSE);
   // The door unit's own address is its host part, as a real one sends;
   // the core would otherwise put the address it guesses in its place.
   linphone_core_set_guess_hostname(g_core, FALSE);
@@ -174,6 +235,10 @@ bool StartSip(const std::string &host, int port) {
     return false;
   }
   linphone_core_set_network_reachable(g_core, TRUE);
+  ForEachCodec([](LinphonePayloadType *pt) {
+    if (linphone_payload_type_enabled(pt))
+      g_default_codecs.push_back(CodecName(pt));
+  });
   g_iterator = std::thread(Iterate);
   return true;
 }
@@ -210,7 +275,7 @@ int SipPort() {
 
 bool IsSipCommand(const std::string &name) {
   return name == "ring-sip" || name == "hangup" || name == "sip-answer" ||
-         name == "sip-register";
+         name == "sip-register" || name == "sip-codec" || name == "sip-sound";
 }
 
 std::string RunSipCommand(const std::string &name,
@@ -258,6 +323,40 @@ std::string RunSipCommand(const std::string &name,
       return "ok sip-answer decline " + std::to_string(number);
     }
     return "error: sip-answer takes off, accept [MS] or decline [486|603]";
+  }
+  if (name == "sip-codec") {
+    const std::string wanted = arg(0);
+    if (wanted == "default") {
+      EnableCodecs([](const LinphonePayloadType *pt) {
+        return std::find(g_default_codecs.begin(), g_default_codecs.end(),
+                         CodecName(pt)) != g_default_codecs.end();
+      });
+      return "ok sip-codec default";
+    }
+    std::string known;
+    bool found = false;
+    ForEachCodec([&](LinphonePayloadType *pt) {
+      known.append(" ").append(CodecName(pt));
+      found = found || CodecNamed(pt, wanted);
+    });
+    if (!found)
+      return "error: sip-codec takes default or one of" + known;
+    EnableCodecs(
+        [&](const LinphonePayloadType *pt) { return CodecNamed(pt, wanted); });
+    return "ok sip-codec " + wanted;
+  }
+  if (name == "sip-sound") {
+    if (args.size() != 2)
+      return "error: sip-sound takes CAPTURE PLAYBACK (sound device names)";
+    const std::string capture = SoundDevice(arg(0));
+    const std::string playback = SoundDevice(arg(1));
+    if (capture.empty() || playback.empty())
+      return "error: no sound device named " +
+             (capture.empty() ? arg(0) : arg(1));
+    linphone_core_set_use_files(g_core, FALSE);
+    linphone_core_set_capture_device(g_core, capture.c_str());
+    linphone_core_set_playback_device(g_core, playback.c_str());
+    return "ok sip-sound " + capture + " | " + playback;
   }
   if (name == "sip-register") {
     // USER PASSWORD HOST:PORT
