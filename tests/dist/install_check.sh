@@ -25,8 +25,14 @@ data=$root$share/vestibell
 for program in vestibell vestibell-doorsim; do
   [ -x "$root$bin/$program" ] || fail "bin/$program missing or not executable"
 done
-"$root$bin/vestibell-doorsim" --help 2>/dev/null | grep -q '^Usage: doorsim' ||
-  fail "vestibell-doorsim --help prints no usage"
+# It names itself, in its examples too, by the name it is installed under.
+usage=$("$root$bin/vestibell-doorsim" --help 2>/dev/null)
+grep -q '^Usage: vestibell-doorsim ' <<<"$usage" ||
+  fail "vestibell-doorsim --help prints no usage under its own name"
+grep -qE '(^|[ |]) *doorsim ' <<<"$usage" &&
+  fail "vestibell-doorsim --help names a command that is not installed"
+grep -q "screenshot" "$root$share/metainfo/org.vestibell.Vestibell.metainfo.xml" ||
+  fail "the AppStream metadata shows no screenshot"
 
 for size in 16 22 24 32 48 64 128 256; do
   icon=$root$share/icons/hicolor/${size}x${size}/apps/vestibell.png

@@ -25,7 +25,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kUsage[] = R"(Usage: doorsim [options]
+const char kUsage[] = R"(Usage: @NAME@ [options]
 
 Stands in for the door unit: serves its motion-JPEG stream and relay command
 over HTTP and takes control commands over HTTP and standard input.
@@ -135,13 +135,25 @@ parameters in brackets):
                        SIGTERM stop it too)
 
 Examples:
-  doorsim --listen 127.0.0.1:0 --fps 5
+  @NAME@ --listen 127.0.0.1:0 --fps 5
   curl 'http://127.0.0.1:8080/sim/ring?flag=1'
   curl 'http://127.0.0.1:8080/sim/title?text=Front%20door'
   curl 'http://127.0.0.1:8080/sim/error?code=503&count=1'
   curl http://127.0.0.1:8080/sim/status
-  echo 'tiny 5' | doorsim          (or type commands while it runs)
+  echo 'tiny 5' | @NAME@   (or type commands while it runs)
 )";
+
+// The name it was started by: "doorsim" in the build tree,
+// "vestibell-doorsim" once installed. Set first thing in main.
+std::string g_name = "doorsim";
+
+// The usage text under the name it was started by.
+std::string Usage() {
+  std::string text = kUsage;
+  for (std::size_t at; (at = text.find("@NAME@")) != std::string::npos;)
+    text.replace(at, 6, g_name);
+  return text;
+}
 
 // Set by main while the server runs; the signal and input threads stop it.
 std::atomic<httplib::Server *> g_server{nullptr};
@@ -163,7 +175,7 @@ void ReadStandardInput() {
       return;
     }
     if (line == "help") {
-      Print(kUsage);
+      Print(Usage());
       continue;
     }
     std::string answer = RunLine(line);
@@ -270,7 +282,7 @@ void RingByItself() {
 // --- start-up ----------------------------------------------------------------
 
 [[noreturn]] void Fail(const std::string &why) {
-  std::fprintf(stderr, "doorsim: %s\n", why.c_str());
+  std::fprintf(stderr, "%s: %s\n", g_name.c_str(), why.c_str());
   std::exit(2);
 }
 
@@ -279,7 +291,7 @@ void ParseOptions(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
     if (option == "--help" || option == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(Usage().c_str(), stdout);
       std::exit(0);
     }
     if (option == "--chunked") {
@@ -391,6 +403,8 @@ void LoadFolderFrames() {
 } // namespace
 
 int main(int argc, char **argv) {
+  if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0')
+    g_name = fs::path(argv[0]).filename().string();
   ParseOptions(argc, argv);
   LoadFolderFrames();
   if (!g_options.record_dir.empty()) {
