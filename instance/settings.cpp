@@ -1,4 +1,5 @@
 #include "instance/settings.h"
+#include "platform/report.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -156,9 +157,8 @@ void ReadSipSettings() {
     SIP_reg_duration = std::atoi(duration);
   } else {
     if (duration[0] != '\0')
-      std::fprintf(stderr,
-                   "Vestibell: SIP_reg_duration=%s in the SIP section is not "
-                   "a number of seconds from 1 to %d; using %d\n",
+      plat::Report("SIP_reg_duration=%s in the SIP section is not a number "
+                   "of seconds from 1 to %d; using %d",
                    duration, kRegDurationMax, kRegDurationDefault);
     SIP_reg_duration = kRegDurationDefault;
   }

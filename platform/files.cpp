@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -98,19 +99,24 @@ std::FILE *OpenPrivateFile(const char *path) {
   return file;
 }
 
-std::optional<std::vector<std::uint8_t>> ReadRegularFile(const char *path,
-                                                         std::size_t limit) {
-  if (path == nullptr || *path == '\0')
-    return std::nullopt;
-  // Without O_NONBLOCK the open of a FIFO waits for a writer that never
-  // comes.
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return std::nullopt;
-  struct stat st {};
+std::optional<std::vector<std::uint8_t>>
+ReadRegularFile(const char *path, std::size_t limit, std::string *why) {
+  std::string reason;
   std::optional<std::vector<std::uint8_t>> bytes;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-      static_cast<std::uint64_t>(st.st_size) <= limit) {
+  // Without O_NONBLOCK the open of a FIFO waits for a writer that never
+  // comes; a folder or a device opens at once and is refused below.
+  const int fd = path == nullptr || *path == '\0'
+                     ? -1
+                     : open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat st {};
+  if (fd < 0) {
+    if (path != nullptr && *path != '\0' && errno != ENOENT)
+      reason = std::string("cannot be opened (") + std::strerror(errno) + ")";
+  } else if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    reason = "is not a regular file";
+  } else if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) > limit) {
+    reason = "is larger than " + std::to_string(limit >> 20) + " MiB";
+  } else {
     // The size may change while it is read: never more than `limit`.
     std::vector<std::uint8_t> data(static_cast<std::size_t>(st.st_size) + 1);
     std::size_t got = 0;
@@ -127,13 +133,18 @@ std::optional<std::vector<std::uint8_t>> ReadRegularFile(const char *path,
         if (n == 0 && got <= limit) {
           data.resize(got);
           bytes = std::move(data);
+        } else {
+          reason = n < 0 ? "cannot be read" : "grew while it was read";
         }
         break;
       }
       got += static_cast<std::size_t>(n);
     }
   }
-  close(fd);
+  if (fd >= 0)
+    close(fd);
+  if (why != nullptr)
+    *why = reason;
   return bytes;
 }
 

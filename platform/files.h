@@ -39,8 +39,11 @@ bool TruncateFile(std::FILE *file, std::size_t size);
 // Files the user may put anywhere (a skin, a picture, a sound): the whole
 // of a regular file of at most `limit` bytes, read at once, or nothing. A
 // FIFO, a device or a folder of that name is never waited on or read, and
-// counts as missing.
-std::optional<std::vector<std::uint8_t>> ReadRegularFile(const char *path,
-                                                         std::size_t limit);
+// counts as missing. `why`, when given, says why there is nothing, after
+// the file's name ("is not a regular file", ...), or is left empty when
+// nothing stands under the name.
+std::optional<std::vector<std::uint8_t>>
+ReadRegularFile(const char *path, std::size_t limit,
+                std::string *why = nullptr);
 
 } // namespace plat

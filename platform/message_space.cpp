@@ -7,6 +7,7 @@
 // a connection has, keeps the part of a frame that came, acts once the
 // frame is whole, and drops a connection whose frame is not whole in time.
 #include "platform/message_space.h"
+#include "platform/report.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -87,8 +88,8 @@ QSocketNotifier *g_notifier = nullptr;
 QTimer *g_expiry = nullptr; // drops the connections past their deadline
 
 void Log(const char *what, const std::string &detail) {
-  std::fprintf(stderr, "Vestibell: message space: %s%s%s\n", what,
-               detail.empty() ? "" : ": ", detail.c_str());
+  Report("message space: %s%s%s", what, detail.empty() ? "" : ": ",
+         detail.c_str());
 }
 
 int RemainingMs(Clock::time_point deadline) {

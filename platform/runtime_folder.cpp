@@ -1,4 +1,5 @@
 #include "platform/runtime_folder.h"
+#include "platform/report.h"
 
 #include <atomic>
 #include <cerrno>
@@ -49,11 +50,10 @@ std::string PrivateRuntimeFolder() {
   const bool there = lstat(base.c_str(), &st) == 0;
   static std::atomic<bool> said{false};
   if (!said.exchange(true))
-    std::fprintf(stderr,
-                 "Vestibell: cannot use the runtime folder %s: %s; the "
-                 "copies of the program cannot reach each other (%spoint "
-                 "XDG_RUNTIME_DIR at a folder of your own)\n",
-                 base.c_str(), why.c_str(), there ? "remove it, or " : "");
+    Report("cannot use the runtime folder %s: %s; the copies of the "
+           "program cannot reach each other (%spoint XDG_RUNTIME_DIR at a "
+           "folder of your own)",
+           base.c_str(), why.c_str(), there ? "remove it, or " : "");
   return {};
 }
 

@@ -33,6 +33,12 @@ BOOL PlaySound(const char *sound, HINSTANCE module, DWORD flags);
 // (SND_ASYNC, SND_LOOP); the bytes are copied, the caller's may go at once.
 BOOL PlaySoundBytes(const std::uint8_t *bytes, std::size_t size, DWORD flags);
 
+// Names the program's sound streams to the sound server, before any is
+// made: the calls' audio (the SIP library's own streams) as a phone call,
+// with the program's icon; the ring names itself an event. A PULSE_PROP the
+// user set is left as it is. Before other threads start.
+void NameSoundStreams();
+
 // Reads a WAVE file whole, never waiting on what stands under its name: a
 // FIFO, a device or a folder is refused without being read, and so is a
 // file larger than 64 MiB or one that ParseWave refuses. False with `why`

@@ -13,6 +13,8 @@
 #include "platform/gdi.h"
 #include "platform/message_space.h"
 #include "platform/named_object.h"
+#include "platform/report.h"
+#include "platform/sound.h"
 #include "platform/window.h"
 #include "resources/resources.h"
 #include "shell/main.h"
@@ -155,14 +157,14 @@ void SetInitialDisplayState() {
 }
 
 int VestibellMain() {
+  plat::NameSoundStreams();
   SetInitialDisplayState();
 
   MESSAGE = plat::RegisterWindowMessage(kAppTitle);
   NumberInstance();
 
   if (!plat::Initialize())
-    std::fprintf(stderr, "vestibell: no display to open the window on "
-                         "(DISPLAY is not set)\n");
+    plat::Report("no display to open the window on (DISPLAY is not set)");
   if (!InitApp())
     return 0;
 

@@ -8,6 +8,7 @@
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "platform/message_space.h"
+#include "platform/report.h"
 #include "platform/sound.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
@@ -55,8 +56,7 @@ void StartRing() {
     return;
   }
   if (!why.empty())
-    std::fprintf(stderr, "Vestibell: %s %s: using the built-in ring\n",
-                 kRingFile, why.c_str());
+    Report("%s %s: using the built-in ring", kRingFile, why.c_str());
   PlaySound(MAKEINTRESOURCE(kRingId), res::ProgramModule(),
             SND_RESOURCE | SND_LOOP | SND_ASYNC);
 }

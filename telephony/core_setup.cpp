@@ -14,6 +14,7 @@
 #include "platform/message_space.h"
 #include "platform/net.h"
 #include "platform/profile.h"
+#include "platform/report.h"
 #include "platform/trace.h"
 #include "telephony/caller.h"
 #include "telephony/sip_thread.h"
@@ -103,9 +104,8 @@ bool CoreOptions(SipCoreOptions &options) {
       plat::GetPrivateProfileInt("SIP", "SIP_port", kDefaultSipPort, ini_file);
   // The library would bind what is left of the number modulo 65536.
   if (options.sip_port < 0 || options.sip_port > 65535) {
-    std::fprintf(stderr,
-                 "Vestibell: SIP_port=%d in the SIP section is not a port (0 "
-                 "to 65535); using %d\n",
+    plat::Report("SIP_port=%d in the SIP section is not a port (0 to "
+                 "65535); using %d",
                  options.sip_port, kDefaultSipPort);
     options.sip_port = kDefaultSipPort;
   }
@@ -223,10 +223,8 @@ void StartCore() {
   SipCoreOptions options;
   SipCore *core = nullptr;
   if (CoreOptions(options) && plat::UdpPortTaken(options.sip_port)) {
-    std::fprintf(stderr,
-                 "Vestibell: SIP port %d is taken by another program; "
-                 "running without calls (choose another with SIP_port in "
-                 "the SIP section)\n",
+    plat::Report("SIP port %d is taken by another program; running without "
+                 "calls (choose another with SIP_port in the SIP section)",
                  options.sip_port);
     return;
   }
@@ -237,8 +235,7 @@ void StartCore() {
     core = SipCoreNew(vtable, options);
   }
   if (core == nullptr) {
-    std::fprintf(stderr, "Vestibell: no SIP core could be made; running "
-                         "without calls\n");
+    plat::Report("no SIP core could be made; running without calls");
     return;
   }
   the_core = core;
@@ -310,8 +307,8 @@ bool TeardownCore() {
     info = nullptr;
     FreeRecords();
   } else
-    std::fprintf(stderr, "Vestibell: the SIP thread did not stop in time; "
-                         "its core is left to the end of the process\n");
+    plat::Report("the SIP thread did not stop in time; its core is left to "
+                 "the end of the process");
   cfg = nullptr;
   CallRefs = {};
   // The core's own report of the ended call was dropped above: every

@@ -26,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/report.h"
 #include "telephony/sip_guard.h"
 
 namespace {
@@ -68,9 +69,8 @@ void Say(const sockaddr *from, socklen_t from_size, const char *why) {
   if (unsaid > 0)
     std::snprintf(more, sizeof more, "; %ld more since the last such message",
                   unsaid);
-  std::fprintf(
-      stderr, "Vestibell: refused a SIP datagram from %s%s%s%s%s (%s)%s\n",
-      v6 ? "[" : "", host, v6 ? "]" : "", *port ? ":" : "", port, why, more);
+  plat::Report("refused a SIP datagram from %s%s%s%s%s (%s)%s", v6 ? "[" : "",
+               host, v6 ? "]" : "", *port ? ":" : "", port, why, more);
   said = true;
   last = now;
   unsaid = 0;

@@ -11,6 +11,7 @@
 #include "instance/tray.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/report.h"
 #include "platform/trace.h"
 #include "platform/window.h"
 #include "skin/skin.h"
@@ -224,9 +225,7 @@ bool DoorAddressUsable(const char *address) {
     for (char &c : shown)
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
         c = '?';
-    std::fprintf(stderr,
-                 "Vestibell: door unit address '%s' is not host[:port]; not "
-                 "connecting\n",
+    plat::Report("door unit address '%s' is not host[:port]; not connecting",
                  shown.c_str());
   }
   return false;

@@ -246,6 +246,11 @@ TEST(Sound, LoopsIntoTheServerUntilStoppedFromAnyThread) {
     ASSERT_TRUE(Eventually([&] {
       return Streams().find(c.format) != std::string::npos;
     })) << Streams();
+    // A ring is an event to the mixer, shown with the program's icon.
+    EXPECT_EQ(StreamProperties("media.role"),
+              std::vector<std::string>{"event"});
+    EXPECT_EQ(StreamProperties("application.icon_name"),
+              std::vector<std::string>{"vestibell"});
     std::thread([] { PlaySound(nullptr, nullptr, 0); }).join();
     EXPECT_TRUE(Eventually([] {
       return Streams().find("Sink Input #") == std::string::npos;
@@ -275,6 +280,7 @@ TEST(Sound, WithoutAServerRingsSilentlyWithOneLineOfComplaint) {
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
   EXPECT_NE(said.find("silently"), std::string::npos) << said;
+  EXPECT_EQ(said.rfind("Vestibell: ", 0), 0u) << "the program's one prefix";
 }
 
 } // namespace

@@ -89,3 +89,17 @@ inline std::vector<std::string> StreamsNamed(const std::string &media) {
   }
   return formats;
 }
+
+// The value of property `key` of every playing stream that has it: pactl's
+// `key = "value"` lines.
+inline std::vector<std::string> StreamProperties(const std::string &key) {
+  const std::string all = Run("pactl list sink-inputs 2>&1");
+  std::vector<std::string> values;
+  const std::string at = "\t\t" + key + " = \"";
+  for (std::size_t i = all.find(at); i != std::string::npos;
+       i = all.find(at, i + 1)) {
+    const std::size_t from = i + at.size();
+    values.push_back(all.substr(from, all.find('"', from) - from));
+  }
+  return values;
+}

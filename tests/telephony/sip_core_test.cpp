@@ -2,6 +2,7 @@
 // simulator's user agent in another, and a loopback registrar.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sound.h"
 #include "support/doorsim.h"
 #include "support/kamailio.h"
 #include "support/pulse.h"
@@ -381,6 +383,7 @@ TEST(SipCore, DoorSimulatorCallsAndIsCalled) {
 // silent.
 TEST(SipCore, TheDoorHearsTheUserInDoubleTalkWithEveryCodec) {
   constexpr double kSpoken = -20; // dBFS, each side's tone
+  plat::NameSoundStreams();
   PulseServer pulse;
   ASSERT_TRUE(pulse.up());
   ASSERT_TRUE(voice::AddSide("pc", 440, kSpoken));
@@ -411,6 +414,9 @@ TEST(SipCore, TheDoorHearsTheUserInDoubleTalkWithEveryCodec) {
     ASSERT_EQ(SipCoreAcceptCall(pc.core()), 0);
     ASSERT_TRUE(sim.WaitForLine(std::string("sip audio codec ") + c.codec));
     std::this_thread::sleep_for(1500ms); // the streams settle
+    // The user's side of a call is a phone call to the mixer.
+    const auto roles = StreamProperties("media.role");
+    EXPECT_NE(std::find(roles.begin(), roles.end(), "phone"), roles.end());
     const double visitor = voice::EarLevel("pc", 1);
     const double doubleTalk = voice::EarLevel("door", 1.5);
     voice::Mute("door", true);
