@@ -6,6 +6,7 @@
 
 #include "commands/settings_dialog.h"
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "platform/dialog_box.h"
 #include "platform/gdi.h"
@@ -40,11 +41,11 @@ void DrawFaceAt(int face, int place) {
 // the prefix and the door unit's SIP identity as they are, else the door
 // unit's own host (a port in IP_addr is its web server's).
 void FillCallTarget() {
-  std::memset(CallToDoorPhone, ' ', sizeof CallToDoorPhone);
+  static_assert(sizeof CallToDoorPhone == kSipIdentitySize);
   if (UseSIP) {
-    std::snprintf(CallToDoorPhone, sizeof CallToDoorPhone, "%s%s",
-                  SIP_call_prefix, SIP_id_doorphone);
+    FormSipDoorId(CallToDoorPhone);
   } else {
+    std::memset(CallToDoorPhone, ' ', sizeof CallToDoorPhone);
     char ip[64];
     IP_addr.CopyTo(ip, sizeof ip);
     char host[kCallerFieldSize];
@@ -85,13 +86,11 @@ void MyLButtonUp(int But) {
     FillCallTarget();
     // The core owner asks back for the target and places the call before
     // this send returns.
-    SendMessage(HWND_BROADCAST, MESSAGE, MSG_DIAL_REQUEST,
-                HandleValue(g_hwndMain));
+    SendCode(HWND_BROADCAST, MSG_DIAL_REQUEST, OwnHandle());
     break;
   case BTN_HANGUP:
     if (ShowData.lin_call)
-      SendMessage(HWND_BROADCAST, MESSAGE, MSG_HANG_UP,
-                  HandleValue(g_hwndMain));
+      SendCode(HWND_BROADCAST, MSG_HANG_UP, OwnHandle());
     DrawFaceAt(SKIN_B4_OVER, SKIN_B4_OVER);
     ShowMyWindow(g_hwndMain, ShowData);
     break;

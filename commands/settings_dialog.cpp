@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/message_space.h"
@@ -130,8 +131,7 @@ void OnInitDialog(HDLG dlg) {
     // The core owner answers inside this send; without an answer the state
     // is not known, and an old one must not show.
     SIP_reg = 0;
-    SendMessage(HWND_BROADCAST, MESSAGE, MSG_REG_STATE,
-                HandleValue(g_hwndMain));
+    SendCode(HWND_BROADCAST, MSG_REG_STATE, OwnHandle());
     if (SIP_reg != 0)
       SetDlgItemText(dlg, res::kSetStatus, "Registration successful");
   } else {
@@ -230,8 +230,7 @@ bool SaveSettings(t_SettingsFields f) {
   write(window, "SIP_call_prefix", SIP_call_prefix);
   written = WriteInt(window, "pop", PopUp) && written;
   // After the writes: the core owner re-reads what is now in the file.
-  PostMessage(HWND_BROADCAST, MESSAGE, MSG_RELOAD_SIP_SETTINGS,
-              HandleValue(g_hwndMain));
+  PostCode(HWND_BROADCAST, MSG_RELOAD_SIP_SETTINGS, OwnHandle());
   return written;
 }
 

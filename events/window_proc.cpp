@@ -7,6 +7,7 @@
 
 #include "commands/commands.h"
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
@@ -22,85 +23,26 @@ using namespace plat;
 namespace {
 void (*g_closeSequence)() = nullptr;
 
-// The byte blocks that travel with WM_COPYDATA, in dwData.
-constexpr std::uintptr_t COPYDATA_DOOR_ID = 0;
-constexpr std::uintptr_t COPYDATA_CALL_TARGET = 6;
-
-// The door-unit identity's buffer with a SIP server, and IP_addr's.
-constexpr std::uint32_t kSipIdentitySize = 128;
-constexpr std::uint32_t kIpIdentitySize = 64;
-
-// The core owner's working copies of a received text.
-constexpr std::size_t kMatchTextSize = 64;
-constexpr std::size_t kCallTextSize = 100;
-
-// Only the instance that holds the core acts on requests for the core.
-SipCore *CoreOwned() { return the_core.load(); }
-
-void SendCode(HWND to, WPARAM code, LPARAM lParam) {
-  SendMessage(to, MESSAGE, code, lParam);
+// MSG_SEND_CALL_TARGET: the address this copy wants dialled, whole.
+void SendCallTarget(HWND coreOwner) {
+  SendBlock(coreOwner, COPYDATA_CALL_TARGET, CallToDoorPhone,
+            sizeof CallToDoorPhone);
 }
 
-void SendCopyData(HWND to, std::uintptr_t kind, const void *data,
-                  std::uint32_t size) {
-  COPYDATASTRUCT cds{kind, size, data};
-  SendMessage(to, WM_COPYDATA, static_cast<WPARAM>(HandleValue(g_hwndMain)),
-              reinterpret_cast<LPARAM>(&cds));
+// MSG_CORE_RELEASED: every copy but the one that let its core go makes one.
+void TakeOverCore(HWND releaser) {
+  if (releaser != g_hwndMain)
+    SendCode(g_hwndMain, MSG_START_CORE, OwnHandle());
 }
 
-// Code 0: tell the core owner which door unit this instance serves.
-void ReportDoorId(HWND coreOwner) {
-  if (UseSIP) {
-    char id[kSipIdentitySize];
-    std::memset(id, ' ', sizeof id);
-    std::snprintf(id, sizeof id, "%s%s", SIP_call_prefix, SIP_id_doorphone);
-    SendCopyData(coreOwner, COPYDATA_DOOR_ID, id, sizeof id);
-  } else {
-    char ip[kIpIdentitySize] = {};
-    IP_addr.CopyTo(ip, sizeof ip);
-    SendCopyData(coreOwner, COPYDATA_DOOR_ID, ip, sizeof ip);
-  }
-}
-
-// The text at the start of a received block: up to its first NUL, never
-// past the block (a sender's block need not hold a NUL), cut to fit.
-template <std::size_t N>
-void PayloadText(const COPYDATASTRUCT &cds, char (&out)[N]) {
-  const char *data = static_cast<const char *>(cds.lpData);
-  const std::size_t limit =
-      data == nullptr ? 0 : std::min<std::size_t>(cds.cbData, N - 1);
-  std::size_t n = 0;
-  while (n < limit && data[n] != '\0')
-    ++n;
-  std::memcpy(out, data == nullptr ? "" : data, n);
-  out[n] = '\0';
-}
-
-void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *cds) {
-  SipCore *core = CoreOwned();
-  // Only the core owner asked for these blocks.
-  if (core == nullptr || cds == nullptr)
-    return;
-  const HWND sender = HandleFromValue(static_cast<LPARAM>(wParam));
-  if (cds->dwData == COPYDATA_DOOR_ID) {
-    char text[kMatchTextSize];
-    PayloadText(*cds, text);
-    AnswerAndMatch(core, sender, text);
-  } else if (cds->dwData == COPYDATA_CALL_TARGET) {
-    char text[kCallTextSize];
-    PayloadText(*cds, text);
-    PlaceCall(core, sender, text);
-  }
-}
-
-// A reply to the registration query is 0 or 1; the query itself carries a
-// window's handle value, which is never 0 or 1.
-bool IsRegistrationReply(LPARAM lParam) { return lParam == 0 || lParam == 1; }
-
+// The registered message's codes: what every copy does, and (in
+// telephony) what only the core owner does. Code 1 and codes above 11 do
+// nothing.
 void HandleProtocol(WPARAM code, LPARAM lParam) {
+  const HWND from = HandleFromValue(lParam);
   switch (code) {
   case MSG_REPORT_DOOR_ID:
-    ReportDoorId(HandleFromValue(lParam));
+    ReportDoorId(from);
     break;
   case MSG_SHOW_WINDOW:
     ShowMyWindow(g_hwndMain, ShowData);
@@ -109,50 +51,43 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
     SetLinCall(lParam != 0);
     break;
   case MSG_HANG_UP:
-    if (SipCore *core = CoreOwned())
-      HangUpReportedCall(core);
+    HangUpReportedCall();
     break;
   case MSG_DIAL_REQUEST:
-    if (CoreOwned() != nullptr)
-      SendCode(HandleFromValue(lParam), MSG_SEND_CALL_TARGET,
-               HandleValue(g_hwndMain));
+    AskForCallTarget(from);
     break;
   case MSG_SEND_CALL_TARGET:
-    SendCopyData(HandleFromValue(lParam), COPYDATA_CALL_TARGET, CallToDoorPhone,
-                 sizeof CallToDoorPhone);
+    SendCallTarget(from);
     break;
   case MSG_RELOAD_SIP_SETTINGS:
-    if (CoreOwned() != nullptr)
-      ReloadSipSettings();
+    ReloadIfCoreOwner();
     break;
   case MSG_CORE_RELEASED:
-    if (HandleFromValue(lParam) != g_hwndMain)
-      SendCode(g_hwndMain, MSG_START_CORE, HandleValue(g_hwndMain));
+    TakeOverCore(from);
     break;
   case MSG_CALL_ENDED:
     SetLinCall(false);
     break;
   case MSG_START_CORE:
-    // One core per instance: with three or more instances a hand-over
-    // reaches core owners too, and a second core would keep the first one
-    // running unreachable on the same port.
-    if (CoreOwned() == nullptr)
-      StartCore();
+    StartCoreOnce();
     break;
   case MSG_REG_STATE:
-    if (CoreOwned() != nullptr) {
-      QueryRegistration();
-      if (!IsRegistrationReply(lParam))
-        SendCode(HandleFromValue(lParam), MSG_REG_STATE, SIP_reg.load());
-    } else if (IsRegistrationReply(lParam)) {
-      // The query's own handle value would otherwise overwrite the core
-      // owner's answer in the requester, depending on the broadcast's order.
-      SIP_reg = static_cast<int>(lParam);
-    }
+    AnswerRegistrationQuery(lParam);
     break;
   default:
-    break; // code 1 and codes above 11
+    break;
   }
+}
+
+// The blocks only the core owner asked for.
+void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *block) {
+  if (block == nullptr)
+    return;
+  const HWND sender = HandleFromValue(static_cast<LPARAM>(wParam));
+  if (block->dwData == COPYDATA_DOOR_ID)
+    AnswerAndMatch(sender, *block);
+  else if (block->dwData == COPYDATA_CALL_TARGET)
+    PlaceCall(sender, *block);
 }
 
 } // namespace

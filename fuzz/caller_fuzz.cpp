@@ -55,6 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   Check(SameDoorAddress(a, a));
   Check(!same || ab == 0 || std::strcmp(a, b) == 0);
 
+  // A copy's identity against the parsed caller: by address, what cmp_ip
+  // says; by SIP identity, only its exact user part.
+  Check(DoorIdMatches(false, b, name, ip) == (cmp_ip(b, ip) == 0));
+  Check(DoorIdMatches(true, name, name, ip));
+  Check(!DoorIdMatches(true, b, name, ip) || std::strcmp(b, name) == 0);
+
   std::free(a);
   std::free(b);
   return 0;

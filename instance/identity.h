@@ -12,21 +12,6 @@ inline constexpr const char kClassName[] = "VestibellClass";
 // The tray icon's callback message (WM_APP + 1).
 inline constexpr plat::UINT WM_TRAYICON = 0x8001;
 
-// The registered inter-instance message, and its codes (in wParam).
-extern plat::UINT MESSAGE;
-enum : plat::WPARAM {
-  MSG_REPORT_DOOR_ID = 0,
-  MSG_SHOW_WINDOW = 2,
-  MSG_SET_IN_CALL = 3,
-  MSG_HANG_UP = 4,
-  MSG_DIAL_REQUEST = 5,
-  MSG_SEND_CALL_TARGET = 6,
-  MSG_RELOAD_SIP_SETTINGS = 7,
-  MSG_CORE_RELEASED = 8,
-  MSG_CALL_ENDED = 9,
-  MSG_START_CORE = 10,
-  MSG_REG_STATE = 11,
-};
 // This instance's number, from 1, and its name "Vestibell_1.39<N>".
 extern int PocSpusteni;
 extern char AppName[32];

@@ -4,6 +4,7 @@
 
 #include "commands/settings_dialog.h"
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
 #include "platform/gdi.h"
@@ -38,8 +39,7 @@ void MyClose() {
   // The account, a call still up, the SIP thread and the core; then the
   // other instances build their own, before this one goes on.
   if (TeardownCore())
-    SendMessage(HWND_BROADCAST, MESSAGE, MSG_CORE_RELEASED,
-                HandleValue(g_hwndMain));
+    SendCode(HWND_BROADCAST, MSG_CORE_RELEASED, OwnHandle());
 
   // The reader and the relay threads paint with the skin's bitmaps: they
   // end (promptly, as they are told to stop) before the bitmaps go.

@@ -8,6 +8,7 @@
 
 #include "events/window_proc.h"
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
 #include "platform/gdi.h"
@@ -195,7 +196,7 @@ int VestibellMain() {
   plat::JoinMessageSpace(g_hwndMain, kAppTitle);
   // The first instance holds the SIP core; the others ask it for calls.
   if (PocSpusteni == 1)
-    plat::SendMessage(g_hwndMain, MESSAGE, MSG_START_CORE, 0);
+    SendCode(g_hwndMain, MSG_START_CORE, 0);
 
   return plat::RunMessageLoop();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "platform/message_space.h"
 #include "platform/report.h"
@@ -85,8 +86,7 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
       // The call is answered when the first instance reports its door unit;
       // the replies answer this call and no other.
       CallRefs.answered = CallRefs.accept;
-      PostMessage(HWND_BROADCAST, MESSAGE, MSG_REPORT_DOOR_ID,
-                  HandleValue(g_hwndMain));
+      PostCode(HWND_BROADCAST, MSG_REPORT_DOOR_ID, OwnHandle());
       EndDialog(hWnd_Terminate, 0); // left from a call that is over
       CallRefs.terminate = CallRefs.accept;
       hWnd_Terminate =

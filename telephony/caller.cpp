@@ -114,3 +114,11 @@ bool SameDoorAddress(const char *a, const char *b) {
     return true;
   return IsBareIPv4(a) && IsBareIPv4(b) && cmp_ip(a, b) == 0;
 }
+
+bool DoorIdMatches(bool useSip, const char *identity, const char *name,
+                   const char *ip) {
+  identity = identity ? identity : "";
+  if (useSip)
+    return std::strcmp(identity, name ? name : "") == 0;
+  return cmp_ip(identity, ip) == 0;
+}

@@ -27,3 +27,9 @@ int cmp_ip(const char *ip1, const char *ip2);
 // text, or two bare dotted IPv4 addresses that cmp_ip finds equal. Any
 // other difference (a port, a host name) is another door unit.
 bool SameDoorAddress(const char *a, const char *b);
+
+// Whether a copy's door-unit identity names the caller: with a SIP server
+// the identity is the caller's user part exactly (case and all), without
+// one it is an address equal to the caller's host by cmp_ip.
+bool DoorIdMatches(bool useSip, const char *identity, const char *name,
+                   const char *ip);

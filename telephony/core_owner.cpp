@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "platform/dialog_box.h"
 #include "platform/message_space.h"
@@ -24,10 +25,6 @@ namespace {
 
 std::mutex g_busyMutex; // guards g_busy
 std::deque<t_BusyCaller> g_busy;
-
-void SendCode(HWND to, WPARAM code, LPARAM lParam) {
-  SendMessage(to, MESSAGE, code, lParam);
-}
 
 // Forgets `call` wherever it is still named, and closes what was open for
 // it; the ring stops with the Accept dialog it rang for (or when none is
@@ -115,25 +112,22 @@ void OnSipNotification(WPARAM code, LPARAM lParam) {
 // takes it), and the instance whose door unit is the caller takes the call
 // over from the Terminate dialog. A reply for a call that is over, or that
 // nobody answered, does nothing: it must not answer a later caller.
-void AnswerAndMatch(SipCore *core, HWND replier, const char *identity) {
+void AnswerAndMatch(HWND replier, const COPYDATASTRUCT &block) {
+  SipCore *core = the_core;
+  if (core == nullptr)
+    return;
+  char identity[kCallerFieldSize];
+  BlockText(block, identity);
   const SipCallId call = CallRefs.answered;
   if (call == 0 || SipCoreCurrentCall(core) != call)
     return;
   SipCoreAcceptCall(core, call);
   Trace(TRACE_ANSWERED);
-  char text[kCallerFieldSize];
-  std::snprintf(text, sizeof text, "%s", identity ? identity : "");
-  bool match;
-  if (UseSIP) {
-    char name[kCallerFieldSize];
-    Name_call.CopyTo(name, sizeof name);
-    match = std::strcmp(text, name) == 0;
-  } else {
-    char ip[kCallerFieldSize];
-    IP_call.CopyTo(ip, sizeof ip);
-    match = cmp_ip(text, ip) == 0;
-  }
-  if (!match)
+  char name[kCallerFieldSize];
+  char ip[kCallerFieldSize];
+  Name_call.CopyTo(name, sizeof name);
+  IP_call.CopyTo(ip, sizeof ip);
+  if (!DoorIdMatches(UseSIP != 0, identity, name, ip))
     return;
   EndDialog(hWnd_Terminate, 0);
   SendCode(replier, MSG_SHOW_WINDOW, 0);
@@ -143,7 +137,13 @@ void AnswerAndMatch(SipCore *core, HWND replier, const char *identity) {
   }
 }
 
-void PlaceCall(SipCore *core, HWND dialler, const char *target) {
+void PlaceCall(HWND dialler, const COPYDATASTRUCT &block) {
+  SipCore *core = the_core;
+  if (core == nullptr)
+    return;
+  // The block holds 128 bytes; the core takes what a SIP address needs.
+  char target[100];
+  BlockText(block, target);
   // A failed invite leaves the dialling instance idle; so does another call
   // that is on (the core places none beside it).
   if (SipCoreInvite(core, target) != 0)
@@ -153,7 +153,10 @@ void PlaceCall(SipCore *core, HWND dialler, const char *target) {
   SendCode(dialler, MSG_SET_IN_CALL, 1);
 }
 
-void HangUpReportedCall(SipCore *core) {
+void HangUpReportedCall() {
+  SipCore *core = the_core;
+  if (core == nullptr)
+    return;
   const SipCallId call = CallRefs.reported;
   if (call != 0)
     SipCoreTerminateCall(core, call);
@@ -161,4 +164,37 @@ void HangUpReportedCall(SipCore *core) {
   // rings meanwhile.
   if (call == 0 || SipCoreCurrentCall(core) != call)
     SendCode(HWND_BROADCAST, MSG_SET_IN_CALL, 0);
+}
+
+void AskForCallTarget(HWND dialler) {
+  if (the_core.load() != nullptr)
+    SendCode(dialler, MSG_SEND_CALL_TARGET, OwnHandle());
+}
+
+void AnswerRegistrationQuery(LPARAM lParam) {
+  // A reply is 0 or 1; the query itself carries a window's handle value,
+  // which is never 0 or 1.
+  const bool reply = lParam == 0 || lParam == 1;
+  if (the_core.load() != nullptr) {
+    QueryRegistration();
+    if (!reply)
+      SendCode(HandleFromValue(lParam), MSG_REG_STATE, SIP_reg.load());
+  } else if (reply) {
+    // The query's own handle value would otherwise overwrite the core
+    // owner's answer in the requester, depending on the broadcast's order.
+    SIP_reg = static_cast<int>(lParam);
+  }
+}
+
+void StartCoreOnce() {
+  // One core per instance: with three or more instances a hand-over reaches
+  // core owners too, and a second core would keep the first one running
+  // unreachable on the same port.
+  if (the_core.load() == nullptr)
+    StartCore();
+}
+
+void ReloadIfCoreOwner() {
+  if (the_core.load() != nullptr)
+    ReloadSipSettings();
 }

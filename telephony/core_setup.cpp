@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "instance/identity.h"
+#include "instance/protocol.h"
 #include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -314,6 +315,6 @@ bool TeardownCore() {
   // The core's own report of the ended call was dropped above: every
   // instance still showing it leaves the call now.
   if (inCall)
-    plat::SendMessage(plat::HWND_BROADCAST, MESSAGE, MSG_CALL_ENDED, 0);
+    SendCode(plat::HWND_BROADCAST, MSG_CALL_ENDED, 0);
   return true;
 }

@@ -15,6 +15,7 @@
 
 #include "instance/display_state.h"
 #include "platform/dialog_box.h"
+#include "platform/message_space.h"
 #include "platform/window.h"
 #include "telephony/sip_core.h"
 
@@ -101,17 +102,31 @@ extern t_CallRefs CallRefs;
 
 // The notifications of the SIP thread (WM_USER). Window thread.
 void OnSipNotification(plat::WPARAM code, plat::LPARAM lParam);
-// A reply to code 0 with a door-unit identity: answers the call whose OK
-// the user pressed, and hands it to the replier when it is the caller's.
-void AnswerAndMatch(SipCore *core, plat::HWND replier, const char *identity);
-// A call target from the dialling instance: places the call.
-void PlaceCall(SipCore *core, plat::HWND dialler, const char *target);
-// Code 4: ends the call an instance shows with its hang-up button.
-void HangUpReportedCall(SipCore *core);
+
+// What the core owner does with the other copies' requests; in any other
+// copy each does nothing. Window thread.
+//
+// COPYDATA_DOOR_ID: answers the call whose OK the user pressed, and hands
+// it to the replier when its door unit is the caller.
+void AnswerAndMatch(plat::HWND replier, const plat::COPYDATASTRUCT &block);
+// MSG_DIAL_REQUEST: asks the dialling copy for its call target.
+void AskForCallTarget(plat::HWND dialler);
+// COPYDATA_CALL_TARGET: places the call.
+void PlaceCall(plat::HWND dialler, const plat::COPYDATASTRUCT &block);
+// MSG_HANG_UP: ends the call a copy shows with its hang-up key.
+void HangUpReportedCall();
+// MSG_RELOAD_SIP_SETTINGS.
+void ReloadIfCoreOwner();
+// MSG_REG_STATE: the core owner answers the query; any other copy keeps
+// the answer it gets.
+void AnswerRegistrationQuery(plat::LPARAM lParam);
+// MSG_START_CORE: makes the core unless this copy holds one already.
+void StartCoreOnce();
 
 // --- call dialogs ------------------------------------------------------------
-// The modeless dialogs of the current call. Window thread; a closed one no
-// longer counts as a live dialog.
+// The modeless dialogs of the current call. Opened, closed and read by the
+// window thread (the SIP thread only posts); a closed one no longer counts
+// as a live dialog.
 extern std::atomic<plat::HDLG> hWnd_Accept;
 extern std::atomic<plat::HDLG> hWnd_Terminate;
 
@@ -119,10 +134,11 @@ plat::INT_PTR DialogProcAccept(plat::HDLG hwndDlg, plat::UINT uMsg,
                                plat::WPARAM wParam, plat::LPARAM lParam);
 plat::INT_PTR DialogProcTerm(plat::HDLG hwndDlg, plat::UINT uMsg,
                              plat::WPARAM wParam, plat::LPARAM lParam);
+// Runs on the thread that holds the Authentication dialog open; lParam of
+// WM_INITDIALOG is the SipAuthInfo the typed values go into.
 plat::INT_PTR DialogProcPass(plat::HDLG hwndDlg, plat::UINT uMsg,
                              plat::WPARAM wParam, plat::LPARAM lParam);
 // Stops the ring (and any other sound of the program).
 void StopRing();
-// Ends an open Authentication dialog as cancelled, so that the SIP thread it
-// holds can stop (closing). Any thread.
+// Ends an open Authentication dialog as cancelled (closing). Any thread.
 void CloseAuthenticationDialog();

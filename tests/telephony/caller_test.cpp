@@ -128,3 +128,29 @@ TEST(Caller, SameDoorAddress) {
 }
 
 } // namespace
+
+namespace {
+
+// Which copy's door-unit identity names the caller.
+TEST(Caller, DoorIdMatches) {
+  struct {
+    bool useSip;
+    const char *identity, *name, *ip;
+    bool match;
+  } cases[] = {
+      {false, "192.168.001.250", "door", "192.168.1.250", true},
+      {false, "192.168.1.25", "door", "192.168.1.250", false},
+      {false, "192.168.1.250", "", "192.168.1.250", true}, // no user part
+      {true, "door", "door", "10.0.0.1", true},
+      {true, "Door", "door", "10.0.0.1", false},  // case counts
+      {true, "9door", "door", "10.0.0.1", false}, // a prefix must be in it
+      {true, "", "", "10.0.0.1", true},           // nothing named, both ways
+      {true, "10.0.0.1", "door", "10.0.0.1", false},
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(DoorIdMatches(c.useSip, c.identity, c.name, c.ip), c.match)
+        << c.identity << " / " << c.name << "@" << c.ip;
+  EXPECT_FALSE(DoorIdMatches(true, nullptr, "door", "10.0.0.1"));
+}
+
+} // namespace
