@@ -11,7 +11,6 @@
 #include "instance/settings.h"
 #include "platform/dialogs.h"
 #include "platform/message_space.h"
-#include "platform/profile.h"
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"
 #include "skin/skin.h"
@@ -27,7 +26,6 @@ ChildProcess pi;
 
 namespace {
 
-constexpr const char kEmptyAddress[] = "192.168.001.250";
 constexpr int kDroppedWidth = 200;
 
 // The six SIP fields, in the order they are switched together.
@@ -168,18 +166,12 @@ t_SettingsFields ReadFields(HDLG dlg) {
   return f;
 }
 
-bool WriteInt(const char *section, const char *key, int value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%i", value);
-  return WritePrivateProfileString(section, key, text, ini_file);
-}
-
 } // namespace
 
 bool SaveSettings(t_SettingsFields f) {
   char IP_addr_new[64];
   std::snprintf(IP_addr_new, sizeof IP_addr_new, "%s",
-                f.address[0] ? f.address : kEmptyAddress);
+                f.address[0] ? f.address : kEmptyIpAddr);
   char current[64];
   IP_addr.CopyTo(current, sizeof current);
   if (!SameDoorAddress(IP_addr_new, current)) {
@@ -200,35 +192,14 @@ bool SaveSettings(t_SettingsFields f) {
     std::snprintf(f.regDuration, sizeof f.regDuration, "%d",
                   kRegDurationDefault);
   SIP_reg_duration = std::atoi(f.regDuration);
-  char id[64], pass[64];
   {
     std::lock_guard lock(SipAccountMutex);
     std::snprintf(SIP_id, sizeof SIP_id, "%s",
-                  f.sipId[0] ? f.sipId : "Vestibell");
+                  f.sipId[0] ? f.sipId : kDefaultSipId);
     std::snprintf(SIP_pass, sizeof SIP_pass, "%s", f.sipPass);
-    std::snprintf(id, sizeof id, "%s", SIP_id);
-    std::snprintf(pass, sizeof pass, "%s", SIP_pass);
   }
   std::snprintf(SIP_addr, sizeof SIP_addr, "%s", f.sipAddr);
-
-  char window[15];
-  FormWindowSection(window);
-  bool written = true;
-  auto write = [&](const char *section, const char *key, const char *value) {
-    written =
-        WritePrivateProfileString(section, key, value, ini_file) && written;
-  };
-  write("Sound", "Sound capture", Snd_capture);
-  write("Sound", "Sound playback", Snd_playback);
-  write("SIP", "SIP_addr", SIP_addr);
-  write("SIP", "SIP_id", id);
-  write("SIP", "SIP_pass", pass);
-  write("SIP", "SIP_reg_duration", f.regDuration);
-  written = WriteInt("SIP", "UseSIP", UseSIP) && written;
-  write(window, "IP_addr", IP_addr_new);
-  write(window, "SIP_id_doorphone", SIP_id_doorphone);
-  write(window, "SIP_call_prefix", SIP_call_prefix);
-  written = WriteInt(window, "pop", PopUp) && written;
+  const bool written = WriteSettings(f.regDuration);
   // After the writes: the core owner re-reads what is now in the file.
   PostCode(HWND_BROADCAST, MSG_RELOAD_SIP_SETTINGS, OwnHandle());
   return written;

@@ -8,7 +8,6 @@
 #include <string_view>
 
 #include "instance/identity.h"
-#include "instance/settings.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 
@@ -16,7 +15,7 @@ char ini_file[kPathSize];
 char NameJPEG[kPathSize];
 char stateini = 0;
 
-SharedText<64> IP_addr("192.168.001.250");
+SharedText<64> IP_addr(kEmptyIpAddr);
 std::atomic<int> PopUp{0};
 int left = 0;
 int top = 0;
@@ -113,7 +112,7 @@ void ReadConfiguration() {
   FormWindowSection(window);
   char text[64];
 
-  plat::GetPrivateProfileString(window, "IP_addr", "192.168.1.250", text,
+  plat::GetPrivateProfileString(window, "IP_addr", kDefaultIpAddr, text,
                                 sizeof text, ini_file);
   IP_addr.Set(text);
   PopUp = plat::GetPrivateProfileInt(window, "pop", 0, ini_file);
@@ -145,7 +144,7 @@ void ReadSipSettings() {
                                 sizeof SIP_addr, ini_file);
   {
     std::lock_guard lock(SipAccountMutex);
-    plat::GetPrivateProfileString("SIP", "SIP_id", "Vestibell", SIP_id,
+    plat::GetPrivateProfileString("SIP", "SIP_id", kDefaultSipId, SIP_id,
                                   sizeof SIP_id, ini_file);
     plat::GetPrivateProfileString("SIP", "SIP_pass", "", SIP_pass,
                                   sizeof SIP_pass, ini_file);
@@ -163,4 +162,76 @@ void ReadSipSettings() {
     SIP_reg_duration = kRegDurationDefault;
   }
   UseSIP = plat::GetPrivateProfileInt("SIP", "UseSIP", 0, ini_file);
+}
+
+int ReadSipPort() {
+  const int port =
+      plat::GetPrivateProfileInt("SIP", "SIP_port", kDefaultSipPort, ini_file);
+  // The library would bind what is left of the number modulo 65536.
+  if (port < 0 || port > 65535) {
+    plat::Report("SIP_port=%d in the SIP section is not a port (0 to 65535); "
+                 "using %d",
+                 port, kDefaultSipPort);
+    return kDefaultSipPort;
+  }
+  return port;
+}
+
+void ReadSipBindAddress(char (&address)[64]) {
+  plat::GetPrivateProfileString("SIP", "SIP_bind_addr", "", address,
+                                sizeof address, ini_file);
+}
+
+namespace {
+
+bool WriteInt(const char *section, const char *key, int value) {
+  char text[16]; // any int, sign included
+  std::snprintf(text, sizeof text, "%i", value);
+  return plat::WritePrivateProfileString(section, key, text, ini_file);
+}
+
+} // namespace
+
+bool WriteSettings(const char *regDuration) {
+  char window[15];
+  FormWindowSection(window);
+  char id[64], pass[64], address[64];
+  {
+    std::lock_guard lock(SipAccountMutex);
+    std::snprintf(id, sizeof id, "%s", SIP_id);
+    std::snprintf(pass, sizeof pass, "%s", SIP_pass);
+  }
+  IP_addr.CopyTo(address, sizeof address);
+  bool written = true;
+  auto write = [&](const char *section, const char *key, const char *value) {
+    written = plat::WritePrivateProfileString(section, key, value, ini_file) &&
+              written;
+  };
+  write("Sound", "Sound capture", Snd_capture);
+  write("Sound", "Sound playback", Snd_playback);
+  write("SIP", "SIP_addr", SIP_addr);
+  write("SIP", "SIP_id", id);
+  write("SIP", "SIP_pass", pass);
+  write("SIP", "SIP_reg_duration", regDuration);
+  written = WriteInt("SIP", "UseSIP", UseSIP) && written;
+  write(window, "IP_addr", address);
+  write(window, "SIP_id_doorphone", SIP_id_doorphone);
+  write(window, "SIP_call_prefix", SIP_call_prefix);
+  return WriteInt(window, "pop", PopUp) && written;
+}
+
+bool WriteWindowPlace(int left, int top, t_ClientSize size) {
+  char window[15];
+  FormWindowSection(window);
+  bool written = WriteInt(window, "Left", left);
+  written = WriteInt(window, "Top", top) && written;
+  written = WriteInt(window, "Width", size.width) && written;
+  return WriteInt(window, "Height", size.height) && written;
+}
+
+bool WriteSipRealm(const char *realm) {
+  std::lock_guard lock(SipAccountMutex);
+  std::snprintf(SIP_realm, sizeof SIP_realm, "%s", realm ? realm : "");
+  return plat::WritePrivateProfileString("SIP", "SIP_realm", SIP_realm,
+                                         ini_file);
 }

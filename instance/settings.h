@@ -15,6 +15,17 @@ extern char ini_file[kPathSize];
 extern char NameJPEG[kPathSize];
 extern char stateini;
 
+// Defaults, each written once.
+// The door unit's address from the factory, when the file names none.
+inline constexpr const char kDefaultIpAddr[] = "192.168.1.250";
+// What an address field left empty is saved as: the same address in the
+// form the door unit's own documents give it.
+inline constexpr const char kEmptyIpAddr[] = "192.168.001.250";
+// The PC's SIP identity when none is set: the user part door units call.
+inline constexpr const char kDefaultSipId[] = "Vestibell";
+// The SIP port door units call, unless SIP_port says otherwise.
+inline constexpr int kDefaultSipPort = 5060;
+
 // Configuration values. Written by the window thread (start-up, settings
 // dialog) and, for SIP_realm, the SIP thread; IP_addr and PopUp are read by
 // the video reader and relay threads, so they are guarded.
@@ -65,3 +76,23 @@ void ReadConfiguration();
 // Reads the sound devices and the SIP account again, all but SIP_realm
 // (the SIP settings changed).
 void ReadSipSettings();
+// The local SIP port (0: any free one) and the local address signalling
+// and audio keep to (empty: every address), read when a core is made. A
+// port outside 0 to 65535 gives the default, with a line on standard
+// error.
+int ReadSipPort();
+void ReadSipBindAddress(char (&address)[64]);
+
+// The write side, beside the read side: each writes the current values of
+// its keys; false when the file could not be written (the values apply all
+// the same).
+//
+// Everything the settings dialog shows, in its order: the sound devices,
+// the SIP account (the expiry as `regDuration`, the text as typed), the
+// door unit's address, SIP identity, call prefix and pop-up. Window thread.
+bool WriteSettings(const char *regDuration);
+// The window's place and size (closing). Window thread.
+bool WriteWindowPlace(int left, int top, t_ClientSize size);
+// The realm the registrar asked credentials for, for the next record and
+// the next start. Any thread.
+bool WriteSipRealm(const char *realm);

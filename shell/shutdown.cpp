@@ -1,6 +1,5 @@
 // Closing: stop the window's activity, remove the icon, hand the SIP core
 // over, free the skin and save the window's place and size.
-#include <cstdio>
 
 #include "commands/settings_dialog.h"
 #include "instance/identity.h"
@@ -9,7 +8,6 @@
 #include "instance/tray.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
-#include "platform/profile.h"
 #include "shell/main.h"
 #include "skin/skin.h"
 #include "telephony/telephony.h"
@@ -21,12 +19,6 @@ namespace {
 
 // How long closing waits for relay requests still on their way.
 constexpr unsigned kRelayWaitMs = 2000;
-
-void WriteInt(const char *window, const char *key, int value) {
-  char text[16]; // any int, sign included
-  std::snprintf(text, sizeof text, "%i", value);
-  WritePrivateProfileString(window, key, text, ini_file);
-}
 
 } // namespace
 
@@ -47,13 +39,7 @@ void MyClose() {
   if (StopRelayThreads(kRelayWaitMs))
     FreeSkin(Skin);
 
-  char window[15];
-  FormWindowSection(window);
   RECT info;
   GetWindowRect(g_hwndMain, &info);
-  WriteInt(window, "Left", info.left);
-  WriteInt(window, "Top", info.top);
-  const t_ClientSize size = ShowData.Size.load();
-  WriteInt(window, "Width", size.width);
-  WriteInt(window, "Height", size.height);
+  WriteWindowPlace(info.left, info.top, ShowData.Size.load());
 }

@@ -14,7 +14,6 @@
 #include "platform/files.h"
 #include "platform/message_space.h"
 #include "platform/net.h"
-#include "platform/profile.h"
 #include "platform/report.h"
 #include "platform/trace.h"
 #include "telephony/caller.h"
@@ -65,8 +64,6 @@ void FormSipText(SipText &out, const char *user, const char *host) {
   out[text.copy(out, sizeof out - 1)] = '\0';
 }
 
-constexpr int kDefaultSipPort = 5060;
-
 // SIP_bind_addr of the core, as it was made (window thread).
 std::string g_bindAddress;
 
@@ -101,18 +98,9 @@ bool CoreOptions(SipCoreOptions &options) {
   if (!plat::PathExists(folder) && !plat::CreateDirectory(folder))
     return false;
   options.folder = folder;
-  options.sip_port =
-      plat::GetPrivateProfileInt("SIP", "SIP_port", kDefaultSipPort, ini_file);
-  // The library would bind what is left of the number modulo 65536.
-  if (options.sip_port < 0 || options.sip_port > 65535) {
-    plat::Report("SIP_port=%d in the SIP section is not a port (0 to "
-                 "65535); using %d",
-                 options.sip_port, kDefaultSipPort);
-    options.sip_port = kDefaultSipPort;
-  }
+  options.sip_port = ReadSipPort();
   char bind[64];
-  plat::GetPrivateProfileString("SIP", "SIP_bind_addr", "", bind, sizeof bind,
-                                ini_file);
+  ReadSipBindAddress(bind);
   options.bind_address = bind;
   g_bindAddress = bind;
   return true;
@@ -264,7 +252,7 @@ void ReloadSipSettings() {
   {
     std::lock_guard lock(SipAccountMutex);
     if (SIP_id[0] == '\0')
-      std::snprintf(SIP_id, sizeof SIP_id, "Vestibell");
+      std::snprintf(SIP_id, sizeof SIP_id, "%s", kDefaultSipId);
   }
 
   SetPrimaryContact(core);

@@ -11,7 +11,6 @@
 #include "instance/identity.h"
 #include "instance/settings.h"
 #include "platform/dialog_box.h"
-#include "platform/profile.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
 #include "telephony/caller.h"
@@ -57,11 +56,7 @@ void my_inv_recv(SipCore *, SipCallId call, const char *from) {
 
 void my_auth_info_requested(SipCore *, const char *realm,
                             const char *username) {
-  {
-    std::lock_guard lock(SipAccountMutex);
-    std::snprintf(SIP_realm, sizeof SIP_realm, "%s", realm ? realm : "");
-    plat::WritePrivateProfileString("SIP", "SIP_realm", SIP_realm, ini_file);
-  }
+  WriteSipRealm(realm);
   if (g_asking.exchange(true))
     return;
   SipAuthInfo *record = NewAuthRecord(username, nullptr, realm);
