@@ -178,7 +178,6 @@ bool SaveSettings(t_SettingsFields f) {
     // The run in progress drops its connection; the timer starts one for
     // the new address.
     RequestReconnect();
-    ShowData.Kill_TCP = 1;
   }
   IP_addr.Set(IP_addr_new);
   PopUp = f.popUp ? 1 : 0;

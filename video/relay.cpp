@@ -20,10 +20,7 @@ std::atomic<bool> g_relayStop{false};
 
 // The door unit did not answer: the video counts as lost, and the run that
 // holds it, or one just starting, ends so that a new connection is made.
-void VideoLost() {
-  RequestReconnect();
-  ShowData.Kill_TCP = 1;
-}
+void VideoLost() { RequestReconnect(); }
 
 } // namespace
 
@@ -37,14 +34,12 @@ void relay(int rele) {
   IP_addr.CopyTo(ip, sizeof ip);
   // An address that is not host[:port] builds no URL, and the request fails
   // as one to an unreachable door unit does.
-  const bool usable = DoorAddressUsable(ip);
   char url[64 + 40] = "";
-  if (usable && rele == 1)
-    std::snprintf(url, sizeof url, "http://%s/cgi-bin/remctrl.sh?id=relay1",
-                  ip);
-  else if (usable && rele == 2)
-    std::snprintf(url, sizeof url, "http://%s/cgi-bin/remctrl.sh?id=relay2",
-                  ip);
+  if (rele == 1 || rele == 2)
+    FormDoorUrl(ip,
+                rele == 1 ? "/cgi-bin/remctrl.sh?id=relay1"
+                          : "/cgi-bin/remctrl.sh?id=relay2",
+                url, sizeof url);
 
   if (hSession != nullptr) {
     hConnect =

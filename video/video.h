@@ -29,10 +29,10 @@ extern std::atomic<int> PocetSnimku;
 void DownloadMJPEG(const std::atomic<bool> *stop);
 
 // Asks the current run to drop its connection, so that the window's timer
-// starts a new one (a door unit that did not answer a relay request). This
-// is a signal of its own beside "not connected" (ShowData.Kill_TCP): a run
-// that is just starting clears "not connected", but it still sees every
-// request made after it began. Any thread.
+// starts a new one (a door unit that did not answer a relay request, a new
+// address): marks the video not connected (ShowData.Kill_TCP) and counts a
+// request of its own, which a run that is just starting (and clears "not
+// connected") still sees if it was made after it began. Any thread.
 void RequestReconnect();
 
 // The count of reconnect requests so far: a run takes it when it begins
@@ -72,6 +72,11 @@ void PopupOnWindow(plat::HWND hwnd, PopupEvent event);
 // nothing else). A bad one is reported on standard error, once for each
 // distinct value. Any thread.
 bool DoorAddressUsable(const char *address);
+// The door unit's URL for `path` ("/video.mjpg", "/cgi-bin/...") at the
+// address, into `url`; false (and `url` empty) when the address is not
+// usable or the URL does not fit.
+bool FormDoorUrl(const char *address, const char *path, char *url,
+                 std::size_t size);
 
 // --- frame display -----------------------------------------------------------
 // Decodes the frame file, stretches it to the video area and draws it

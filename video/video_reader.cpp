@@ -137,7 +137,10 @@ bool OnFrame(void *context) {
 
 } // namespace
 
-void RequestReconnect() { ++g_reconnectRequests; }
+void RequestReconnect() {
+  ++g_reconnectRequests;
+  ShowData.Kill_TCP = 1;
+}
 
 t_ReconnectWatch::t_ReconnectWatch() : atStart_(g_reconnectRequests.load()) {}
 
@@ -159,8 +162,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
     ShowData.Kill_TCP = 1;
   char ip[64];
   IP_addr.CopyTo(ip, sizeof ip);
-  if (DoorAddressUsable(ip)) {
-    std::snprintf(run.url, sizeof run.url, "http://%s/video.mjpg", ip);
+  if (FormDoorUrl(ip, "/video.mjpg", run.url, sizeof run.url)) {
     run.hConnect =
         InternetOpenUrl(run.hSession, run.url, [&run] { return run.Ending(); });
   }
@@ -244,4 +246,19 @@ void EndReaderThread(t_ReaderThread &reader) {
   if (reader.thread.joinable())
     reader.thread.join();
   reader = t_ReaderThread{};
+}
+
+bool FormDoorUrl(const char *address, const char *path, char *url,
+                 std::size_t size) {
+  if (size == 0)
+    return false;
+  url[0] = '\0';
+  if (!DoorAddressUsable(address))
+    return false;
+  const int n = std::snprintf(url, size, "http://%s%s", address, path);
+  if (n < 0 || static_cast<std::size_t>(n) >= size) {
+    url[0] = '\0';
+    return false;
+  }
+  return true;
 }
