@@ -102,8 +102,7 @@ void OnInitDialog(HDLG dlg) {
   // No reader restart while the dialog is open.
   KillTimer(g_hwndMain, kReaderTimerId);
   ReadSipSettings();
-  static const HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
-  SetDialogClassIcon(dlg, icon);
+  SetDialogClassIcon(dlg, res::ProgramIcon());
 
   for (const FieldLimit &limit : kLimits)
     SendDlgItemMessage(dlg, limit.id, EM_LIMITTEXT, limit.chars, 0);

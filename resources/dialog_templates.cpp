@@ -134,4 +134,9 @@ const plat::DialogTemplate *FindDialogTemplate(int id) {
 
 plat::HINSTANCE ProgramModule() { return &kProgram; }
 
+plat::HICON ProgramIcon() {
+  static const plat::HICON icon = plat::LoadIcon(&kProgram, kIconId);
+  return icon;
+}
+
 } // namespace res

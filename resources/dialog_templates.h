@@ -36,5 +36,10 @@ const plat::DialogTemplate *FindDialogTemplate(int id);
 // The program's module: CreateDialogParam(ProgramModule(), 124, ...),
 // PlaySound(MAKEINTRESOURCE(kRingId), ProgramModule(), SND_RESOURCE | ...).
 plat::HINSTANCE ProgramModule();
+// The program's icon (resource kIconId) in every size it has, for windows,
+// dialogs and the tray: made at the first call and kept, as a resource of
+// the program. Window thread (start-up makes it before any other thread
+// may ask).
+plat::HICON ProgramIcon();
 
 } // namespace res

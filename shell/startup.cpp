@@ -2,7 +2,6 @@
 // its message loop.
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "platform/report.h"
 #include "platform/sound.h"
 #include "platform/window.h"
+#include "resources/dialog_templates.h"
 #include "resources/resources.h"
 #include "shell/main.h"
 #include "skin/skin.h"
@@ -30,20 +30,6 @@ constexpr plat::COLORREF kBlack = 0x000000;
 // Every name probed stays held for the life of the process: a number is
 // taken while its owner, or any instance that probed past it, still runs.
 std::vector<plat::NamedObject *> g_heldNames;
-
-// The program's icon, in every size it is drawn at; made once and kept, as
-// a resource of the program.
-plat::HICON ProgramIcon() {
-  static const plat::HICON icon = [] {
-    plat::IconImage images[std::size(res::kIconSizes)];
-    std::size_t count = 0;
-    for (int size : res::kIconSizes)
-      if (const res::ResourceData data = res::FindResource(res::kIconId, size))
-        images[count++] = {data.data, data.size};
-    return plat::CreateIconFromImages(images, count);
-  }();
-  return icon;
-}
 
 // A place saved on a screen that is gone (or edited by hand) would open
 // the window where nobody can reach it, and save it back there.
@@ -126,7 +112,7 @@ int InitApp() {
   wc.style = kClassStyle;
   wc.proc = WindowProcMain;
   SetCloseSequence(MyClose);
-  wc.icon = ProgramIcon();
+  wc.icon = res::ProgramIcon();
   wc.smallIcon = wc.icon;
   wc.background = kBlack;
   if (!plat::RegisterClass(wc))

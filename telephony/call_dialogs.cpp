@@ -31,11 +31,7 @@ constexpr const char kRingFile[] = "ring.wav";
 std::atomic<HDLG> g_authDialog{nullptr};
 SipAuthInfo *g_authRecord = nullptr;
 
-// The program's icon, made once (window thread) and kept, as a resource.
-void SetIcon(HDLG dlg) {
-  static const HICON icon = LoadIcon(res::ProgramModule(), res::kIconId);
-  SetDialogClassIcon(dlg, icon);
-}
+void SetIcon(HDLG dlg) { SetDialogClassIcon(dlg, res::ProgramIcon()); }
 
 // The caller: its user part, or its address when it has none.
 void SetCallerTitle(HDLG dlg) {
