@@ -9,7 +9,7 @@
 #include "instance/identity.h"
 #include "instance/protocol.h"
 #include "instance/settings.h"
-#include "platform/dialogs.h"
+#include "platform/message_box.h"
 #include "platform/message_space.h"
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"

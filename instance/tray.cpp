@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "instance/identity.h"
-#include "platform/dialogs.h"
+#include "platform/message_box.h"
 #include "platform/tray.h"
 
 using namespace plat;

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/dialogs.h"
+#include "platform/message_box.h"
 #include "platform/module.h"
 #include "platform/window.h"
 
@@ -24,7 +24,7 @@ using INT_PTR = std::intptr_t;
 
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
-constexpr int IDCANCEL = 2; // IDOK: dialogs.h
+constexpr int IDCANCEL = 2; // IDOK: message_box.h
 constexpr int IDC_STATIC = -1;
 constexpr unsigned BN_CLICKED = 0;
 constexpr unsigned CBN_SELCHANGE = 1; // the user chose another entry

@@ -118,6 +118,12 @@ extern QApplication *g_app;
 // Runs `task` on the window thread: at once when called there, otherwise
 // queued behind what is already waiting.
 void RunOnWindowThread(std::function<void()> task);
+// Runs `task` on the window thread and waits until it has run (at once when
+// called there), handling nothing meanwhile; false when it did not run: the
+// loop ended, or `giveUp`, asked every 100 ms, said so. What the task writes
+// must outlive an early return: it may still run later.
+bool RunOnWindowThreadAndWait(std::function<void()> task,
+                              const std::function<bool()> &giveUp = {});
 // Runs `task` on the window thread later, after what is already waiting;
 // from any thread, the window thread included.
 void QueueOnWindowThread(std::function<void()> task);

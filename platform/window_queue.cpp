@@ -114,51 +114,67 @@ bool IsWindowThread() {
 
 bool WindowLoopEnded() { return g_loopEnded.load(); }
 
+bool RunOnWindowThreadAndWait(std::function<void()> task,
+                              const std::function<bool()> &giveUp) {
+  if (g_app == nullptr)
+    return false;
+  if (IsWindowThread()) {
+    task();
+    return true;
+  }
+  if (g_loopEnded.load())
+    return false;
+  struct Done {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool finished = false;
+    bool ran = false;
+    void Set(bool r) {
+      std::lock_guard lock(mutex);
+      if (finished)
+        return;
+      finished = true;
+      ran = r;
+      changed.notify_all();
+    }
+  };
+  // Whatever happens to the queued task (run, or dropped with the loop),
+  // the waiting thread is released.
+  struct Releaser {
+    explicit Releaser(std::shared_ptr<Done> d) : done(std::move(d)) {}
+    Releaser(const Releaser &) = delete;
+    ~Releaser() { done->Set(false); }
+    std::shared_ptr<Done> done;
+  };
+  auto done = std::make_shared<Done>();
+  auto releaser = std::make_shared<Releaser>(done);
+  QueueOnWindowThread([releaser, task = std::move(task)] {
+    task();
+    releaser->done->Set(true);
+  });
+  releaser.reset();
+  std::unique_lock lock(done->mutex);
+  while (!done->finished) {
+    if (g_loopEnded.load() || (giveUp && giveUp()))
+      return false;
+    done->changed.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  return done->ran;
+}
+
 LRESULT SendMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
   if (IsSpaceTarget(w))
     return SpaceSend(w, message, wParam, lParam);
   if (!IsWindow(w) || g_app == nullptr)
     return 0;
-  if (IsWindowThread())
-    return CallProc(w, message, wParam, lParam);
-  if (g_loopEnded.load())
-    return 0;
-
-  struct Reply {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool ready = false;
-    LRESULT result = 0;
-    void Set(LRESULT r) {
-      std::lock_guard lock(mutex);
-      if (ready)
-        return;
-      result = r;
-      ready = true;
-      done.notify_all();
-    }
-  };
-  // Whatever happens to the queued call (run, or dropped with the loop),
-  // the waiting thread is released.
-  struct Releaser {
-    explicit Releaser(std::shared_ptr<Reply> r) : reply(std::move(r)) {}
-    Releaser(const Releaser &) = delete;
-    ~Releaser() { reply->Set(0); }
-    std::shared_ptr<Reply> reply;
-  };
-  auto reply = std::make_shared<Reply>();
-  auto releaser = std::make_shared<Releaser>(reply);
-  QueueOnWindowThread([releaser, w, message, wParam, lParam] {
-    releaser->reply->Set(CallProc(w, message, wParam, lParam));
-  });
-  releaser.reset();
-  std::unique_lock lock(reply->mutex);
-  while (!reply->ready) {
-    if (g_loopEnded.load() || !IsWindow(w))
-      return 0;
-    reply->done.wait_for(lock, std::chrono::milliseconds(100));
-  }
-  return reply->result;
+  // Kept by the task: a sender that gave up leaves it nothing to write to.
+  auto result = std::make_shared<LRESULT>(0);
+  RunOnWindowThreadAndWait(
+      [result, w, message, wParam, lParam] {
+        *result = CallProc(w, message, wParam, lParam);
+      },
+      [w] { return !IsWindow(w); });
+  return *result;
 }
 
 bool PostMessage(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {

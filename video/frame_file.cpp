@@ -4,8 +4,8 @@
 #include <string>
 
 #include "instance/settings.h"
-#include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/message_box.h"
 
 namespace {
 

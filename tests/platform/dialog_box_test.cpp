@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/dialog_box.h"
-#include "platform/dialogs.h"
+#include "platform/message_box.h"
 #include "platform/test_hooks.h"
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"

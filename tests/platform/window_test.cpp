@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dialogs.h"
 #include "platform/gdi.h"
+#include "platform/message_box.h"
 #include "platform/test_hooks.h"
 #include "platform/window.h"
 #include "support/pump.h"

@@ -2,13 +2,9 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <string>
 
-#include "platform/dialogs.h"
+#include "platform/message_box.h"
 #include "platform/window_internal.h"
 #include "platform/window_widget.h"
 
@@ -49,31 +45,11 @@ int MessageBox(HWND owner, const char *text, const char *caption, UINT type) {
     return IDOK;
   if (!IsWindowThread()) {
     // Another thread waits until the user has closed the box, which the
-    // window thread shows; a loop that ends first releases it.
-    struct Wait {
-      std::mutex mutex;
-      std::condition_variable closed;
-      bool done = false;
-      void Release() {
-        std::lock_guard lock(mutex);
-        done = true;
-        closed.notify_all();
-      }
-    };
-    struct Releaser {
-      std::shared_ptr<Wait> wait;
-      ~Releaser() { wait->Release(); }
-    };
-    auto wait = std::make_shared<Wait>();
-    auto releaser = std::make_shared<Releaser>(Releaser{wait});
-    QueueOnWindowThread([releaser, owner, t = std::string(text ? text : ""),
-                         c = std::string(caption ? caption : ""), type] {
+    // window thread shows.
+    RunOnWindowThreadAndWait([owner, t = std::string(text ? text : ""),
+                              c = std::string(caption ? caption : ""), type] {
       MessageBox(owner, t.c_str(), c.c_str(), type);
     });
-    releaser.reset();
-    std::unique_lock lock(wait->mutex);
-    while (!wait->done && !WindowLoopEnded())
-      wait->closed.wait_for(lock, std::chrono::milliseconds(100));
     return IDOK;
   }
   QMessageBox box(IsWindow(owner) ? owner->widget : nullptr);
