@@ -164,7 +164,5 @@ struct BaseUnits {
   int y;
 };
 BaseUnits DialogBaseUnits(const char *font, int pointSize);
-// Dialog units to pixels for this dialog's font (MapDialogRect).
-bool MapDialogRect(HDLG dlg, RECT *rect);
 
 } // namespace plat

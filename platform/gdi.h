@@ -37,7 +37,6 @@ void EndPaint(HWND hwnd, HDC hdc);
 void BitBlt(HDC hdc, int x, int y, int w, int h, HBITMAP src, int sx, int sy);
 // Transparent text, its top-left corner at (x, y).
 void TextOut(HDC hdc, int x, int y, const char *text, COLORREF color);
-void FillRect(HDC hdc, const RECT &rect, COLORREF color);
 // Draws 32-bit pixels (B, G, R, X bytes in memory, rows `stride` bytes apart,
 // top row first) at (x, y).
 void DrawPixels(HDC hdc, int x, int y, int w, int h, const std::uint8_t *bgrx,

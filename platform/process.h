@@ -7,7 +7,7 @@
 namespace plat {
 
 // A program started by StartProcess; pid 0 for none. Until it is reaped
-// (ProcessAlive after it ended, or EndProcess) its id cannot be reused, so
+// (EndProcess) its id cannot be reused, so
 // ending it never reaches a stranger.
 struct ChildProcess {
   int pid = 0;
@@ -19,8 +19,6 @@ struct ChildProcess {
 // when it cannot be started (not found, not executable); `out` is then
 // cleared.
 bool StartProcess(const std::vector<std::string> &argv, ChildProcess *out);
-// Whether it still runs; one that ended is reaped here.
-bool ProcessAlive(ChildProcess &process);
 // Ends it and its group (a polite request, then, after a second, by force),
 // reaps it and clears the record. Harmless on one that already ended.
 void EndProcess(ChildProcess &process);

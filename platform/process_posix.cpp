@@ -20,15 +20,13 @@ namespace {
 constexpr auto kPoliteWait = std::chrono::seconds(1);
 
 // Whether the child has ended, leaving it unreaped: its id, and so its
-// group's, stays ours until Reap.
+// group's, stays ours until it is waited for.
 bool Ended(int pid) {
   siginfo_t info{};
   if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0)
     return errno == ECHILD;
   return info.si_pid == pid;
 }
-
-void Reap(int pid) { waitpid(pid, nullptr, WNOHANG); }
 
 } // namespace
 
@@ -67,16 +65,6 @@ bool StartProcess(const std::vector<std::string> &argv, ChildProcess *out) {
     return false;
   out->pid = pid;
   return true;
-}
-
-bool ProcessAlive(ChildProcess &process) {
-  if (process.pid <= 0)
-    return false;
-  if (!Ended(process.pid))
-    return true;
-  Reap(process.pid);
-  process.pid = 0;
-  return false;
 }
 
 void EndProcess(ChildProcess &process) {

@@ -11,9 +11,15 @@
 #include <vector>
 
 #include "platform/dialog_box.h"
+#include "platform/gdi.h"
 #include "platform/window.h"
 
 namespace plat {
+
+// What the program never does itself: fill a rectangle with a colour, and
+// dialog units to pixels for a dialog's font (MapDialogRect).
+void FillRect(HDC hdc, const RECT &rect, COLORREF color);
+bool MapDialogRect(HDLG dlg, RECT *rect);
 
 // The real window of a handle (window thread only); null once destroyed.
 QWidget *WidgetOf(HWND w);
