@@ -44,6 +44,19 @@ void KeepReachable() {
                        plat::SWP_NOSIZE | plat::SWP_NOZORDER);
 }
 
+// The saved size, kept within the skin's minimum now that it is loaded.
+t_ClientSize KeepAboveSkinMinimum() {
+  const t_ClientSize saved = ShowData.Size.load();
+  const t_ClientSize size =
+      UsableSize(saved, SkinMinTrackSize(Skin), plat::ScreenWorkAreas());
+  if (!(size == saved)) {
+    ShowData.Size.store(size);
+    plat::SetWindowPos(g_hwndMain, nullptr, 0, 0, size.width, size.height,
+                       plat::SWP_NOMOVE | plat::SWP_NOZORDER);
+  }
+  return size;
+}
+
 } // namespace
 
 plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
@@ -102,8 +115,6 @@ void NumberInstance() {
 }
 
 int InitApp() {
-  char window[15];
-  FormWindowSection(window);
   AccessIniFile();
   ReadConfiguration();
 
@@ -156,14 +167,7 @@ int VestibellMain() {
     return 0;
 
   InitSkin(g_hwndMain, Skin);
-  const t_ClientSize saved = ShowData.Size.load();
-  const t_ClientSize size =
-      UsableSize(saved, SkinMinTrackSize(Skin), plat::ScreenWorkAreas());
-  if (!(size == saved)) {
-    ShowData.Size.store(size);
-    plat::SetWindowPos(g_hwndMain, nullptr, 0, 0, size.width, size.height,
-                       plat::SWP_NOMOVE | plat::SWP_NOZORDER);
-  }
+  const t_ClientSize size = KeepAboveSkinMinimum();
   SkinBitmapPos(Skin, size.height, size.width);
   KeepReachable();
   ShowMyWindow(g_hwndMain, ShowData);

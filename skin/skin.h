@@ -49,18 +49,17 @@ enum : int {
   BTN_HANGUP = 22,
 };
 
-// --- loading
-// ------------------------------------------------------------------- Loads
-// each element from "Skin/<name>.bmp" in the current directory when that file
-// is a Windows BMP, else from the built-in skin. Window thread, once at
-// start-up. `hwnd` is not used.
+// --- loading -----------------------------------------------------------------
+// Loads each element from "Skin/<name>.bmp" in the current directory when
+// that file is a Windows BMP of a sensible size, else from the built-in
+// skin, and reads the background picture. Window thread, once at start-up.
+// `hwnd` is not used.
 void InitSkin(plat::HWND hwnd, t_Skin *Skin);
 // Releases the 27 bitmaps (shutdown).
 void FreeSkin(t_Skin *Skin);
 
-// --- layout
-// -------------------------------------------------------------------- Places
-// all 27 elements for a client size (height before width).
+// --- layout ------------------------------------------------------------------
+// Places all 27 elements for a client size (height before width).
 void SkinBitmapPos(t_Skin *Skin, int ClientHeight, int ClientWidth);
 // A private copy of the table laid out for `size`, for painting: only the
 // window thread lays out the shared table, and a painter on another thread

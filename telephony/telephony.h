@@ -42,7 +42,9 @@ extern SipProxyConfig *cfg;
 // The authentication record being completed or last added. Written by the
 // window thread (set-up) and the SIP thread (credentials request).
 extern std::atomic<SipAuthInfo *> info;
-// Last registration state obtained (0 or 1).
+// Last registration state obtained (0 or 1): the core owner's own, or the
+// answer its query got. Window thread (set while a query's send returns);
+// atomic for the tests' reading.
 extern std::atomic<int> SIP_reg;
 
 // A new authentication record; this module keeps it until the core is

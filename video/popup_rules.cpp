@@ -24,7 +24,7 @@ t_PopupStep PopupRule(bool popUp, PopupEvent event, t_PopupState now,
     if (ringing)
       next.show = 1; // the next ring may pop up again
     if (visible && now.call)
-      act |= kPopupPaint; // without the call indicator
+      act |= kPopupShowPainted; // without the call indicator
     next.call = 0;
     if (popUp && visible && now.hide)
       act |= kPopupHide | kPopupResetButton;
@@ -35,11 +35,11 @@ t_PopupStep PopupRule(bool popUp, PopupEvent event, t_PopupState now,
       if (popUp)
         next.hide = 1; // popped up by the ring: it goes when the ring ends
       if (visible)
-        act |= kPopupPaint; // with the call indicator
+        act |= kPopupShowPainted; // with the call indicator
     }
     next.call = 1;
     if (popUp && now.show && !visible)
-      act |= kPopupAlert | kPopupPaint; // pops up, indicator lit
+      act |= kPopupAlert | kPopupShowPainted; // pops up, indicator lit
     break;
   case PopupEvent::TrayClick:
     act |= kPopupResetButton;

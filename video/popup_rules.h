@@ -29,7 +29,7 @@ enum PopupAction : unsigned {
   // A ring pops the window up: shown without taking the keyboard from what
   // the user is typing in, and marked for the user's attention instead.
   kPopupAlert = 1u << 1,
-  kPopupPaint = 1u << 2,       // paint the whole window (showing it)
+  kPopupShowPainted = 1u << 2, // show the window, painted whole
   kPopupHide = 1u << 3,        // hide the window
   kPopupRestore = 1u << 4,     // show the window and bring it to the front
   kPopupResetButton = 1u << 5, // no button lit any more

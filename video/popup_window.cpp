@@ -17,7 +17,7 @@ void PopupOnWindow(plat::HWND hwnd, PopupEvent event) {
     plat::ShowWindow(hwnd, plat::SW_SHOWNOACTIVATE);
     plat::FlashWindow(hwnd, true);
   }
-  if (act & kPopupPaint)
+  if (act & kPopupShowPainted)
     ShowMyWindow(hwnd, ShowData);
   if (act & kPopupHide)
     plat::ShowWindow(hwnd, plat::SW_HIDE);

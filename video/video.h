@@ -20,7 +20,8 @@ inline constexpr std::uintptr_t kReaderTimerId = 0;
 inline constexpr unsigned kReaderTimerMs = 1000;
 
 // Frames completed since the request was last renewed; kept across runs.
-// Reader thread only (one run at a time).
+// Written by the reader thread only (one run at a time); atomic so that the
+// window thread and tests may read it.
 extern std::atomic<int> PocetSnimku;
 
 // One run of the reader: one connection to the door unit, from its start to

@@ -13,7 +13,7 @@ namespace {
 using E = PopupEvent;
 using namespace std::chrono_literals;
 constexpr unsigned kTrace = kPopupTraceCall, kAlert = kPopupAlert,
-                   kPaint = kPopupPaint, kHide = kPopupHide,
+                   kPaint = kPopupShowPainted, kHide = kPopupHide,
                    kRestore = kPopupRestore, kReset = kPopupResetButton;
 
 struct Row {
@@ -92,7 +92,7 @@ TEST(PopupRules, HideClicksRacingRingsStayWithTheirRing) {
   const auto until = std::chrono::steady_clock::now() + 300ms;
   int rings = 0, missedPopUps = 0, showLeftClear = 0;
   for (; rings < 1000 || std::chrono::steady_clock::now() < until; ++rings) {
-    if (!(PopupStep(cells, true, E::RingOn, false) & kPopupPaint))
+    if (!(PopupStep(cells, true, E::RingOn, false) & kPopupShowPainted))
       ++missedPopUps;
     PopupStep(cells, true, E::RingOn, false);
     PopupStep(cells, true, E::RingOn, false);
