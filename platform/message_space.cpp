@@ -3,14 +3,8 @@
 // private runtime folder named after the space. One connection carries one
 // message (and, for a send, its reply).
 //
-// The window thread never waits on a peer that writes to it: it reads what
-// a connection has, keeps the part of a frame that came, acts once the
-// frame is whole, and drops a connection whose frame is not whole in time.
+// What arrives is served in message_space_io.cpp.
 #include "platform/message_space.h"
-#include "platform/report.h"
-
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,25 +26,16 @@
 #include <vector>
 
 #include "platform/message_frame.h"
+#include "platform/message_space_internal.h"
 #include "platform/runtime_folder.h"
 #include "platform/window_internal.h"
 
 namespace plat {
 
+using namespace space;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// A peer that has connected gets this long to deliver its whole frame
-// (frames are small: a sender writes one at once).
-constexpr int kFrameReadMs = 1000;
-// Connections whose frame is not whole yet, at most; beyond that the
-// oldest is dropped, so a peer that opens many and says nothing cannot
-// keep the others out.
-constexpr std::size_t kMaxIncoming = 64;
-// What one wake-up of the window thread takes on before it returns to the
-// rest of its work; what is left wakes it again.
-constexpr int kEventsPerWake = 64;
 // Handles of other processes are kept for good (a thread may still hold
 // one); a peer naming ever new windows gets no more than this many.
 constexpr std::size_t kMaxRemoteHandles = 4096;
@@ -74,30 +59,6 @@ std::string g_folder;
 Window *g_joined = nullptr;
 LPARAM g_joinedValue = 0;
 
-// The window thread's own: the listening socket, an epoll set of it and of
-// every connection whose frame is not whole yet, and those connections.
-struct Incoming {
-  pid_t pid = 0;
-  Clock::time_point deadline;
-  std::vector<unsigned char> bytes; // what has come of its frame
-};
-int g_listenFd = -1;
-int g_pollFd = -1;
-std::map<int, Incoming> g_incoming;
-QSocketNotifier *g_notifier = nullptr;
-QTimer *g_expiry = nullptr; // drops the connections past their deadline
-
-void Log(const char *what, const std::string &detail) {
-  Report("message space: %s%s%s", what, detail.empty() ? "" : ": ",
-         detail.c_str());
-}
-
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - Clock::now());
-  return left.count() < 0 ? 0 : static_cast<int>(left.count());
-}
-
 std::string SocketPath(const std::string &folder, LPARAM value) {
   return folder + "/" + std::to_string(value);
 }
@@ -109,68 +70,6 @@ bool FillAddress(const std::string &path, sockaddr_un *addr) {
     return false;
   std::memcpy(addr->sun_path, path.c_str(), path.size() + 1);
   return true;
-}
-
-// Writes all of `bytes` before the deadline.
-bool WriteAll(int fd, const std::vector<unsigned char> &bytes,
-              Clock::time_point deadline) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done,
-                           MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-      return false;
-    pollfd p{fd, POLLOUT, 0};
-    if (poll(&p, 1, RemainingMs(deadline)) <= 0)
-      return false;
-  }
-  return true;
-}
-
-enum class ReadResult { Frame, Waiting, Closed, Malformed };
-
-// Reads what `fd` has of the frame begun in `bytes`, never waiting, and
-// never more than the frame needs. Closed: the peer ended its side (with
-// `bytes` holding what it sent of an incomplete frame).
-ReadResult ReadSome(int fd, std::vector<unsigned char> &bytes,
-                    MessageFrame *frame) {
-  for (;;) {
-    std::size_t wanted = kFrameHeaderSize;
-    if (!bytes.empty()) {
-      std::size_t used = 0;
-      const FrameResult r =
-          DecodeFrame(bytes.data(), bytes.size(), frame, &used);
-      if (r == FrameResult::Complete)
-        return ReadResult::Frame;
-      if (r == FrameResult::Malformed)
-        return ReadResult::Malformed;
-      wanted = used;
-    }
-    const std::size_t have = bytes.size();
-    bytes.resize(wanted);
-    const ssize_t n =
-        recv(fd, bytes.data() + have, wanted - have, MSG_DONTWAIT);
-    bytes.resize(have + static_cast<std::size_t>(n > 0 ? n : 0));
-    if (n > 0)
-      continue;
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-      return ReadResult::Waiting;
-    return ReadResult::Closed;
-  }
-}
-
-// Only registered messages and copy-data travel between processes; the
-// window system's own messages stay in the process that owns the window.
-bool Travels(UINT message) {
-  return message == WM_COPYDATA || (message >= 0xC000u && message <= 0xFFFFu);
 }
 
 // The stand-in for the window with handle value `value` of another process.
@@ -252,8 +151,6 @@ MessageFrame FrameOf(FrameKind kind, UINT message, WPARAM wParam, LPARAM lParam,
   return frame;
 }
 
-void ServeIncoming();
-
 // Sends to one instance of another process and waits for its answer. The
 // window thread handles what is sent to its own window meanwhile.
 LRESULT SendToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -275,7 +172,7 @@ LRESULT SendToRemote(LPARAM value, UINT message, WPARAM wParam, LPARAM lParam) {
       // Only the window thread serves its own window's connections; a
       // handler run meanwhile may have left the space.
       pollfd fds[2] = {{fd, POLLIN, 0},
-                       {windowThread ? g_pollFd : -1, POLLIN, 0}};
+                       {windowThread ? ServingPollFd() : -1, POLLIN, 0}};
       const int ready = poll(fds, 2, RemainingMs(deadline));
       if (ready < 0 && errno == EINTR)
         continue;
@@ -347,184 +244,6 @@ std::vector<LPARAM> Members(LPARAM own = 0) {
   return values;
 }
 
-Window *JoinedWindow(LPARAM *value) {
-  std::lock_guard lock(g_spaceMutex);
-  if (value != nullptr)
-    *value = g_joinedValue;
-  return g_joined;
-}
-
-void Forget(std::map<int, Incoming>::iterator it) {
-  if (g_pollFd >= 0)
-    epoll_ctl(g_pollFd, EPOLL_CTL_DEL, it->first, nullptr);
-  close(it->first);
-  g_incoming.erase(it);
-}
-
-// Keeps the expiry timer on the earliest deadline of the waiting
-// connections.
-void ArmExpiry() {
-  if (g_expiry == nullptr)
-    return;
-  if (g_incoming.empty()) {
-    g_expiry->stop();
-    return;
-  }
-  auto earliest = g_incoming.begin()->second.deadline;
-  for (const auto &[fd, in] : g_incoming)
-    earliest = std::min(earliest, in.deadline);
-  g_expiry->start(RemainingMs(earliest) + 1);
-}
-
-void DropExpired() {
-  const auto now = Clock::now();
-  for (auto it = g_incoming.begin(); it != g_incoming.end();) {
-    auto next = std::next(it);
-    if (it->second.deadline <= now) {
-      Log("dropped an incomplete frame from process",
-          std::to_string(it->second.pid));
-      Forget(it);
-    }
-    it = next;
-  }
-}
-
-// Acts on a whole frame from process `pid`: the joined window's procedure
-// handles it, a send is answered. The connection is already out of the
-// set, so the handler may send and be sent to meanwhile.
-void Act(int fd, pid_t pid, const MessageFrame &frame) {
-  if (frame.kind == FrameKind::Reply || !Travels(frame.message) ||
-      frame.copyData != (frame.message == WM_COPYDATA)) {
-    Log("dropped a frame that does not travel, from process",
-        std::to_string(pid));
-    return;
-  }
-  // A sender that gave up waiting has closed its end: what it asked for is
-  // no longer wanted (a call placed seconds late would surprise the user).
-  char probe;
-  if (frame.kind == FrameKind::Send &&
-      recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT) == 0) {
-    Log("dropped a send its sender gave up, from process", std::to_string(pid));
-    return;
-  }
-  Window *w = JoinedWindow(nullptr);
-  if (w == nullptr)
-    return;
-  const UINT message = frame.message;
-  const WPARAM wParam = static_cast<WPARAM>(frame.wParam);
-  if (frame.kind == FrameKind::Post) {
-    const LPARAM lParam = static_cast<LPARAM>(frame.lParam);
-    QueueOnWindowThread(
-        [w, message, wParam, lParam] { CallProc(w, message, wParam, lParam); });
-    return;
-  }
-  LRESULT result;
-  if (frame.copyData) {
-    COPYDATASTRUCT cds{static_cast<std::uintptr_t>(frame.dwData),
-                       static_cast<std::uint32_t>(frame.block.size()),
-                       frame.block.empty() ? nullptr : frame.block.data()};
-    result = CallProc(w, message, wParam, reinterpret_cast<LPARAM>(&cds));
-  } else {
-    result = CallProc(w, message, wParam, static_cast<LPARAM>(frame.lParam));
-  }
-  MessageFrame reply;
-  reply.kind = FrameKind::Reply;
-  reply.message = message;
-  reply.lParam = result;
-  // A fresh connection takes the few bytes at once; a sender that gave up
-  // meanwhile is not waited for.
-  const auto bytes = EncodeFrame(reply);
-  [[maybe_unused]] const ssize_t n =
-      send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-}
-
-// Reads what the waiting connection `fd` has; acts once its frame is whole.
-void ServeConnection(int fd) {
-  auto it = g_incoming.find(fd);
-  if (it == g_incoming.end())
-    return;
-  MessageFrame frame;
-  const pid_t pid = it->second.pid;
-  switch (ReadSome(fd, it->second.bytes, &frame)) {
-  case ReadResult::Waiting:
-    return;
-  case ReadResult::Closed:
-    if (!it->second.bytes.empty())
-      Log("dropped an incomplete frame from process", std::to_string(pid));
-    Forget(it);
-    return;
-  case ReadResult::Malformed:
-    Log("dropped a malformed frame from process", std::to_string(pid));
-    Forget(it);
-    return;
-  case ReadResult::Frame:
-    break;
-  }
-  if (g_pollFd >= 0)
-    epoll_ctl(g_pollFd, EPOLL_CTL_DEL, fd, nullptr);
-  g_incoming.erase(it);
-  Act(fd, pid, frame);
-  close(fd);
-}
-
-// Takes the waiting connections of processes of this user; each is served
-// at once as far as its bytes have come.
-void AcceptWaiting() {
-  for (int taken = 0; taken < kEventsPerWake && g_listenFd >= 0; ++taken) {
-    const int fd =
-        accept4(g_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED)
-        continue;
-      return;
-    }
-    ucred cred{};
-    socklen_t length = sizeof cred;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0 ||
-        cred.uid != geteuid()) {
-      Log("refused a connection from user", std::to_string(cred.uid));
-      close(fd);
-      continue;
-    }
-    if (g_incoming.size() >= kMaxIncoming) {
-      auto oldest = g_incoming.begin();
-      for (auto it = g_incoming.begin(); it != g_incoming.end(); ++it)
-        if (it->second.deadline < oldest->second.deadline)
-          oldest = it;
-      Log("dropped an incomplete frame from process",
-          std::to_string(oldest->second.pid));
-      Forget(oldest);
-    }
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = fd;
-    if (g_pollFd < 0 || epoll_ctl(g_pollFd, EPOLL_CTL_ADD, fd, &event) != 0) {
-      close(fd);
-      continue;
-    }
-    g_incoming[fd] = {
-        cred.pid, Clock::now() + std::chrono::milliseconds(kFrameReadMs), {}};
-    ServeConnection(fd);
-  }
-}
-
-// Serves what has come on the listening socket and the waiting
-// connections. Window thread; called again from within a handler that
-// waits in a send, so every step looks its connection up afresh.
-void ServeIncoming() {
-  DropExpired();
-  epoll_event events[kEventsPerWake];
-  const int n =
-      g_pollFd < 0 ? 0 : epoll_wait(g_pollFd, events, kEventsPerWake, 0);
-  for (int i = 0; i < n; ++i) {
-    if (events[i].data.fd == g_listenFd)
-      AcceptWaiting();
-    else
-      ServeConnection(events[i].data.fd);
-  }
-  ArmExpiry();
-}
-
 void LeaveAtExit() {
   std::lock_guard lock(g_spaceMutex);
   if (!g_folder.empty() && g_joinedValue != 0)
@@ -540,6 +259,17 @@ std::string FolderName(const char *name) {
 }
 
 } // namespace
+
+namespace space {
+
+Window *JoinedWindow(LPARAM *value) {
+  std::lock_guard lock(g_spaceMutex);
+  if (value != nullptr)
+    *value = g_joinedValue;
+  return g_joined;
+}
+
+} // namespace space
 
 LPARAM HandleValue(HWND window) {
   if (window == nullptr || window == HWND_BROADCAST)
@@ -573,7 +303,7 @@ HWND HandleFromValue(LPARAM value) {
 
 bool JoinMessageSpace(HWND window, const char *name) {
   if (!IsWindow(window) || !IsWindowThread() || name == nullptr ||
-      *name == '\0' || g_listenFd >= 0)
+      *name == '\0' || Serving())
     return false;
   // Whatever becomes of the transport, this process's broadcasts reach
   // this window.
@@ -627,17 +357,7 @@ bool JoinMessageSpace(HWND window, const char *name) {
     std::lock_guard lock(g_spaceMutex);
     g_folder = folder;
   }
-  g_listenFd = fd;
-  g_pollFd = pollFd;
-  g_notifier = new QSocketNotifier(pollFd, QSocketNotifier::Read);
-  QObject::connect(g_notifier, &QSocketNotifier::activated, g_notifier,
-                   [] { ServeIncoming(); });
-  g_expiry = new QTimer;
-  g_expiry->setSingleShot(true);
-  QObject::connect(g_expiry, &QTimer::timeout, g_expiry, [] {
-    DropExpired();
-    ArmExpiry();
-  });
+  StartServing(fd, pollFd);
   static bool atExitSet = false;
   if (!atExitSet) {
     atExitSet = true;
@@ -663,23 +383,9 @@ void LeaveMessageSpace() {
     g_joined = nullptr;
     g_joinedValue = 0;
   }
-  if (g_listenFd < 0)
+  if (!Serving())
     return;
-  // Possibly from within one of their own signals: they go once it is
-  // done.
-  g_notifier->setEnabled(false);
-  g_notifier->deleteLater();
-  g_notifier = nullptr;
-  g_expiry->stop();
-  g_expiry->deleteLater();
-  g_expiry = nullptr;
-  for (const auto &[fd, in] : g_incoming)
-    close(fd);
-  g_incoming.clear();
-  close(g_pollFd);
-  g_pollFd = -1;
-  close(g_listenFd);
-  g_listenFd = -1;
+  StopServing();
   unlink(SocketPath(folder, value).c_str());
 }
 
