@@ -40,7 +40,8 @@ constexpr double kDoorRate = 25; // the door unit's pictures a second
 
 struct Settings {
   std::string vestibell, doorsim, ffmpeg = "/usr/bin/ffmpeg";
-  std::string mpv; // empty: the live figures go without mpv's
+  std::string mpv;      // empty: the live figures go without mpv's
+  std::string baseline; // another build of the program, measured alongside
   std::string frames640, frames1080;
   double seconds = 15; // length of each CPU measurement
   int rings = 20;      // ring-to-shown samples
@@ -130,7 +131,7 @@ private:
 class Session {
 public:
   Session(const std::string &frames, double fps, int width, int height,
-          bool popUp)
+          bool popUp, const std::string &program = g.vestibell)
       : dir_(FreshFolder("")), door_(frames, fps) {
     fs::create_directories(dir_ / "data" / "Vestibell");
     fs::create_directories(dir_ / "cwd" / "Skin");
@@ -148,7 +149,7 @@ public:
     const fs::path previous = fs::current_path();
     fs::current_path(dir_ / "cwd");
     program_ = std::make_unique<Child>(
-        std::vector<std::string>{g.vestibell},
+        std::vector<std::string>{program},
         std::vector<std::string>{"ALLUSERSPROFILE=" + (dir_ / "data").string(),
                                  "VESTIBELL_TRACE=" +
                                      (dir_ / "trace.txt").string()});
@@ -305,8 +306,9 @@ template <class F> Live SampleLive(pid_t pid, F pictures) {
 
 // The program in a window of `width` x `height`, the door unit sending at
 // its own rate: pictures drawn.
-Live LiveProgram(int width, int height) {
-  Session s(g.frames640, kDoorRate, width, height, false);
+Live LiveProgram(int width, int height,
+                 const std::string &program = g.vestibell) {
+  Session s(g.frames640, kDoorRate, width, height, false, program);
   if (!s.trace().WaitCount("drawn", 25, 20s))
     return {};
   std::this_thread::sleep_for(2s);
@@ -403,6 +405,7 @@ int main(int argc, char **argv) {
                     {"--doorsim", &g.doorsim},
                     {"--ffmpeg", &g.ffmpeg},
                     {"--mpv", &g.mpv},
+                    {"--baseline", &g.baseline},
                     {"--xserver", &g.xserver},
                     {"--frames640", &g.frames640},
                     {"--frames1080", &g.frames1080},
@@ -418,7 +421,8 @@ int main(int argc, char **argv) {
       g.frames1080.empty()) {
     std::fprintf(stderr, "usage: bench_process --vestibell P --doorsim P "
                          "--frames640 DIR --frames1080 DIR [--ffmpeg P] "
-                         "[--mpv P] [--xserver PID] [--seconds S] "
+                         "[--mpv P] [--xserver PID] [--baseline P] "
+                         "[--seconds S] "
                          "[--rings N] [--drops N] [--memory-frames N] "
                          "[--repeat N] [--sections live,cpu,hidden,latency,"
                          "ring,memory]\n");
@@ -460,9 +464,11 @@ int main(int argc, char **argv) {
         continue;
       std::printf(" %s\n", c.name);
       // Interleaved, so that what else the machine does falls on all three.
-      std::vector<Live> program, ffmpeg, mpv;
+      std::vector<Live> program, ffmpeg, mpv, baseline;
       for (int i = 0; i < g.repeat; ++i) {
         program.push_back(LiveProgram(c.width, c.height));
+        if (!g.baseline.empty())
+          baseline.push_back(LiveProgram(c.width, c.height, g.baseline));
         ffmpeg.push_back(LiveFfmpeg(c.videoW, c.videoH));
         if (!g.mpv.empty())
           mpv.push_back(LiveMpv(c.width, c.height));
@@ -487,6 +493,12 @@ int main(int argc, char **argv) {
                median(mpv, &Live::pictures), "/s");
       }
       Figure("ratio program / ffmpeg", p / f, "x", "(goal <= 0.75)");
+      if (!baseline.empty()) {
+        const double b = median(baseline, &Live::cpu);
+        Figure("baseline program, CPU", b, "%");
+        Figure("ratio baseline / ffmpeg", b / f, "x");
+        Figure("ratio program / baseline", p / b, "x");
+      }
       if (!mpv.empty())
         Figure("ratio program / mpv", p / median(mpv, &Live::cpu), "x");
       if (g.xserver > 0) {

@@ -15,7 +15,9 @@
 #                           so this alone takes about 20 minutes)
 #   bench/run.sh MODE [bench_process options]
 #                           e.g. --quick --sections live,cpu --repeat 3:
-#                           only those figures, medians of three samples; the
+#                           only those figures, medians of three samples
+#                           (--baseline PROGRAM: another build measured live
+#                           beside this one, in the same samples); the
 #                           component figures are left out when --sections
 #                           is given, the SIP figures unless it names sip
 #
