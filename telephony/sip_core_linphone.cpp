@@ -211,12 +211,19 @@ void OnAuthRequested(LinphoneCore *lc, LinphoneAuthInfo *info,
 // Settings that keep the core on what it is told: no STUN, no lookups of
 // its own, no account or friend list of the library's defaults, no media
 // but audio.
-void KeepToItself(LinphoneCore *lc) {
-  LinphoneConfig *config = linphone_core_get_config(lc);
+//
+// The library reads its settings when the core is made, so these go into
+// the configuration it is made with. Without them its network monitor
+// asks every few seconds for the route to a public address of the
+// library's makers (no datagram goes out, but the question does).
+void KeepToItself(LinphoneConfig *config) {
   linphone_config_set_int(config, "sip", "auto_net_state_mon", 0);
   linphone_config_set_int(config, "sip", "ping_with_options", 0);
-  // Read from the settings only when the core is made: told directly.
-  linphone_core_set_guess_hostname(lc, FALSE);
+  linphone_config_set_int(config, "sip", "guess_hostname", 0);
+  // Switched off after the start, IPv6 makes the library ask for its
+  // routes; without the migration mark it drops the setting unread.
+  linphone_config_set_int(config, "sip", "ipv6_migration_done", 1);
+  linphone_config_set_int(config, "sip", "use_ipv6", 0);
   linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
   linphone_config_set_int(
       config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
@@ -304,9 +311,14 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   // earlier version goes, password and all.
   std::remove((folder + "linphonerc").c_str());
 
+  LinphoneConfig *config = linphone_factory_create_config(factory, nullptr);
+  if (!config)
+    return nullptr;
+  KeepToItself(config);
   // No other thread knows the core until it is returned: no lock yet.
   LinphoneCore *lc =
-      linphone_factory_create_core_3(factory, nullptr, nullptr, nullptr);
+      linphone_factory_create_core_with_config_3(factory, config, nullptr);
+  linphone_config_unref(config);
   if (!lc)
     return nullptr;
   auto *core = new SipCore;
@@ -321,7 +333,8 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_core_add_callbacks(lc, cbs);
   linphone_core_cbs_unref(cbs);
 
-  KeepToItself(lc);
+  // Also told directly, as the library keeps its own copy once started.
+  linphone_core_set_guess_hostname(lc, FALSE);
   // One call at a time: the library itself answers every further INVITE
   // with 486 Busy Here before it becomes a call (no ring, no dialog, and the
   // call that is on stays as it is), and places no call beside it.
@@ -332,9 +345,9 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   core->bind_address = options.bind_address;
   const char *bind =
       options.bind_address.empty() ? nullptr : options.bind_address.c_str();
-  LinphoneConfig *config = linphone_core_get_config(lc);
-  linphone_config_set_string(config, "sip", "bind_address", bind);
-  linphone_config_set_string(config, "rtp", "bind_address", bind);
+  LinphoneConfig *live = linphone_core_get_config(lc);
+  linphone_config_set_string(live, "sip", "bind_address", bind);
+  linphone_config_set_string(live, "rtp", "bind_address", bind);
   linphone_core_set_stun_server(lc, nullptr);
   linphone_core_enable_ipv6(lc, FALSE);
   linphone_core_enable_dns_srv(lc, FALSE);
