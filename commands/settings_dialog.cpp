@@ -61,7 +61,7 @@ void Check(HDLG dlg, int id, bool on) {
 void FillDeviceLists(HDLG dlg) {
   aktivni_snd_capture = 0;
   aktivni_snd_playback = 0;
-  const std::vector<std::string> names = SipSoundDevices();
+  const std::vector<std::string> names = SoundDevices();
   for (std::size_t a = 0; a < names.size(); ++a) {
     const LPARAM text = reinterpret_cast<LPARAM>(names[a].c_str());
     SendDlgItemMessage(dlg, res::kSetCaptureList, CB_ADDSTRING, 0, text);

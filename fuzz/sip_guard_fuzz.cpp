@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "telephony/sip_guard.h"
+#include "sip/sip_guard.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
 #include "resources/resources.h"
+#include "sip/sip_core.h"
 #include "telephony/telephony.h"
 
 using namespace plat;

@@ -14,6 +14,7 @@
 #include "platform/message_space.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
+#include "sip/sip_core.h"
 #include "telephony/caller.h"
 #include "telephony/telephony.h"
 

@@ -16,6 +16,7 @@
 #include "platform/net.h"
 #include "platform/report.h"
 #include "platform/trace.h"
+#include "sip/sip_core.h"
 #include "telephony/caller.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
@@ -306,3 +307,5 @@ bool TeardownCore() {
     SendCode(plat::HWND_BROADCAST, MSG_CALL_ENDED, 0);
   return true;
 }
+
+std::vector<std::string> SoundDevices() { return SipSoundDevices(); }

@@ -3,7 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "telephony/sip_core.h"
+#include "sip/sip_core.h"
 
 struct SipThread::Shared {
   SipCore *core = nullptr;

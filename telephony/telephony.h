@@ -17,7 +17,13 @@
 #include "platform/dialog_box.h"
 #include "platform/message_space.h"
 #include "platform/window.h"
-#include "telephony/sip_core.h"
+
+// The SIP adapter's handles, by name only: the adapter itself is this
+// folder's own business (sip/, linked privately).
+struct SipCore;
+struct SipAuthInfo;
+struct SipProxyConfig;
+using SipCallId = std::uint32_t;
 
 // SIP-thread notifications to the own main window (WM_USER, in wParam).
 // lParam: the call's number (APP_INCOMING_CALL, APP_CALL_ENDED); the
@@ -60,6 +66,9 @@ void StartCore();
 // Re-reads the SIP and sound settings and rebuilds the registrar account.
 // Core owner only.
 void ReloadSipSettings();
+// The sound cards any core of this process would list now, by the names
+// the settings keep. Takes a moment (the cards are probed). Any thread.
+std::vector<std::string> SoundDevices();
 // Updates SIP_reg from the account, when there is one.
 void QueryRegistration();
 // The core's part of closing: the account, a call in progress, the SIP

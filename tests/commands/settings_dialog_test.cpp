@@ -313,7 +313,7 @@ TEST_F(Settings, OkWritesInOrderThenTellsTheCoreOwner) {
 }
 
 TEST_F(Settings, VanishedDevicesAreKeptAndCancelKeepsChoicesInMemory) {
-  const std::vector<std::string> names = SipSoundDevices();
+  const std::vector<std::string> names = SoundDevices();
   if (names.empty())
     GTEST_SKIP() << "no sound device known to the SIP library";
   Start("[Sound]\nSound capture=Gone capture\nSound playback=Gone playback\n"

@@ -46,7 +46,7 @@
 #include "support/pump.h"
 #include "support/temp_dir.h"
 #include "support/udp_peer.h"
-#include "telephony/sip_core.h"
+#include "sip/sip_core.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
 #include "video/video.h"

@@ -18,7 +18,7 @@
 #include "support/pulse.h"
 #include "support/temp_dir.h"
 #include "support/voice.h"
-#include "telephony/sip_core.h"
+#include "sip/sip_core.h"
 #include "telephony/sip_thread.h"
 
 using namespace std::chrono_literals;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "telephony/sip_guard.h"
+#include "sip/sip_guard.h"
 
 namespace {
 

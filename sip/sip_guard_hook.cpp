@@ -27,7 +27,7 @@
 #include <mutex>
 
 #include "platform/report.h"
-#include "telephony/sip_guard.h"
+#include "sip/sip_guard.h"
 
 namespace {
 

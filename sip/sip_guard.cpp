@@ -1,4 +1,4 @@
-#include "telephony/sip_guard.h"
+#include "sip/sip_guard.h"
 
 #include <algorithm>
 #include <array>
