@@ -3,10 +3,11 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <set>
 
 #include "platform/files.h"
 #include "platform/report.h"
@@ -49,10 +50,10 @@ constexpr const char kColumns[] =
     "id, started, door, address, how, caller, outcome, ended, folder, seen, "
     "pictures, bytes, ring_picture";
 
-// Said once per process each: the record cannot be kept where it is, the
-// database was damaged.
-std::atomic<bool> g_toldRefused{false};
-std::atomic<bool> g_toldDamaged{false};
+// Each reason the record cannot be kept where it is is said once per
+// process (the recorder and a window may each open it).
+std::mutex g_toldMutex;
+std::set<std::string> g_told; // guarded by g_toldMutex
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -194,10 +195,15 @@ sqlite3 *OpenConnection(const std::string &path) {
 }
 
 void Refuse(const std::string &path, const std::string &why) {
-  if (!g_toldRefused.exchange(true))
-    plat::Report("cannot keep the visitors' record: %s %s; visits are not "
-                 "recorded",
-                 path.c_str(), why.c_str());
+  const std::string text = path + " " + why;
+  {
+    std::lock_guard lock(g_toldMutex);
+    if (!g_told.insert(text).second)
+      return;
+  }
+  plat::Report("cannot keep the visitors' record: %s; visits are not "
+               "recorded",
+               text.c_str());
 }
 
 } // namespace
@@ -278,10 +284,9 @@ std::unique_ptr<t_VisitStore> t_VisitStore::Open(const std::string &dataFolder,
     }
     std::rename((path + "-wal").c_str(), (aside + "-wal").c_str());
     plat::DeleteFile(path + "-shm");
-    if (!g_toldDamaged.exchange(true))
-      plat::Report("the visitors' record %s was damaged (%s); it is kept as "
-                   "%s and a new one is started",
-                   path.c_str(), sqlite3_errstr(code), aside.c_str());
+    plat::Report("the visitors' record %s was damaged (%s); it is kept as "
+                 "%s and a new one is started",
+                 path.c_str(), sqlite3_errstr(code), aside.c_str());
   }
   return nullptr;
 }
