@@ -1,0 +1,427 @@
+// The record as the program keeps it: the main window on this thread, the
+// reader on its own, the SIP core on its thread, the door-unit simulator on
+// the other side, wired as start-up wires them; and two real copies of the
+// program sharing one data folder.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+
+#include "events/window_proc.h"
+#include "instance/identity.h"
+#include "instance/protocol.h"
+#include "instance/settings.h"
+#include "platform/message_space.h"
+#include "platform/profile.h"
+#include "platform/test_hooks.h"
+#include "platform/window.h"
+#include "shell/main.h"
+#include "skin/skin.h"
+#include "support/doorsim.h"
+#include "support/process.h"
+#include "support/pump.h"
+#include "support/temp_dir.h"
+#include "telephony/sip_core.h"
+#include "telephony/telephony.h"
+#include "video/video.h"
+#include "visits/visits.h"
+
+using namespace plat;
+using namespace std::chrono_literals;
+using visits::t_Visit;
+using visits::t_VisitStore;
+using visits::VisitOutcome;
+
+namespace {
+
+TempDir *g_data = nullptr;
+
+// The video area's centre at the default client size.
+constexpr int kVideoX = 8 + 160, kVideoY = 26 + 120;
+constexpr std::uint32_t kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x00FF00;
+
+bool Near(std::uint32_t pixel, std::uint32_t want) {
+  for (int shift : {0, 8, 16}) {
+    const int a = (pixel >> shift) & 0xFF, b = (want >> shift) & 0xFF;
+    if (std::abs(a - b) > 40)
+      return false;
+  }
+  return true;
+}
+
+// The colour in the middle of a stored picture.
+std::uint32_t Middle(const std::string &path) {
+  const std::string bytes = ReadFile(path);
+  QImage picture;
+  if (!picture.loadFromData(reinterpret_cast<const uchar *>(bytes.data()),
+                            static_cast<int>(bytes.size()), "JPEG"))
+    return 0x123456;
+  return picture.pixel(picture.width() / 2, picture.height() / 2) & 0xFFFFFF;
+}
+
+bool Click(QWidget *dialog, const char *text) {
+  if (dialog == nullptr)
+    return false;
+  for (QPushButton *b : dialog->findChildren<QPushButton *>())
+    if (b->text() == QLatin1String(text)) {
+      b->click();
+      return true;
+    }
+  return false;
+}
+
+// What the program writes on standard error while `body` runs.
+template <class Body> std::string StandardError(Body body) {
+  TempDir folder;
+  const std::string path = folder / "stderr";
+  std::fflush(stderr);
+  const int saved = dup(2);
+  FILE *file = std::fopen(path.c_str(), "w");
+  dup2(fileno(file), 2);
+  std::fclose(file);
+  body();
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  return ReadFile(path);
+}
+
+std::string Listed(const std::vector<t_Visit> &visits) {
+  std::string text;
+  for (const t_Visit &v : visits)
+    text += v.started + " " + v.ended + " " + v.how + " " + v.caller + " " +
+            (visits::OutcomeText(v.outcome) ? visits::OutcomeText(v.outcome)
+                                            : "under way") +
+            "\n";
+  return text;
+}
+
+std::int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::atomic<int> g_counted{-1};
+void Counted(int count) { g_counted = count; }
+
+class VisitsLive : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    g_data = new TempDir;
+    setenv("ALLUSERSPROFILE", g_data->path().c_str(), 1);
+    // The answer of a call goes round the instances' message space, in a
+    // space of this test's own.
+    setenv("XDG_RUNTIME_DIR", g_data->path().c_str(), 1);
+    ASSERT_TRUE(Initialize());
+    SetInitialDisplayState();
+    PocSpusteni = 1;
+    MESSAGE = RegisterWindowMessage(kAppTitle);
+    AccessIniFile();
+    for (const auto &[key, value] :
+         {std::pair{"SIP_port", "0"}, std::pair{"SIP_bind_addr", "127.0.0.1"}})
+      ASSERT_TRUE(WritePrivateProfileString("SIP", key, value, ini_file));
+    // Never the default door address.
+    ASSERT_TRUE(WritePrivateProfileString("Window 0", "IP_addr", "127.0.0.1",
+                                          ini_file));
+    ASSERT_EQ(InitApp(), 1);
+    KillTimer(g_hwndMain, kReaderTimerId);
+    InitSkin(g_hwndMain, Skin);
+    SkinBitmapPos(Skin, ShowData.ClientHeight, ShowData.ClientWidth);
+    ASSERT_TRUE(JoinMessageSpace(g_hwndMain, kAppTitle));
+    SetUnseenMissedHook(Counted);
+  }
+
+  static void TearDownTestSuite() {
+    delete g_data;
+    g_data = nullptr;
+  }
+
+  void TearDown() override {
+    KillTimer(g_hwndMain, kReaderTimerId);
+    ShowData.Kill_TCP = 1;
+    EndReaderThread(MJPEG_Thread);
+    TeardownCore();
+    StopVisits();
+    sim_.reset();
+    PumpFor(20ms);
+  }
+
+  // The record wired as start-up wires it, once its worker has it open.
+  static void StartTheRecord() {
+    g_counted = -1;
+    WireVisits();
+    ASSERT_TRUE(PumpUntil([] { return g_counted >= 0; }, 10s));
+  }
+
+  // A simulator with a SIP side, the reader connected to it, the window
+  // shown.
+  void Connect(const std::string &colour) {
+    sim_ = std::make_unique<DoorSim>(std::vector<std::string>{
+        "--sip", "127.0.0.1:0", "--fps", "25", "--size", "64x48", "--title",
+        "Front door", "--command", "colour " + colour});
+    ASSERT_NE(sim_->port(), 0);
+    const auto line = sim_->NextLine();
+    ASSERT_TRUE(line && line->rfind("sip 127.0.0.1:", 0) == 0);
+    IP_addr.Set(sim_->address().c_str());
+    ShowWindow(g_hwndMain, SW_SHOW);
+    ShowData.Kill_TCP = 1;
+    SetTimer(g_hwndMain, kReaderTimerId, kReaderTimerMs);
+    ASSERT_TRUE(PumpUntil(
+        [] {
+          char t[64];
+          ShowData.title.CopyTo(t, sizeof t);
+          return ShowData.Kill_TCP == 0 && std::string(t) == "Front door";
+        },
+        5s));
+  }
+
+  static std::string CoreUrl() {
+    return "sip:x@127.0.0.1:" + std::to_string(SipCoreSipPort(the_core));
+  }
+
+  std::unique_ptr<DoorSim> sim_;
+};
+
+// A visitor rings and nobody comes; a second one is answered over SIP.
+TEST_F(VisitsLive, EachRingLeavesAVisitWithThePicturesAroundItAndItsOutcome) {
+  StartTheRecord();
+  Connect("ff0000");
+  SendMessage(g_hwndMain, MESSAGE, MSG_START_CORE, 0);
+  ASSERT_NE(the_core.load(), nullptr);
+  auto store = t_VisitStore::Open(SettingsFolder(), false);
+  ASSERT_TRUE(store);
+
+  // Red until the ring, blue from the ring's part on.
+  PumpFor(3500ms);
+  sim_->Command("colour 0000ff");
+  sim_->Command("ring 1");
+  PumpFor(1500ms);
+  sim_->Command("ring 0");
+
+  // The next visitor, once the first visit's 10 s are over (counted from
+  // when the reader saw the ring: a renewal of the stream may hold it back
+  // for a second); its door unit calls, the call is answered and comes up
+  // in this copy.
+  std::int64_t rang = 0;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const auto listed = store->List(0, 1);
+        if (!listed.empty())
+          rang = visits::ParseUtcText(listed[0].started).value_or(0);
+        return rang != 0;
+      },
+      5s));
+  PumpUntil([&] { return WallMs() > rang + 11000; }, 15s);
+  sim_->Command("ring 1");
+  ASSERT_TRUE(PumpUntil([] { return ShowData.call == 1; }, 5s));
+  sim_->Command("ring-sip " + CoreUrl());
+  ASSERT_TRUE(PumpUntil([] { return IsWindow(hWnd_Accept); }, 10s));
+  ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "OK"));
+  ASSERT_TRUE(PumpUntil([] { return ShowData.lin_call == 1; }, 5s));
+  sim_->Command("ring 0");
+  sim_->Command("hangup");
+  ASSERT_TRUE(PumpUntil([] { return ShowData.lin_call == 0; }, 5s));
+
+  // The first visit is missed once 30 s from its ring are over.
+  std::vector<t_Visit> visits;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        visits = store->List(0, 10);
+        return visits.size() == 3 &&
+               visits[2].outcome != VisitOutcome::Undecided;
+      },
+      30s))
+      << Listed(visits);
+  const t_Visit &first = visits[2], &second = visits[1], &call = visits[0];
+  EXPECT_GE(WallMs() - rang, 29000);
+  EXPECT_EQ(first.how, "stream");
+  EXPECT_EQ(first.door, "Front door");
+  EXPECT_EQ(first.address, sim_->address());
+  EXPECT_EQ(first.outcome, VisitOutcome::Missed);
+  EXPECT_NE(first.ended, "");
+  EXPECT_EQ(second.how, "stream");
+  EXPECT_EQ(second.outcome, VisitOutcome::Answered);
+  EXPECT_EQ(call.how, "sip");
+  EXPECT_EQ(call.caller, "door@127.0.0.1");
+  EXPECT_EQ(call.outcome, VisitOutcome::Answered);
+  EXPECT_TRUE(PumpUntil([] { return UnseenMissedVisits() == 1; }, 3s));
+  EXPECT_EQ(g_counted, 1);
+
+  // The pictures: the seconds before the ring red, from the ring on blue,
+  // at most one a slot, in order. (The stream's renewal every 102 pictures
+  // pauses it for a second, so some slots stay empty.)
+  const auto pictures = store->Pictures(first.id);
+  int before = 0, after = 0, last = -100000;
+  for (const auto &p : pictures) {
+    SCOPED_TRACE(p.file);
+    EXPECT_GT(p.atMs, last);
+    last = p.atMs;
+    EXPECT_GE(p.atMs, -3000);
+    EXPECT_LT(p.atMs, 10000);
+    EXPECT_TRUE(Near(Middle(p.path), p.atMs < 0 ? kRed : kBlue))
+        << std::hex << Middle(p.path);
+    (p.atMs < 0 ? before : after) += 1;
+  }
+  EXPECT_GE(before, 6);
+  EXPECT_GE(after, 20);
+  EXPECT_EQ(first.pictures, before + after);
+  EXPECT_EQ(first.ringPicture, "+00000.jpg");
+  EXPECT_EQ(store->Pictures(second.id).size(),
+            static_cast<std::size_t>(second.pictures));
+
+  // Seen in the Visitors window (through its own connection), the count
+  // goes once the recorder is asked again.
+  EXPECT_TRUE(store->MarkSeen({first.id, second.id, call.id}));
+  RecountVisits();
+  EXPECT_TRUE(PumpUntil([] { return UnseenMissedVisits() == 0; }, 3s));
+}
+
+// Message boxes that open while it lives, closed at once as a user would.
+struct BoxWatcher {
+  std::vector<std::string> seen;
+  QTimer timer;
+  BoxWatcher() {
+    QObject::connect(&timer, &QTimer::timeout, [this] {
+      for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w);
+            box != nullptr && box->isVisible()) {
+          seen.push_back(box->text().toStdString());
+          box->done(0);
+        }
+    });
+    timer.start(10);
+  }
+};
+
+// A disk that takes no more of the record (here a file size limit the
+// database's journal has reached): said once on standard error; the live
+// picture, the window and its title go on as before.
+TEST_F(VisitsLive, AFullDiskIsSaidOnceAndChangesNothingOnScreen) {
+  // A record of its own, so that its journal is small.
+  TempDir other;
+  ASSERT_EQ(mkdir((other / "Vestibell").c_str(), 0700), 0);
+  setenv("ALLUSERSPROFILE", other.path().c_str(), 1);
+  StartTheRecord();
+  setenv("ALLUSERSPROFILE", g_data->path().c_str(), 1);
+  Connect("00ff00");
+  struct stat wal {};
+  ASSERT_EQ(stat((other / "Vestibell/visits/visits.sqlite-wal").c_str(), &wal),
+            0);
+
+  std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit unlimited = limit;
+  limit.rlim_cur = static_cast<rlim_t>(std::max<off_t>(wal.st_size, 16384));
+  BoxWatcher boxes;
+  const long frames = sim_->Status("frames_sent");
+  std::uint32_t shown = 0;
+  const std::string said = StandardError([&] {
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    // Two visitors, the second when the first visit's 10 s are over.
+    for (int ring = 0; ring < 2; ++ring) {
+      sim_->Command("ring 1");
+      PumpFor(1500ms);
+      sim_->Command("ring 0");
+      PumpFor(ring == 0 ? 11s : 1500ms);
+    }
+    shown = CopySurface(g_hwndMain).at(kVideoX, kVideoY);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+  });
+  EXPECT_TRUE(boxes.seen.empty()) << boxes.seen.front();
+  EXPECT_TRUE(Near(shown, kGreen)) << std::hex << shown;
+  EXPECT_EQ(ShowData.Kill_TCP, 0);
+  EXPECT_GT(sim_->Status("frames_sent"), frames + 200) << "the picture flowed";
+  EXPECT_EQ(GetWindowText(g_hwndMain), "Front door");
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_NE(
+      said.find(
+          "cannot write the visitors' record in " +
+          std::filesystem::canonical(other / "Vestibell/visits").string()),
+      std::string::npos)
+      << said;
+}
+
+// Two copies of the program share a data folder and watch one door unit:
+// both record its ring in the one database, each in its own folder, and
+// closing decides a visit still undecided.
+TEST(VisitsPrograms, TwoCopiesRingingAtOnceBothRecord) {
+  TempDir dir;
+  DoorSim sim({"--fps", "25", "--size", "64x48", "--title", "Back door"});
+  ASSERT_NE(sim.port(), 0);
+  ASSERT_EQ(mkdir((dir / "Vestibell").c_str(), 0700), 0);
+  WriteFile(dir / "Vestibell/Vestibell.ini",
+            "[Window 0]\nIP_addr=" + sim.address() +
+                "\n[SIP]\nSIP_port=0\nSIP_bind_addr=127.0.0.1\n");
+  const std::vector<std::string> env{"ALLUSERSPROFILE=" + dir.path(),
+                                     "XDG_RUNTIME_DIR=" + dir.path(),
+                                     "QT_QPA_PLATFORM=offscreen"};
+  std::vector<std::unique_ptr<Child>> copies;
+  for (int i = 0; i < 2; ++i) {
+    copies.push_back(
+        std::make_unique<Child>(std::vector<std::string>{VESTIBELL}, env));
+    ASSERT_TRUE(copies.back()->started());
+    // One after the other, so that each knows its number.
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (sim.Status("open_streams") < i + 1 &&
+           std::chrono::steady_clock::now() < until)
+      usleep(50000);
+  }
+  ASSERT_EQ(sim.Status("open_streams"), 2);
+  usleep(3500000);
+  sim.Command("ring 2");
+  const auto rang = std::chrono::steady_clock::now();
+  usleep(1500000);
+  sim.Command("ring 0");
+
+  // Each visit's pictures are written within its 13 s.
+  std::unique_ptr<t_VisitStore> store;
+  std::vector<t_Visit> visits;
+  const auto until = rang + 20s;
+  while (std::chrono::steady_clock::now() < until) {
+    if (!store)
+      store = t_VisitStore::Open(dir / "Vestibell", false);
+    if (store) {
+      visits = store->List(0, 10);
+      if (visits.size() == 2 && std::chrono::steady_clock::now() > rang + 11s)
+        break;
+    }
+    usleep(200000);
+  }
+  ASSERT_TRUE(store);
+  ASSERT_EQ(visits.size(), 2u);
+  std::vector<std::string> folders;
+  for (const t_Visit &v : visits) {
+    EXPECT_EQ(v.door, "Back door");
+    EXPECT_GE(v.pictures, 30);
+    EXPECT_EQ(store->Pictures(v.id).size(),
+              static_cast<std::size_t>(v.pictures));
+    folders.push_back(v.folder.substr(v.folder.rfind('-')));
+  }
+  std::sort(folders.begin(), folders.end());
+  EXPECT_EQ(folders, (std::vector<std::string>{"-1", "-2"}));
+
+  for (auto &copy : copies)
+    kill(copy->pid(), SIGTERM);
+  for (auto &copy : copies) {
+    const auto status = copy->Wait(20s);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  }
+  for (const t_Visit &v : store->List(0, 10))
+    EXPECT_EQ(v.outcome, VisitOutcome::Missed) << "decided at closing";
+}
+
+} // namespace
