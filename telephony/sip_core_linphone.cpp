@@ -8,13 +8,16 @@
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/mssndcard.h>
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
+#include "platform/net.h"
 #include "platform/trace.h"
 
 namespace {
@@ -35,6 +38,26 @@ struct Event {
 
 std::string Text(const char *text) { return text ? text : ""; }
 
+// A core's hold on the process lock. A call from another thread than the
+// one that iterates (a call placed, an answer, a new account) may leave the
+// library work for its next round, so letting go of the lock then ends the
+// iterating thread's wait.
+class CoreLock {
+public:
+  explicit CoreLock(plat::DatagramWait &wait) : wait_(wait) {}
+  void lock() { ProcessLock().lock(); }
+  bool try_lock() { return ProcessLock().try_lock(); }
+  void unlock() {
+    ProcessLock().unlock();
+    if (iterating.load(std::memory_order_relaxed) != std::this_thread::get_id())
+      wait_.Wake();
+  }
+  std::atomic<std::thread::id> iterating{};
+
+private:
+  plat::DatagramWait &wait_;
+};
+
 } // namespace
 
 struct SipCore {
@@ -44,8 +67,10 @@ struct SipCore {
   // from inside calls made under it. One for all cores of the process: the
   // library's parsers and its locale switching are process-wide and not
   // thread-safe, so two cores must not run at once either.
-  std::recursive_mutex &lock = ProcessLock();
-  std::mutex events_lock; // guards events and dropping
+  plat::DatagramWait wait; // the SIP thread's, between iterations
+  CoreLock lock{wait};
+  bool after_datagram = false; // the last wait ended on one (SIP thread)
+  std::mutex events_lock;      // guards events and dropping
   std::deque<Event> events;
   bool dropping = false;
   // Calls whose failure was already reported, so their End is not a second
@@ -358,6 +383,8 @@ void SipCoreDestroy(SipCore *core) {
 }
 
 void SipCoreIterate(SipCore *core) {
+  core->lock.iterating.store(std::this_thread::get_id(),
+                             std::memory_order_relaxed);
   std::lock_guard guard(core->lock);
   linphone_core_iterate(core->lc);
   // The library keeps a record of every call (in memory and in its history
@@ -370,6 +397,30 @@ void SipCoreIterate(SipCore *core) {
     core->history_left = false;
   }
 }
+
+void SipCoreWait(SipCore *core, std::chrono::milliseconds period,
+                 std::chrono::milliseconds quiet) {
+  int port = 0;
+  if (!core->after_datagram) {
+    std::lock_guard guard(core->lock);
+    bool busy = linphone_core_get_calls_nb(core->lc) > 0;
+    for (const bctbx_list_t *it = linphone_core_get_proxy_config_list(core->lc);
+         it && !busy; it = bctbx_list_next(it))
+      busy = linphone_proxy_config_get_state(static_cast<LinphoneProxyConfig *>(
+                 bctbx_list_get_data(it))) == LinphoneRegistrationProgress;
+    if (!busy) {
+      LinphoneTransports *used = linphone_core_get_transports_used(core->lc);
+      port = linphone_transports_get_udp_port(used);
+      linphone_transports_unref(used);
+    }
+  }
+  // A datagram the library left unread would end every wait at once: the
+  // round after one waits the plain period.
+  const bool watch = port > 0 && core->wait.Watch(port);
+  core->after_datagram = core->wait.Wait(watch ? quiet : period, watch);
+}
+
+void SipCoreWake(SipCore *core) { core->wait.Wake(); }
 
 void SipCoreDropEvents(SipCore *core) {
   std::lock_guard guard(core->events_lock);
