@@ -259,10 +259,11 @@ private:
       return false;
     case t_Job::InCall:
       inCall_ = job.on;
-      if (job.on)
-        for (t_Open &o : open_)
-          if (!o.decided && !o.ring.inCallAt)
-            o.ring.inCallAt = job.steady;
+      // A call answers the newest ring alone: a visitor who rang before
+      // somebody else came and was answered was still missed.
+      if (t_Open *o = Find(latest_);
+          o != nullptr && job.on && !o->decided && !o->ring.inCallAt)
+        o->ring.inCallAt = job.steady;
       return false;
     case t_Job::Sip:
       return WriteSip(job.sip);
@@ -273,6 +274,7 @@ private:
   }
 
   void Begin(t_Job &job) {
+    latest_ = job.visit;
     t_Open o;
     o.visit = job.visit;
     o.wallStart = job.wall;
@@ -493,6 +495,7 @@ private:
   std::unique_ptr<t_VisitStore> store_;
   std::vector<t_Open> open_;
   std::map<std::uint32_t, std::int64_t> sipRows_;
+  std::uint64_t latest_ = 0; // the visit the newest ring began
   bool inCall_ = false;
   bool toldFull_ = false;
 };

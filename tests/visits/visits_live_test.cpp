@@ -205,9 +205,11 @@ TEST_F(VisitsLive, EachRingLeavesAVisitWithThePicturesAroundItAndItsOutcome) {
 
   // Red until the ring, blue from the ring's part on.
   PumpFor(3500ms);
-  sim_->Command("colour 0000ff");
-  sim_->Command("ring 1");
+  EXPECT_TRUE(Near(CopySurface(g_hwndMain).at(kVideoX, kVideoY), kRed));
+  sim_->Command("colour 0000ff\nring 1");
+  ASSERT_TRUE(PumpUntil([] { return ShowData.call == 1; }, 5s));
   PumpFor(1500ms);
+  EXPECT_TRUE(Near(CopySurface(g_hwndMain).at(kVideoX, kVideoY), kBlue));
   sim_->Command("ring 0");
 
   // The next visitor, once the first visit's 10 s are over (counted from
@@ -240,7 +242,9 @@ TEST_F(VisitsLive, EachRingLeavesAVisitWithThePicturesAroundItAndItsOutcome) {
       [&] {
         visits = store->List(0, 10);
         return visits.size() == 3 &&
-               visits[2].outcome != VisitOutcome::Undecided;
+               std::none_of(visits.begin(), visits.end(), [](const t_Visit &v) {
+                 return v.outcome == VisitOutcome::Undecided;
+               });
       },
       30s))
       << Listed(visits);
@@ -345,7 +349,12 @@ TEST_F(VisitsLive, AFullDiskIsSaidOnceAndChangesNothingOnScreen) {
   EXPECT_EQ(ShowData.Kill_TCP, 0);
   EXPECT_GT(sim_->Status("frames_sent"), frames + 200) << "the picture flowed";
   EXPECT_EQ(GetWindowText(g_hwndMain), "Front door");
-  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  // (Qt's offscreen platform has its say on standard error too.)
+  std::size_t lines = 0;
+  for (std::size_t at = said.find("Vestibell: "); at != std::string::npos;
+       at = said.find("Vestibell: ", at + 1))
+    ++lines;
+  EXPECT_EQ(lines, 1u) << said;
   EXPECT_NE(
       said.find(
           "cannot write the visitors' record in " +
