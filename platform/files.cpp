@@ -224,6 +224,14 @@ t_OwnPath JudgeOwnPath(const std::string &given, OwnKind kind) {
   return judged;
 }
 
+std::optional<t_FileId> FileIdOf(const std::string &path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0)
+    return std::nullopt;
+  return t_FileId{static_cast<std::uint64_t>(st.st_dev),
+                  static_cast<std::uint64_t>(st.st_ino)};
+}
+
 bool MakeOwnerOnly(const std::string &path) {
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0 || st.st_uid != geteuid() ||

@@ -53,6 +53,14 @@ struct t_OwnPath {
   std::string why;
 };
 t_OwnPath JudgeOwnPath(const std::string &path, OwnKind kind);
+// Which file stands at the path (its device and inode), without following
+// a symbolic link: whether it is still the one met before. Nullopt when
+// nothing does.
+struct t_FileId {
+  std::uint64_t device = 0, inode = 0;
+  bool operator==(const t_FileId &) const = default;
+};
+std::optional<t_FileId> FileIdOf(const std::string &path);
 // Sets a file of the user's own to 0600, a folder to 0700.
 bool MakeOwnerOnly(const std::string &path);
 // Removes an empty folder.

@@ -90,13 +90,13 @@ inline constexpr std::size_t kBusyCallersKept = 32;
 void RecordBusyCaller(const char *from, std::int64_t when);
 std::vector<t_BusyCaller> BusyCallers();
 
-// --- what the core owner hands on (core_owner.cpp)
-// ---------------------------- Every SIP call the core received, for whoever
-// keeps a record of them (this folder cannot see it): once as it comes in
-// (Ringing) and once as it ends; a caller turned away while another call was
-// on, once (Busy, call 0). Answered: the door unit of a copy took it; Stranger:
-// answered, but no copy's door unit is the caller; Declined: Cancel in the
-// Accept dialog; Missed: it ended before anybody answered.
+// --- what the core owner hands on (core_owner.cpp) ---------------------------
+// Every SIP call the core received, for whoever keeps a record of them (this
+// folder cannot see it): once as it comes in (Ringing) and once as it ends; a
+// caller turned away while another call was on, once (Busy, call 0).
+// Answered: the door unit of a copy took it; Stranger: answered, but no
+// copy's door unit is the caller; Declined: Cancel in the Accept dialog;
+// Missed: it ended before anybody answered.
 enum class ReceivedCallOutcome {
   Ringing,
   Answered,

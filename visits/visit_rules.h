@@ -56,7 +56,7 @@ Outcome StreamOutcome(const t_Ring &ring, std::int64_t now);
 std::optional<std::int64_t> DecidedBy(const t_Ring &ring);
 
 // Retention. The visits as kept, newest first; `limits` of 0 set no limit
-// of that kind. Returns the ids to remove, oldest last: every visit older
+// of that kind. Returns the ids to remove, oldest first: every visit older
 // than `days` days, beyond `count` visits, or beyond `bytes` of pictures
 // counted from the newest. The newest visit always stays.
 struct t_Kept {

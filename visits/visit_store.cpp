@@ -258,6 +258,7 @@ std::unique_ptr<t_VisitStore> t_VisitStore::Open(const std::string &dataFolder,
   }
   const std::string path = file.path;
   for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::optional<plat::t_FileId> opened = plat::FileIdOf(path);
     sqlite3 *db = OpenConnection(path);
     if (db == nullptr) {
       Refuse(path, "cannot be opened");
@@ -276,6 +277,10 @@ std::unique_ptr<t_VisitStore> t_VisitStore::Open(const std::string &dataFolder,
              std::string("cannot be used (") + sqlite3_errstr(code) + ")");
       return nullptr;
     }
+    // Another copy that met the same damage has already moved it aside and
+    // started the fresh one: that one is used, not moved aside too.
+    if (opened && plat::FileIdOf(path) != opened)
+      continue;
     // Kept, not deleted: the user may want to rescue what it holds.
     const std::string aside = path + ".broken-" + CompactUtcText(NowMs());
     if (std::rename(path.c_str(), aside.c_str()) != 0) {
@@ -556,8 +561,9 @@ std::vector<std::int64_t> t_VisitStore::Retain(const t_Limits &limits,
   {
     // A visit under way belongs to a copy that still writes it.
     t_Statement s(db_, "SELECT id, started, bytes FROM visits "
-                       "WHERE outcome IS NOT NULL "
+                       "WHERE outcome IS NOT NULL OR started < ? "
                        "ORDER BY started DESC, id DESC");
+    s.Bind(1, UtcText(nowMs - kAbandonedMs));
     while (s.Step() == SQLITE_ROW)
       kept.push_back({s.Int(0), ParseUtcText(s.Text(1)).value_or(0), s.Int(2)});
   }

@@ -24,6 +24,10 @@ namespace visits {
 
 inline constexpr int kSchemaVersion = 1; // PRAGMA user_version
 inline constexpr int kBusyTimeoutMs = 5000;
+// A visit still without an outcome this long after it began was left by a
+// copy that ended before it knew (it crashed): retention takes it like a
+// decided one.
+inline constexpr std::int64_t kAbandonedMs = 86400000;
 inline constexpr const char kVisitsFolder[] = "visits";
 inline constexpr const char kDatabaseName[] = "visits.sqlite";
 
@@ -132,8 +136,8 @@ public:
   // The outcome, and when the ring or call ended once that is known.
   bool Finish(std::int64_t id, VisitOutcome outcome,
               std::optional<std::int64_t> endedMs);
-  // Removes, oldest first, the decided visits beyond the limits; the ids
-  // removed.
+  // Removes, oldest first, the decided (or abandoned) visits beyond the
+  // limits; the ids removed.
   std::vector<std::int64_t> Retain(const t_Limits &limits, std::int64_t nowMs);
   // Whether the last write failed for want of space (or a write error),
   // rather than because its visit was gone.
