@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <set>
 
 #include "events/window_proc.h"
 #include "instance/identity.h"
@@ -363,30 +365,75 @@ TEST_F(VisitsLive, AFullDiskIsSaidOnceAndChangesNothingOnScreen) {
       << said;
 }
 
-// Two copies of the program share a data folder and watch one door unit:
-// both record its ring in the one database, each in its own folder, and
-// closing decides a visit still undecided.
-TEST(VisitsPrograms, TwoCopiesRingingAtOnceBothRecord) {
+unsigned ModeOf(const std::string &path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// A copy of the program on the data folder `data`, its standard error
+// read with its output.
+std::unique_ptr<Child> StartCopy(const TempDir &data) {
+  return std::make_unique<Child>(
+      std::vector<std::string>{VESTIBELL},
+      std::vector<std::string>{"ALLUSERSPROFILE=" + data.path(),
+                               "XDG_RUNTIME_DIR=" + data.path(),
+                               "QT_QPA_PLATFORM=offscreen"},
+      true);
+}
+
+// Ends a copy as the desktop's log-out does; what it said meanwhile.
+std::string EndCopy(Child &copy) {
+  kill(copy.pid(), SIGTERM);
+  const auto status = copy.Wait(20s);
+  EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  std::string said;
+  while (const auto line = copy.ReadLine(1s))
+    said += *line + "\n";
+  return said;
+}
+
+std::size_t Occurrences(const std::string &text, const std::string &what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
+bool WaitFor(const std::function<bool()> &done,
+             std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until)
+      return false;
+    usleep(100000);
+  }
+  return true;
+}
+
+// Two copies of the program share a data folder, whose record is damaged,
+// and watch one door unit: the damaged record is moved aside once, both
+// record the ring in the one fresh database, each in a folder of its own,
+// kept private, and closing decides the visits still undecided. Started
+// again with [Visits] Keep_count=1 and Pictures=0, a copy removes the
+// older visit with its pictures and keeps the next one without any.
+TEST(VisitsPrograms, TwoCopiesRecordOneRingAndRetentionFollowsTheSettings) {
   TempDir dir;
   DoorSim sim({"--fps", "25", "--size", "64x48", "--title", "Back door"});
   ASSERT_NE(sim.port(), 0);
+  const std::string visits = dir / "Vestibell/visits";
   ASSERT_EQ(mkdir((dir / "Vestibell").c_str(), 0700), 0);
-  WriteFile(dir / "Vestibell/Vestibell.ini",
-            "[Window 0]\nIP_addr=" + sim.address() +
-                "\n[SIP]\nSIP_port=0\nSIP_bind_addr=127.0.0.1\n");
-  const std::vector<std::string> env{"ALLUSERSPROFILE=" + dir.path(),
-                                     "XDG_RUNTIME_DIR=" + dir.path(),
-                                     "QT_QPA_PLATFORM=offscreen"};
+  ASSERT_EQ(mkdir(visits.c_str(), 0700), 0);
+  WriteFile(visits + "/visits.sqlite", "no database at all\n");
+  const std::string ini = dir / "Vestibell/Vestibell.ini";
+  WriteFile(ini, "[Window 0]\nIP_addr=" + sim.address() +
+                     "\n[SIP]\nSIP_port=0\nSIP_bind_addr=127.0.0.1\n");
   std::vector<std::unique_ptr<Child>> copies;
   for (int i = 0; i < 2; ++i) {
-    copies.push_back(
-        std::make_unique<Child>(std::vector<std::string>{VESTIBELL}, env));
+    copies.push_back(StartCopy(dir));
     ASSERT_TRUE(copies.back()->started());
     // One after the other, so that each knows its number.
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (sim.Status("open_streams") < i + 1 &&
-           std::chrono::steady_clock::now() < until)
-      usleep(50000);
+    WaitFor([&] { return sim.Status("open_streams") >= i + 1; }, 10s);
   }
   ASSERT_EQ(sim.Status("open_streams"), 2);
   usleep(3500000);
@@ -397,40 +444,83 @@ TEST(VisitsPrograms, TwoCopiesRingingAtOnceBothRecord) {
 
   // Each visit's pictures are written within its 13 s.
   std::unique_ptr<t_VisitStore> store;
-  std::vector<t_Visit> visits;
-  const auto until = rang + 20s;
-  while (std::chrono::steady_clock::now() < until) {
-    if (!store)
-      store = t_VisitStore::Open(dir / "Vestibell", false);
-    if (store) {
-      visits = store->List(0, 10);
-      if (visits.size() == 2 && std::chrono::steady_clock::now() > rang + 11s)
-        break;
-    }
-    usleep(200000);
-  }
+  std::vector<t_Visit> listed;
+  WaitFor(
+      [&] {
+        if (!store)
+          store = t_VisitStore::Open(dir / "Vestibell", false);
+        if (store)
+          listed = store->List(0, 10);
+        return listed.size() == 2 &&
+               std::chrono::steady_clock::now() > rang + 11s;
+      },
+      20s);
   ASSERT_TRUE(store);
-  ASSERT_EQ(visits.size(), 2u);
-  std::vector<std::string> folders;
-  for (const t_Visit &v : visits) {
+  ASSERT_EQ(listed.size(), 2u);
+  std::vector<std::string> copyOf;
+  for (const t_Visit &v : listed) {
+    SCOPED_TRACE(v.folder);
     EXPECT_EQ(v.door, "Back door");
+    EXPECT_EQ(v.address, sim.address());
     EXPECT_GE(v.pictures, 30);
-    EXPECT_EQ(store->Pictures(v.id).size(),
-              static_cast<std::size_t>(v.pictures));
-    folders.push_back(v.folder.substr(v.folder.rfind('-')));
+    const std::string folder = visits + "/" + v.folder;
+    EXPECT_EQ(ModeOf(folder), 0700u);
+    // What is on disk is what the rows say, named by the slots, private.
+    std::set<std::string> rows, files;
+    for (const auto &p : store->Pictures(v.id))
+      rows.insert(p.file);
+    for (const auto &e : std::filesystem::directory_iterator(folder)) {
+      files.insert(e.path().filename());
+      EXPECT_EQ(ModeOf(e.path()), 0600u) << e.path();
+    }
+    EXPECT_EQ(files, rows);
+    EXPECT_EQ(rows.size(), static_cast<std::size_t>(v.pictures));
+    EXPECT_TRUE(rows.count("+00000.jpg") && rows.count("-00250.jpg"));
+    copyOf.push_back(v.folder.substr(v.folder.rfind('-')));
   }
-  std::sort(folders.begin(), folders.end());
-  EXPECT_EQ(folders, (std::vector<std::string>{"-1", "-2"}));
+  std::sort(copyOf.begin(), copyOf.end());
+  EXPECT_EQ(copyOf, (std::vector<std::string>{"-1", "-2"}));
+  EXPECT_EQ(ModeOf(visits), 0700u);
+  EXPECT_EQ(ModeOf(visits + "/visits.sqlite"), 0600u);
 
+  std::string said;
   for (auto &copy : copies)
-    kill(copy->pid(), SIGTERM);
-  for (auto &copy : copies) {
-    const auto status = copy->Wait(20s);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-  }
-  for (const t_Visit &v : store->List(0, 10))
+    said += EndCopy(*copy);
+  EXPECT_EQ(Occurrences(said, "Vestibell: the visitors' record"), 1u) << said;
+  std::vector<std::string> aside;
+  for (const auto &e : std::filesystem::directory_iterator(visits))
+    if (e.path().filename().string().rfind("visits.sqlite.broken-", 0) == 0)
+      aside.push_back(e.path());
+  ASSERT_EQ(aside.size(), 1u);
+  EXPECT_EQ(ReadFile(aside[0]), "no database at all\n");
+  EXPECT_NE(said.find(aside[0]), std::string::npos) << said;
+  listed = store->List(0, 10);
+  for (const t_Visit &v : listed)
     EXPECT_EQ(v.outcome, VisitOutcome::Missed) << "decided at closing";
+
+  // Keep one visit, and no pictures from now on.
+  WriteFile(ini, ReadFile(ini) + "[Visits]\nKeep_count=1\nPictures=0\n");
+  auto copy = StartCopy(dir);
+  ASSERT_TRUE(WaitFor([&] { return sim.Status("open_streams") == 1; }, 10s));
+  ASSERT_TRUE(WaitFor([&] { return store->Count() == 1; }, 5s));
+  EXPECT_EQ(store->List(0, 1)[0].id, listed[0].id) << "the newer one stays";
+  EXPECT_FALSE(std::filesystem::exists(visits + "/" + listed[1].folder));
+  sim.Command("ring 1");
+  usleep(1500000);
+  sim.Command("ring 0");
+  ASSERT_TRUE(WaitFor([&] { return store->Count() == 2; }, 5s));
+  usleep(1000000);
+  EndCopy(*copy);
+  const t_Visit last = store->List(0, 1)[0];
+  EXPECT_EQ(last.how, "stream");
+  EXPECT_EQ(last.outcome, VisitOutcome::Missed);
+  EXPECT_EQ(last.folder, "");
+  EXPECT_EQ(last.pictures, 0);
+  EXPECT_TRUE(store->Pictures(last.id).empty());
+  std::size_t folders = 0;
+  for (const auto &e : std::filesystem::directory_iterator(visits))
+    folders += e.is_directory();
+  EXPECT_EQ(folders, 1u) << "the kept visit's alone";
 }
 
 } // namespace
