@@ -36,6 +36,8 @@ std::int64_t WallMs() {
 
 // How long closing waits for the worker to write what it holds.
 constexpr auto kStopWait = std::chrono::seconds(3);
+// Visits grow too old while nobody rings: retention runs this often too.
+constexpr std::int64_t kRetainEveryMs = 3600000;
 
 std::atomic<int> g_unseenMissed{0};
 std::atomic<void (*)(int)> g_unseenHook{nullptr};
@@ -185,7 +187,7 @@ private:
   }
 
   void Run() {
-    std::int64_t lastPoll = SteadyMs();
+    std::int64_t lastPoll = SteadyMs(), lastRetain = lastPoll;
     std::optional<std::int64_t> version = store_->DataVersion();
     for (;;) {
       std::deque<t_Job> jobs;
@@ -210,6 +212,10 @@ private:
         const std::optional<std::int64_t> seen = store_->DataVersion();
         changed = changed || seen != version;
         version = seen;
+      }
+      if (now - lastRetain >= kRetainEveryMs) {
+        lastRetain = now;
+        Retain();
       }
       if (changed)
         Recount(false);
