@@ -103,11 +103,12 @@ public:
     t_Job job(ringing ? t_Job::Begin : t_Job::RingEnd);
     job.steady = SteadyMs();
     job.wall = WallMs();
-    if (ringing && current_ != 0 && job.steady - currentRing_ < kSameVisitMs) {
+    if (!ringing) {
+      lastEnd_ = job.steady;
+    } else if (current_ != 0 && job.steady - lastEnd_ < kSameVisitMs) {
       job.kind = t_Job::RingAgain;
-    } else if (ringing) {
+    } else {
       current_ = ++numbered_;
-      currentRing_ = job.steady;
       job.door = title != nullptr ? title : "";
       char address[64];
       IP_addr.CopyTo(address, sizeof address);
@@ -258,9 +259,12 @@ private:
         o->ring.end = job.steady;
       return false;
     case t_Job::RingAgain:
+      // Rings on: a visit thought missed may still be answered.
       if (t_Open *o = Find(job.visit)) {
         o->ring.end.reset();
         o->endWritten = false;
+        o->decided = o->decided &&
+                     StreamOutcome(o->ring, job.steady) == Outcome::Answered;
       }
       return false;
     case t_Job::InCall:
@@ -440,8 +444,10 @@ private:
         WriteFailed();
       changed = true;
     }
-    const auto done = [](const t_Open &o) {
-      return o.decided && o.endWritten && !o.collecting;
+    // Kept a while after its end, for a ring that continues it.
+    const auto done = [now, stopping](const t_Open &o) {
+      return o.decided && o.endWritten && !o.collecting &&
+             (stopping || now - *o.ring.end >= kSameVisitMs);
     };
     const bool finished = std::any_of(open_.begin(), open_.end(), done);
     std::erase_if(open_, done);
@@ -492,7 +498,7 @@ private:
   bool ringing_ = false;
   std::uint64_t numbered_ = 0;
   std::uint64_t current_ = 0; // the visit the last ring began
-  std::int64_t currentRing_ = 0;
+  std::int64_t lastEnd_ = 0;  // when the flag last fell
   bool disabled_ = false;
   bool stopping_ = false;
   bool ended_ = false;

@@ -24,9 +24,10 @@ inline constexpr int kSlotsAfter = kAfterMs / kSlotMs;
 // A ring is answered when this copy's door unit gets into a call while it
 // rings or within this long of its start.
 inline constexpr int kAnswerWindowMs = 30000;
-// A ring that starts again this soon after the last one began is the same
-// visitor pressing again: it continues that visit.
-inline constexpr int kSameVisitMs = kAfterMs;
+// A ring that starts again this soon after the last one ended continues
+// that visit: the stream renewed itself while it rang (the flag falls with
+// the connection and rises with the next), or the visitor pressed again.
+inline constexpr int kSameVisitMs = 5000;
 
 // The start of the slot a picture taken `offsetMs` after the ring (before
 // it when negative) falls in, or nullopt outside -3000 to +10000.
