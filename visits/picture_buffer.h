@@ -1,8 +1,9 @@
 // The last pictures of the door unit's stream, as received (compressed),
 // so that a visit can keep the seconds before its ring. Bounded by age (a
 // little over 3 s behind the newest picture) and by bytes (10 MiB): at a
-// high rate of large pictures it holds less time. Not locked: its owner
-// does that.
+// high rate of large pictures it first keeps fewer of them (still one
+// close to the end of each slot), and only then holds less time. Not
+// locked: its owner does that.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +42,9 @@ public:
   std::size_t Count() const { return pictures_.size(); }
 
 private:
+  std::deque<t_TimedPicture>::iterator Thinnable(std::int64_t next);
+  void Drop(std::deque<t_TimedPicture>::iterator p);
+
   std::deque<t_TimedPicture> pictures_;
   std::size_t bytes_ = 0;
 };

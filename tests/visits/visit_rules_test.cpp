@@ -166,15 +166,31 @@ TEST(PictureBuffer, KeepsALittleOver3sAndAtMost10MiB) {
   // A ring later than the last picture takes what is still 3 s old.
   EXPECT_EQ(buffer.Before(12500).size(), 3u);
 
-  // Large pictures: the bytes bound the time held.
-  constexpr std::size_t kLarge = 900u << 10;
-  for (std::int64_t t = 20000; t <= 23000; t += 40)
-    buffer.Add(t, Picture(t, kLarge));
-  EXPECT_LE(buffer.Bytes(), t_PictureBuffer::kMaxBytes);
-  EXPECT_EQ(buffer.Count(), t_PictureBuffer::kMaxBytes / kLarge);
+  // Large pictures (a 1080p camera's): fewer of them are kept, every slot
+  // still with one near its end, and then the bytes bound the time held.
+  const struct {
+    std::size_t size;
+    std::size_t slots;    // of the 12 before a ring
+    std::int64_t nearEnd; // how far the chosen one lies from its slot's end
+  } sizes[] = {{300u << 10, 12, 125}, {900u << 10, 10, 250}};
+  std::int64_t t = 20000;
+  for (const auto &s : sizes) {
+    SCOPED_TRACE(s.size);
+    for (const std::int64_t until = t + 5000; t <= until; t += 40)
+      buffer.Add(t, Picture(t, s.size));
+    EXPECT_LE(buffer.Bytes(), t_PictureBuffer::kMaxBytes);
+    EXPECT_EQ(buffer.Count(), t_PictureBuffer::kMaxBytes / s.size);
+    const auto chosen = buffer.Before(t);
+    EXPECT_GE(chosen.size(), s.slots);
+    for (const t_TimedPicture &p : chosen) {
+      const std::int64_t end = t + *SlotOf(p.at - t) + kSlotMs;
+      EXPECT_LE(end - p.at, s.nearEnd) << p.at - t;
+    }
+  }
   // One larger than the whole buffer is not kept; the rest stay.
-  buffer.Add(23040, Picture(23040, t_PictureBuffer::kMaxBytes + 1));
-  EXPECT_EQ(buffer.Count(), t_PictureBuffer::kMaxBytes / kLarge);
+  const std::size_t held = buffer.Count();
+  buffer.Add(t, Picture(t, t_PictureBuffer::kMaxBytes + 1));
+  EXPECT_EQ(buffer.Count(), held);
 }
 
 } // namespace
