@@ -1,4 +1,5 @@
 // The video reader: one run per connection to the door unit's stream.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -58,10 +59,9 @@ struct t_Run {
   std::size_t blockLen = 0; // bytes of the block being parsed
   int skipped = 0;          // pictures left undrawn since the last drawn one
   // The picture being gathered for the picture hook, and whether it grew
-  // past what is handed on; the size of the last one, to allocate once.
+  // past what is handed on.
   std::shared_ptr<std::vector<std::uint8_t>> gathered;
   bool tooLarge = false;
-  std::size_t lastPicture = 0;
   // The flag as the parts say it, and as the ring hook was last told.
   bool ringing = false;
   bool ringTold = false;
@@ -112,8 +112,16 @@ void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
   if (g_pictureHook.load() == nullptr || run.tooLarge)
     return;
   if (!run.gathered) {
+    // The part's length (its bytes still to come, these included) sizes
+    // the picture once: held as it is, never grown and copied again.
+    const auto whole = std::max<std::size_t>(
+        static_cast<std::size_t>(std::max(mjpeg::delka, 0)), length);
+    if (whole > kMaxHandedPicture) {
+      run.tooLarge = true;
+      return;
+    }
     run.gathered = std::make_shared<std::vector<std::uint8_t>>();
-    run.gathered->reserve(run.lastPicture + run.lastPicture / 4 + 4096);
+    run.gathered->reserve(whole);
   }
   if (run.gathered->size() + length > kMaxHandedPicture) {
     run.tooLarge = true;
@@ -131,7 +139,6 @@ void HandOnPicture(t_Run &run) {
   run.tooLarge = false;
   if (!picture || picture->empty())
     return;
-  run.lastPicture = picture->size();
   if (auto hook = g_pictureHook.load())
     hook(std::move(picture));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColor>
 #include <QImage>
 #include <QMessageBox>
 #include <QPushButton>
@@ -425,7 +426,15 @@ bool WaitFor(const std::function<bool()> &done,
 // older visit with its pictures and keeps the next one without any.
 TEST(VisitsPrograms, TwoCopiesRecordOneRingAndRetentionFollowsTheSettings) {
   TempDir dir;
-  DoorSim sim({"--fps", "25", "--size", "64x48", "--title", "Back door"});
+  // The door unit sends one picture over and over: the record keeps its
+  // bytes as they came.
+  QImage made(64, 48, QImage::Format_RGB32);
+  made.fill(QColor(20, 140, 90));
+  ASSERT_EQ(mkdir((dir / "frames").c_str(), 0700), 0);
+  ASSERT_TRUE(made.save(QString::fromStdString(dir / "frames/door.jpg")));
+  const std::string sent = ReadFile(dir / "frames/door.jpg");
+  DoorSim sim(
+      {"--fps", "25", "--frames", dir / "frames", "--title", "Back door"});
   ASSERT_NE(sim.port(), 0);
   const std::string visits = dir / "Vestibell/visits";
   ASSERT_EQ(mkdir((dir / "Vestibell").c_str(), 0700), 0);
@@ -473,8 +482,10 @@ TEST(VisitsPrograms, TwoCopiesRecordOneRingAndRetentionFollowsTheSettings) {
     EXPECT_EQ(ModeOf(folder), 0700u);
     // What is on disk is what the rows say, named by the slots, private.
     std::set<std::string> rows, files;
-    for (const auto &p : store->Pictures(v.id))
+    for (const auto &p : store->Pictures(v.id)) {
       rows.insert(p.file);
+      EXPECT_EQ(ReadFile(p.path), sent) << p.file;
+    }
     for (const auto &e : std::filesystem::directory_iterator(folder)) {
       files.insert(e.path().filename());
       EXPECT_EQ(ModeOf(e.path()), 0600u) << e.path();
