@@ -1,6 +1,6 @@
 // The last pictures of the door unit's stream, as received (compressed),
 // so that a visit can keep the seconds before its ring. Bounded by age (a
-// little over 3 s behind the newest picture) and by bytes (8 MiB, so that
+// little over 3 s behind the newest picture) and by bytes (6 MiB, so that
 // with the allocator's share it stays within 10 MB): at a high rate of
 // large pictures it first keeps fewer of them (still one close to the end
 // of each slot), and only then holds less time. Not locked: its owner does
@@ -31,7 +31,7 @@ public:
   // A slot's worth more than the 3 s a ring looks back, so that the oldest
   // slot still has its newest picture.
   static constexpr std::int64_t kKeepMs = kBeforeMs + kSlotMs;
-  static constexpr std::size_t kMaxBytes = 8u << 20;
+  static constexpr std::size_t kMaxBytes = 6u << 20;
 
   // Adds a picture taken at `at` (never older than the last one) and lets
   // go of those that have grown too old or too many.

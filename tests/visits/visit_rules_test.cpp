@@ -151,7 +151,7 @@ std::int64_t TakenAt(const t_TimedPicture &p) {
   return at;
 }
 
-TEST(PictureBuffer, KeepsALittleOver3sAndAtMost8MiB) {
+TEST(PictureBuffer, KeepsALittleOver3sAndAtMost6MiB) {
   t_PictureBuffer buffer;
   for (std::int64_t t = 0; t <= 10000; t += 40)
     buffer.Add(t, Picture(t));
@@ -172,7 +172,7 @@ TEST(PictureBuffer, KeepsALittleOver3sAndAtMost8MiB) {
     std::size_t size;
     std::size_t slots;    // of the 12 before a ring
     std::int64_t nearEnd; // how far the chosen one lies from its slot's end
-  } sizes[] = {{300u << 10, 12, 125}, {900u << 10, 8, 250}};
+  } sizes[] = {{200u << 10, 12, 125}, {900u << 10, 5, 250}};
   std::int64_t t = 20000;
   for (const auto &s : sizes) {
     SCOPED_TRACE(s.size);
