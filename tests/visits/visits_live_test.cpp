@@ -492,7 +492,12 @@ TEST(VisitsPrograms, TwoCopiesRecordOneRingAndRetentionFollowsTheSettings) {
     }
     EXPECT_EQ(files, rows);
     EXPECT_EQ(rows.size(), static_cast<std::size_t>(v.pictures));
-    EXPECT_TRUE(rows.count("+00000.jpg") && rows.count("-00250.jpg"));
+    // Before the ring and after it (the stream's renewal pauses it for a
+    // second now and then, so any one slot may stay empty).
+    // ('+' sorts before '-'.)
+    ASSERT_FALSE(rows.empty());
+    EXPECT_TRUE(rows.begin()->front() == '+' && rows.rbegin()->front() == '-')
+        << *rows.begin() << " " << *rows.rbegin();
     copyOf.push_back(v.folder.substr(v.folder.rfind('-')));
   }
   std::sort(copyOf.begin(), copyOf.end());
