@@ -1,8 +1,9 @@
 // Component figures of the video path: the stream parser, the JPEG decode,
 // the B-spline stretch, and the whole frame display (ShowJPEG: frame file,
-// decode, stretch, draw) at the sizes users meet. Each stage is timed the
-// way the program ran it before (FreeImage_Rescale, 32-bit conversion, flip)
-// and the way it runs now, on the same camera-like pictures.
+// decode, stretch, draw) at the sizes users meet; and the visitors'
+// record's picture buffer. Each stage is timed the way the program ran it
+// before (FreeImage_Rescale, 32-bit conversion, flip) and the way it runs
+// now, on the same camera-like pictures.
 //
 // Run: bench_frame [Google Benchmark options]; needs no display (offscreen).
 #include <benchmark/benchmark.h>
@@ -24,6 +25,7 @@
 #include "video/bspline_scale.h"
 #include "video/mjpeg_parser.h"
 #include "video/video.h"
+#include "visits/picture_buffer.h"
 
 namespace {
 
@@ -316,6 +318,30 @@ void BM_ShowJPEG(benchmark::State &state) {
 }
 SIZES(BM_ShowJPEG, , 1);
 SIZES(BM_ShowJPEG, , 0);
+
+// --- the visitors' record's picture buffer
+// ---------------------------------------------------------
+// What the reader's hand-in costs a picture (gathered bytes handed over,
+// the oldest let go), and what the buffer holds at 25 pictures a second:
+// a new picture each time, as the reader hands them in.
+void BM_PictureBuffer(benchmark::State &state) {
+  const std::string &jpeg =
+      Jpeg(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+  const std::vector<std::uint8_t> bytes(jpeg.begin(), jpeg.end());
+  visits::t_PictureBuffer buffer;
+  std::int64_t at = 0;
+  std::size_t held = 0, pictures = 0;
+  for (auto _ : state) {
+    auto picture = std::make_shared<const std::vector<std::uint8_t>>(bytes);
+    buffer.Add(at += 40, std::move(picture));
+    held = std::max(held, buffer.Bytes());
+    pictures = std::max(pictures, buffer.Count());
+  }
+  state.counters["held_MiB"] = static_cast<double>(held) / (1 << 20);
+  state.counters["held_pictures"] = static_cast<double>(pictures);
+  state.counters["picture_KiB"] = static_cast<double>(bytes.size()) / 1024;
+}
+BENCHMARK(BM_PictureBuffer)->Args({640, 480})->Args({1920, 1080});
 
 } // namespace
 

@@ -1,7 +1,8 @@
 // The whole program against the door-unit simulator, on a real X display:
 // its CPU live at the door unit's rate beside ffmpeg and mpv on the same
 // stream, its CPU per picture when flooded beside ffmpeg's on the same
-// pictures, the hidden window's cost, latencies, reconnection and memory.
+// pictures, the hidden window's cost, latencies, reconnection, memory, and
+// what the visitors' record costs.
 // Prints figures; never fails on a time. Started by bench/run.sh, which
 // makes the pictures and the display.
 //
@@ -46,11 +47,12 @@ struct Settings {
   double seconds = 15; // length of each CPU measurement
   int rings = 20;      // ring-to-shown samples
   int drops = 5;       // reconnection samples
+  int visitRings = 5;  // ring -> visit saved samples
   long memoryFrames = 10000;
   int repeat = 1;               // CPU samples per case; the median is shown
   long xserver = 0;             // the display's server, whose share is shown
   std::string sections = "all"; // or a list of live,cpu,hidden,latency,ring,
-                                // memory
+                                // memory,visits
 } g;
 
 bool Section(const char *name) {
@@ -127,11 +129,13 @@ private:
   std::string status_;
 };
 
-// One door unit and one program, each in a folder of its own.
+// One door unit and one program, each in a folder of its own; `settings`
+// adds sections to its settings file.
 class Session {
 public:
   Session(const std::string &frames, double fps, int width, int height,
-          bool popUp, const std::string &program = g.vestibell)
+          bool popUp, const std::string &program = g.vestibell,
+          const std::string &settings = "")
       : dir_(FreshFolder("")), door_(frames, fps) {
     fs::create_directories(dir_ / "data" / "Vestibell");
     fs::create_directories(dir_ / "cwd" / "Skin");
@@ -143,7 +147,8 @@ public:
     std::ofstream ini(dir_ / "data" / "Vestibell" / "Vestibell.ini");
     ini << "[Window 0]\nIP_addr=127.0.0.1:" << door_.port()
         << "\npop=" << (popUp ? 1 : 0) << "\nWidth=" << width
-        << "\nHeight=" << height << "\n";
+        << "\nHeight=" << height << "\n"
+        << settings;
     ini.close();
     trace_ = std::make_unique<Trace>((dir_ / "trace.txt").string());
     const fs::path previous = fs::current_path();
@@ -412,6 +417,7 @@ int main(int argc, char **argv) {
                     {"--seconds", &g.seconds},
                     {"--rings", &g.rings},
                     {"--drops", &g.drops},
+                    {"--visit-rings", &g.visitRings},
                     {"--memory-frames", &g.memoryFrames},
                     {"--repeat", &g.repeat},
                     {"--sections", &g.sections}}))
@@ -423,9 +429,10 @@ int main(int argc, char **argv) {
                          "--frames640 DIR --frames1080 DIR [--ffmpeg P] "
                          "[--mpv P] [--xserver PID] [--baseline P] "
                          "[--seconds S] "
-                         "[--rings N] [--drops N] [--memory-frames N] "
+                         "[--rings N] [--drops N] [--visit-rings N] "
+                         "[--memory-frames N] "
                          "[--repeat N] [--sections live,cpu,hidden,latency,"
-                         "ring,memory]\n");
+                         "ring,memory,visits]\n");
     return 2;
   }
 
@@ -640,6 +647,71 @@ int main(int argc, char **argv) {
                "(goal < 2 MiB)");
       last = rss;
     }
+  }
+
+  if (Section("visits")) {
+    // Pictures=0 keeps the log without pictures: the reader then hands on
+    // nothing, which is the record's whole cost while nobody rings.
+    const std::string on = "[Visits]\nPictures=1\n",
+                      off = "[Visits]\nPictures=0\n";
+    std::printf("Visitors' record at the door unit's rate (25 parts a "
+                "second, window 336x301; pictures kept against not kept; "
+                "CPU of one core by the scheduler's count)\n");
+    for (const auto &[frames, name] :
+         {std::pair{g.frames640, "640x480 parts"},
+          std::pair{g.frames1080, "1920x1080 parts"}}) {
+      std::printf(" %s\n", name);
+      // Interleaved, so that what else the machine does falls on both.
+      std::vector<double> cpuOn, cpuOff, rssOn, rssOff;
+      for (int i = 0; i < g.repeat; ++i)
+        for (const std::string *settings : {&on, &off}) {
+          Session s(frames, kDoorRate, 336, 301, false, g.vestibell, *settings);
+          if (!s.trace().WaitCount("drawn", 25, 20s))
+            continue;
+          // The buffer of the seconds before a ring is full after 3.25 s.
+          std::this_thread::sleep_for(5s);
+          const double c0 = ThreadsCpuSeconds(s.pid());
+          const auto t0 = Clock::now();
+          std::this_thread::sleep_for(std::chrono::duration<double>(g.seconds));
+          const double used = ThreadsCpuSeconds(s.pid()) - c0;
+          const double t =
+              std::chrono::duration<double>(Clock::now() - t0).count();
+          (settings == &on ? cpuOn : cpuOff).push_back(used / t * 100);
+          (settings == &on ? rssOn : rssOff).push_back(RssMiB(s.pid()));
+        }
+      const double a = Median(cpuOn), b = Median(cpuOff);
+      Figure("program, CPU, pictures kept", a, "%");
+      Figure("program, CPU, no pictures", b, "%");
+      Figure("CPU added by keeping pictures", (a - b) / b * 100, "%",
+             "(goal <= 3 %)");
+      Figure("RSS added by the picture buffer", Median(rssOn) - Median(rssOff),
+             "MiB", "(goal <= 10 MB)");
+    }
+
+    // A visit is saved once its last slot (+9750 ms) has closed, 10 s
+    // after the ring: how long after that its last picture is on disk.
+    std::printf("Ring -> visit saved (640x480 parts, 25 a second)\n");
+    Session s(g.frames640, kDoorRate, 336, 301, false, g.vestibell, on);
+    s.trace().WaitCount("drawn", 25, 20s);
+    std::this_thread::sleep_for(4s);
+    std::vector<double> saved;
+    for (int i = 0; i < g.visitRings; ++i) {
+      const long long asked = Now();
+      s.Sim("ring 1");
+      const auto call = s.trace().After("call", asked, 5s);
+      std::this_thread::sleep_for(1s);
+      s.Sim("ring 0");
+      const auto done =
+          call ? s.trace().After("visit-saved", *call, 15s) : std::nullopt;
+      if (done)
+        saved.push_back((*done - *call) / 1e6 - 10000);
+      // The next ring begins a visit of its own.
+      std::this_thread::sleep_for(500ms);
+    }
+    Figure("last slot closed -> visit saved, median", Median(saved), "ms",
+           "(goal <= 1000 ms)");
+    Figure("last slot closed -> visit saved, worst", P99(saved), "ms");
+    std::printf("  (%zu of %d rings saved)\n", saved.size(), g.visitRings);
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <map>
@@ -56,6 +57,23 @@ inline double CpuSecondsOf(const std::string &statFile) {
 // CPU seconds of a whole process so far.
 inline double CpuSeconds(pid_t pid) {
   return CpuSecondsOf("/proc/" + std::to_string(pid) + "/stat");
+}
+
+// CPU seconds so far of a process's living threads, from the scheduler's
+// own count (nanoseconds, where /proc/PID/stat counts clock ticks): for
+// differences of a few per cent in a short sample. Threads that ended are
+// not in it.
+inline double ThreadsCpuSeconds(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  double sum = 0;
+  std::error_code error;
+  for (const auto &t : std::filesystem::directory_iterator(tasks, error)) {
+    std::ifstream in(t.path() / "schedstat");
+    unsigned long long ns = 0;
+    if (in >> ns)
+      sum += static_cast<double>(ns) / 1e9;
+  }
+  return sum;
 }
 
 // A signal to a child that started; never to -1 (every process) or 0 (the

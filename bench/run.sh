@@ -1,7 +1,9 @@
 #!/bin/bash
 # The benchmark: component figures (bench_frame), the whole program against
 # the simulator on a virtual display (bench_process), with ffmpeg's and
-# mpv's figures on the same pictures beside the program's, and the program's
+# mpv's figures on the same pictures beside the program's and what the
+# visitors' record costs it (CPU and memory with pictures kept against not
+# kept, ring -> visit saved), and the program's
 # telephony against the simulator's SIP side and a loopback kamailio
 # (bench_sip), and the exchanges between copies (bench_instances, bench_protocol).
 # Prints figures only.
@@ -74,17 +76,17 @@ make_frames() { # size folder
 make_frames 640x480 "$frames/640x480"
 make_frames 1920x1080 "$frames/1920x1080"
 
-args=(--seconds 15 --rings 20 --drops 5 --memory-frames 10000)
+args=(--seconds 15 --rings 20 --drops 5 --visit-rings 5 --memory-frames 10000)
 sip_args=(--calls 20 --hangups 10 --idle-seconds 30 --memory-calls 500)
 instance_args=(--sends 20000) protocol_args=(--rounds 15)
 bench_time=0.5
 case "$mode" in
 --quick)
-  args=(--seconds 5 --rings 5 --drops 3 --memory-frames 1000)
+  args=(--seconds 5 --rings 5 --drops 3 --visit-rings 3 --memory-frames 1000)
   sip_args=(--calls 10 --hangups 5 --idle-seconds 10 --memory-calls 100)
   instance_args=(--sends 5000) protocol_args=(--rounds 5)
   bench_time=0.1 ;;
---long) args=(--seconds 15 --rings 20 --drops 5 --memory-frames 100000) ;;
+--long) args=(--seconds 15 --rings 20 --drops 5 --visit-rings 5 --memory-frames 100000) ;;
 ""|-) ;;
 *) echo "usage: $0 [--quick|--long|-] [bench_process options]"; exit 2 ;;
 esac

@@ -17,6 +17,7 @@
 #include "telephony/caller.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
+#include "visits/visits.h"
 
 using namespace plat;
 
@@ -49,6 +50,7 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
     break;
   case MSG_SET_IN_CALL:
     SetLinCall(lParam != 0);
+    VisitInCall(lParam != 0); // a ring that gets this far was answered
     break;
   case MSG_HANG_UP:
     HangUpReportedCall();
@@ -67,6 +69,7 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
     break;
   case MSG_CALL_ENDED:
     SetLinCall(false);
+    VisitInCall(false);
     break;
   case MSG_START_CORE:
     StartCoreOnce();

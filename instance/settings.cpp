@@ -182,6 +182,26 @@ void ReadSipBindAddress(char (&address)[64]) {
                                 sizeof address, ini_file);
 }
 
+t_VisitSettings ReadVisitSettings() {
+  auto number = [](const char *key, int fallback) {
+    const int value =
+        plat::GetPrivateProfileInt(kVisitsSection, key, fallback, ini_file);
+    if (value >= 0)
+      return value;
+    plat::Report("%s=%d in the %s section is below 0; using %d", key, value,
+                 kVisitsSection, fallback);
+    return fallback;
+  };
+  t_VisitSettings settings;
+  settings.keepDays = number("Keep_days", kDefaultKeepDays);
+  settings.keepCount = number("Keep_count", kDefaultKeepCount);
+  settings.keepMB = number("Keep_MB", kDefaultKeepMB);
+  settings.pictures =
+      plat::GetPrivateProfileInt(kVisitsSection, "Pictures",
+                                 kDefaultVisitPictures, ini_file) != 0;
+  return settings;
+}
+
 namespace {
 
 bool WriteInt(const char *section, const char *key, int value) {
@@ -234,4 +254,13 @@ bool WriteSipRealm(const char *realm) {
   std::snprintf(SIP_realm, sizeof SIP_realm, "%s", realm ? realm : "");
   return plat::WritePrivateProfileString("SIP", "SIP_realm", SIP_realm,
                                          ini_file);
+}
+
+bool WriteVisitSettings(const t_VisitSettings &settings) {
+  bool written = WriteInt(kVisitsSection, "Keep_days", settings.keepDays);
+  written =
+      WriteInt(kVisitsSection, "Keep_count", settings.keepCount) && written;
+  written = WriteInt(kVisitsSection, "Keep_MB", settings.keepMB) && written;
+  return WriteInt(kVisitsSection, "Pictures", settings.pictures ? 1 : 0) &&
+         written;
 }

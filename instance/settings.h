@@ -58,6 +58,23 @@ extern int UseSIP;
 // start-up holds this lock.
 extern std::mutex SipAccountMutex;
 
+// The visitors' record, section [Visits]: how long, how many and how much
+// of it to keep (0: no limit of that kind) and whether pictures are kept.
+// Read at start-up; a negative number gives the default, with a line on
+// standard error.
+inline constexpr const char kVisitsSection[] = "Visits";
+inline constexpr int kDefaultKeepDays = 30;
+inline constexpr int kDefaultKeepCount = 1000;
+inline constexpr int kDefaultKeepMB = 500;
+inline constexpr int kDefaultVisitPictures = 1;
+struct t_VisitSettings {
+  int keepDays = kDefaultKeepDays;
+  int keepCount = kDefaultKeepCount;
+  int keepMB = kDefaultKeepMB;
+  bool pictures = kDefaultVisitPictures != 0;
+};
+t_VisitSettings ReadVisitSettings();
+
 // The door unit's section: "Window 0" in every instance, so all instances
 // share one door-unit section.
 void FormWindowSection(char (&window)[15]);
@@ -96,3 +113,5 @@ bool WriteWindowPlace(int left, int top, t_ClientSize size);
 // The realm the registrar asked credentials for, for the next record and
 // the next start. Any thread.
 bool WriteSipRealm(const char *realm);
+// The four keys of [Visits]. Window thread.
+bool WriteVisitSettings(const t_VisitSettings &settings);

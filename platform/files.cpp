@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -147,6 +148,100 @@ ReadRegularFile(const char *path, std::size_t limit, std::string *why) {
     *why = reason;
   return bytes;
 }
+
+namespace {
+
+// How many symbolic links a path of the user's may pass through.
+constexpr int kMaxLinks = 8;
+
+std::string OfUser(uid_t uid) { return "user " + std::to_string(uid); }
+
+} // namespace
+
+t_OwnPath JudgeOwnPath(const std::string &given, OwnKind kind) {
+  t_OwnPath judged;
+  std::string path = given;
+  struct stat st {};
+  for (int hop = 0;; ++hop) {
+    if (lstat(path.c_str(), &st) != 0) {
+      if (hop == 0 && errno == ENOENT) {
+        judged.path = given;
+        return judged;
+      }
+      judged.state = t_OwnPath::Refused;
+      judged.why =
+          hop == 0
+              ? std::string("cannot be examined (") + std::strerror(errno) + ")"
+              : "is a symbolic link to " + path + ", which does not exist";
+      return judged;
+    }
+    if (!S_ISLNK(st.st_mode))
+      break;
+    judged.state = t_OwnPath::Refused;
+    if (st.st_uid != geteuid()) {
+      judged.why = (hop == 0 ? "is a symbolic link of "
+                             : "leads through a symbolic link of ") +
+                   OfUser(st.st_uid);
+      return judged;
+    }
+    char to[PATH_MAX];
+    const ssize_t n =
+        hop == kMaxLinks ? -1 : readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof to) {
+      judged.why = "leads through too many symbolic links";
+      return judged;
+    }
+    std::string next(to, static_cast<std::size_t>(n));
+    if (next[0] != '/')
+      next = path.substr(0, path.rfind('/') + 1) + next;
+    path = std::move(next);
+  }
+  judged.state = t_OwnPath::Refused;
+  const bool folder = kind == OwnKind::Folder;
+  if (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+    judged.why = path == given
+                     ? (folder ? "is not a folder" : "is not a regular file")
+                     : "leads to " + path +
+                           (folder ? ", which is not a folder"
+                                   : ", which is not a regular file");
+    return judged;
+  }
+  if (st.st_uid != geteuid()) {
+    judged.why = path == given ? "belongs to " + OfUser(st.st_uid)
+                               : "leads to " + path + ", which belongs to " +
+                                     OfUser(st.st_uid);
+    return judged;
+  }
+  char *real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) {
+    judged.why =
+        std::string("cannot be examined (") + std::strerror(errno) + ")";
+    return judged;
+  }
+  judged.state = t_OwnPath::Own;
+  judged.path = real;
+  std::free(real);
+  return judged;
+}
+
+std::optional<t_FileId> FileIdOf(const std::string &path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0)
+    return std::nullopt;
+  return t_FileId{static_cast<std::uint64_t>(st.st_dev),
+                  static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool MakeOwnerOnly(const std::string &path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || st.st_uid != geteuid() ||
+      !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    return false;
+  const mode_t mode = S_ISDIR(st.st_mode) ? 0700 : 0600;
+  return (st.st_mode & 07777) == mode || chmod(path.c_str(), mode) == 0;
+}
+
+bool RemoveFolder(const std::string &path) { return rmdir(path.c_str()) == 0; }
 
 bool TruncateFile(std::FILE *file, std::size_t size) {
   return std::fflush(file) == 0 && std::ferror(file) == 0 &&

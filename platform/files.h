@@ -36,6 +36,36 @@ std::FILE *OpenPrivateFile(const char *path);
 // Flushes an open file's buffer and cuts the file to `size` bytes.
 bool TruncateFile(std::FILE *file, std::size_t size);
 
+// What stands at a path the user may keep elsewhere through a symbolic link
+// (the settings file, the visitors' record): a link is followed only when
+// it, and every link after it, is the user's own and the last leads to an
+// existing regular file (or folder) of the user's own; a link planted by
+// someone else in a shared folder must never make us read or write what it
+// points to. Whatever stands there without a link must be of that kind and
+// the user's own too.
+enum class OwnKind { File, Folder };
+struct t_OwnPath {
+  enum State { Missing, Own, Refused } state = Missing;
+  // Own: the real path, with no link left in it; Missing: the path as given.
+  std::string path;
+  // Refused: why, after the path's name ("is a symbolic link of user 1001",
+  // "belongs to user 1001", "is not a folder", ...).
+  std::string why;
+};
+t_OwnPath JudgeOwnPath(const std::string &path, OwnKind kind);
+// Which file stands at the path (its device and inode), without following
+// a symbolic link: whether it is still the one met before. Nullopt when
+// nothing does.
+struct t_FileId {
+  std::uint64_t device = 0, inode = 0;
+  bool operator==(const t_FileId &) const = default;
+};
+std::optional<t_FileId> FileIdOf(const std::string &path);
+// Sets a file of the user's own to 0600, a folder to 0700.
+bool MakeOwnerOnly(const std::string &path);
+// Removes an empty folder.
+bool RemoveFolder(const std::string &path);
+
 // Files the user may put anywhere (a skin, a picture, a sound): the whole
 // of a regular file of at most `limit` bytes, read at once, or nothing. A
 // FIFO, a device or a folder of that name is never waited on or read, and

@@ -3,6 +3,7 @@
 // place, so concurrent writers never lose each other's keys and a reader
 // never meets half a file.
 #include "platform/profile.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,45 +59,20 @@ struct Text {
   bool crlf = false;
 };
 
-// How many symbolic links a settings path may pass through.
-constexpr int kMaxLinks = 8;
-
-// Where the settings really are. The path itself when it is missing or
-// anything but a symbolic link. A user may keep the file elsewhere on
-// purpose, so a link is followed when it, and every link after it, is the
-// user's own and the last leads to an existing regular file of the user's
-// own; a link planted by someone else in a shared folder must never make us
-// read or rewrite an unrelated document. Nullopt for every other link.
+// Where the settings really are: the path itself when it is missing or
+// anything but a symbolic link (what stands there is judged when it is
+// read or replaced); the end of a link only as JudgeOwnPath allows it.
+// Nullopt for every other link.
 std::optional<std::string> Resolve(const char *file) {
-  std::string path = file;
   struct stat st {};
-  for (int hop = 0;; ++hop) {
-    if (lstat(path.c_str(), &st) != 0)
-      return hop == 0 && errno == ENOENT ? std::optional(path) : std::nullopt;
-    if (!S_ISLNK(st.st_mode)) {
-      if (hop == 0)
-        return path;
-      break;
-    }
-    if (st.st_uid != geteuid() || hop == kMaxLinks)
-      return std::nullopt;
-    char to[PATH_MAX];
-    const ssize_t n = readlink(path.c_str(), to, sizeof to);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof to)
-      return std::nullopt;
-    std::string next(to, static_cast<std::size_t>(n));
-    if (next[0] != '/')
-      next = path.substr(0, path.rfind('/') + 1) + next;
-    path = std::move(next);
-  }
-  if (!S_ISREG(st.st_mode) || st.st_uid != geteuid())
+  if (lstat(file, &st) != 0)
+    return errno == ENOENT ? std::optional<std::string>(file) : std::nullopt;
+  if (!S_ISLNK(st.st_mode))
+    return std::string(file);
+  const t_OwnPath judged = JudgeOwnPath(file, OwnKind::File);
+  if (judged.state != t_OwnPath::Own)
     return std::nullopt;
-  char *real = realpath(path.c_str(), nullptr);
-  if (real == nullptr)
-    return std::nullopt;
-  std::string target = real;
-  std::free(real);
-  return target;
+  return judged.path;
 }
 
 // Reads the whole file; nullopt when it cannot be read, is too large or is

@@ -19,10 +19,10 @@ int OpenTrace() {
   return open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
 }
 
-const char *const kNames[] = {"frame",  "drawn",   "presented", "call",
-                              "shown",  "invite",  "ringing",   "dialog",
-                              "hangup", "hung-up", "accepted",  "answered",
-                              "dial",   "invited", "core-up",   "registered"};
+const char *const kNames[] = {
+    "frame",   "drawn",   "presented", "call",       "shown",      "invite",
+    "ringing", "dialog",  "hangup",    "hung-up",    "accepted",   "answered",
+    "dial",    "invited", "core-up",   "registered", "visit-saved"};
 
 } // namespace
 

@@ -24,7 +24,8 @@ enum TraceEvent {
   TRACE_DIAL,      // the user pressed the call button ("dial")
   TRACE_INVITED,   // the core sent the call's INVITE ("invited")
   TRACE_CORE_UP,   // this instance made its SIP core ("core-up")
-  TRACE_REGISTERED, // the registrar accepted the account ("registered")
+  TRACE_REGISTERED,  // the registrar accepted the account ("registered")
+  TRACE_VISIT_SAVED, // a visit's last picture is on disk ("visit-saved")
 };
 
 // The trace file's descriptor, -1 when tracing is off. Set before main and

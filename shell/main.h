@@ -13,6 +13,9 @@ void MyClose();
 // "Vestibell_1.39<N>"; every name probed stays held until the process ends.
 void NumberInstance();
 int InitApp();
+// Starts the visitors' record and hands it what the reader and the core
+// owner see: after the settings are read, before the reader starts.
+void WireVisits();
 // The display state before anything is read: default size, not connected,
 // no ring, no call, no button, the skin table.
 void SetInitialDisplayState();

@@ -12,6 +12,7 @@
 #include "skin/skin.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
+#include "visits/visits.h"
 
 using namespace plat;
 
@@ -38,6 +39,8 @@ void MyClose() {
   EndReaderThread(MJPEG_Thread);
   if (StopRelayThreads(kRelayWaitMs))
     FreeSkin(Skin);
+  // Nothing hands the record anything now: it writes what it holds.
+  StopVisits();
 
   RECT info;
   GetWindowRect(g_hwndMain, &info);

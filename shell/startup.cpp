@@ -20,7 +20,9 @@
 #include "resources/resources.h"
 #include "shell/main.h"
 #include "skin/skin.h"
+#include "telephony/telephony.h"
 #include "video/video.h"
+#include "visits/visits.h"
 
 namespace {
 
@@ -57,7 +59,52 @@ t_ClientSize KeepAboveSkinMinimum() {
   return size;
 }
 
+visits::VisitOutcome RecordedOutcome(ReceivedCallOutcome outcome) {
+  switch (outcome) {
+  case ReceivedCallOutcome::Answered:
+    return visits::VisitOutcome::Answered;
+  case ReceivedCallOutcome::Declined:
+    return visits::VisitOutcome::Declined;
+  case ReceivedCallOutcome::Missed:
+    return visits::VisitOutcome::Missed;
+  case ReceivedCallOutcome::Stranger:
+    return visits::VisitOutcome::Stranger;
+  case ReceivedCallOutcome::Busy:
+    return visits::VisitOutcome::Busy;
+  case ReceivedCallOutcome::Ringing:
+    break;
+  }
+  return visits::VisitOutcome::Undecided;
+}
+
+void RecordReceivedCall(const t_ReceivedCall &call) {
+  t_SipVisit visit;
+  visit.call = call.call;
+  visit.caller = call.caller;
+  visit.whenMs = call.whenMs;
+  visit.outcome = RecordedOutcome(call.outcome);
+  VisitSipCall(visit);
+}
+
 } // namespace
+
+void WireVisits() {
+  // A settings folder whose path does not fit has no visits folder either.
+  if (ini_file[0] == '\0')
+    return;
+  t_VisitsSetup setup;
+  setup.dataFolder = SettingsFolder();
+  setup.copy = PocSpusteni;
+  setup.settings = ReadVisitSettings();
+  StartVisits(setup);
+  t_ReaderHooks hooks;
+  hooks.ring = VisitRing;
+  // Without pictures the reader gathers none.
+  if (setup.settings.pictures)
+    hooks.picture = VisitPicture;
+  SetReaderHooks(hooks);
+  SetReceivedCallHook(RecordReceivedCall);
+}
 
 plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
                            int cornerWidth,
@@ -165,6 +212,7 @@ int VestibellMain() {
     plat::Report("no display to open the window on (DISPLAY is not set)");
   if (!InitApp())
     return 0;
+  WireVisits();
 
   InitSkin(g_hwndMain, Skin);
   const t_ClientSize size = KeepAboveSkinMinimum();

@@ -1,11 +1,15 @@
 // The core owner's side of a call, on the window thread: what it does with
 // the SIP thread's notifications and with the other instances' requests.
 // Every dialog, reply and hang-up is tied to the one call it was made for.
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "instance/identity.h"
 #include "instance/protocol.h"
@@ -26,6 +30,78 @@ namespace {
 
 std::mutex g_busyMutex; // guards g_busy
 std::deque<t_BusyCaller> g_busy;
+
+// Set by start-up; read on the window thread and the SIP thread.
+std::atomic<void (*)(const t_ReceivedCall &)> g_receivedHook{nullptr};
+
+// The calls received that are not over yet, and what became of them so far.
+// Window thread only. A call whose end never came is given up as missed
+// when this many are waiting.
+struct t_Received {
+  SipCallId call;
+  std::string caller;
+  bool dialog = false;  // its Accept dialog opened
+  bool taken = false;   // a reply to the user's OK answered it
+  bool matched = false; // a copy's door unit is the caller
+};
+std::vector<t_Received> g_received;
+constexpr std::size_t kReceivedKept = 8;
+
+std::int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// "user@host", or the host alone for a caller without a user part.
+std::string CallerText(const char *name, const char *ip) {
+  return name[0] != '\0' ? std::string(name) + "@" + ip : std::string(ip);
+}
+
+void Tell(SipCallId call, const std::string &caller,
+          ReceivedCallOutcome outcome, std::int64_t when) {
+  if (auto hook = g_receivedHook.load())
+    hook({call, caller.c_str(), when, outcome});
+}
+
+t_Received *Received(SipCallId call) {
+  for (t_Received &r : g_received)
+    if (r.call == call)
+      return &r;
+  return nullptr;
+}
+
+void CallReceived(SipCallId call) {
+  char name[kCallerFieldSize];
+  char ip[kCallerFieldSize];
+  Name_call.CopyTo(name, sizeof name);
+  IP_call.CopyTo(ip, sizeof ip);
+  if (g_received.size() >= kReceivedKept) {
+    Tell(g_received.front().call, g_received.front().caller,
+         ReceivedCallOutcome::Missed, WallMs());
+    g_received.erase(g_received.begin());
+  }
+  g_received.push_back({call, CallerText(name, ip)});
+  Tell(call, g_received.back().caller, ReceivedCallOutcome::Ringing, WallMs());
+}
+
+// What became of a received call, judged before CallGone forgets which
+// dialog and answer were its.
+void CallOver(SipCallId call) {
+  const t_Received *r = Received(call);
+  if (r == nullptr)
+    return; // one this side placed
+  ReceivedCallOutcome outcome = ReceivedCallOutcome::Missed;
+  if (r->matched)
+    outcome = ReceivedCallOutcome::Answered;
+  else if (r->taken || CallRefs.answered == call)
+    outcome = ReceivedCallOutcome::Stranger;
+  else if (r->dialog && CallRefs.accept == call && !IsWindow(hWnd_Accept))
+    outcome = ReceivedCallOutcome::Declined; // closed by its Cancel
+  Tell(call, r->caller, outcome, WallMs());
+  std::erase_if(g_received,
+                [call](const t_Received &x) { return x.call == call; });
+}
 
 // Forgets `call` wherever it is still named, and closes what was open for
 // it; the ring stops with the Accept dialog it rang for (or when none is
@@ -65,11 +141,21 @@ void BroadcastCallEnded(SipCallId call) {
 
 } // namespace
 
+void SetReceivedCallHook(void (*hook)(const t_ReceivedCall &call)) {
+  g_receivedHook = hook;
+}
+
 void RecordBusyCaller(const char *from, std::int64_t when) {
-  std::lock_guard lock(g_busyMutex);
-  g_busy.push_back({from ? from : "", when});
-  while (g_busy.size() > kBusyCallersKept)
-    g_busy.pop_front();
+  {
+    std::lock_guard lock(g_busyMutex);
+    g_busy.push_back({from ? from : "", when});
+    while (g_busy.size() > kBusyCallersKept)
+      g_busy.pop_front();
+  }
+  char name[kCallerFieldSize];
+  char ip[kCallerFieldSize];
+  ParseCaller(from ? from : "", name, ip);
+  Tell(0, CallerText(name, ip), ReceivedCallOutcome::Busy, when * 1000);
 }
 
 std::vector<t_BusyCaller> BusyCallers() {
@@ -79,15 +165,21 @@ std::vector<t_BusyCaller> BusyCallers() {
 
 void OnSipNotification(WPARAM code, LPARAM lParam) {
   switch (code) {
-  case APP_INCOMING_CALL:
-    IncomingCall(static_cast<SipCallId>(lParam));
+  case APP_INCOMING_CALL: {
+    const auto call = static_cast<SipCallId>(lParam);
+    CallReceived(call);
+    IncomingCall(call);
+    if (t_Received *r = Received(call))
+      r->dialog = CallRefs.accept == call && IsWindow(hWnd_Accept);
     break;
+  }
   case APP_AUTH_ENTERED:
     if (lParam != 0)
       if (SipCore *core = the_core)
         SipCoreAddAuthInfo(core, reinterpret_cast<SipAuthInfo *>(lParam));
     break;
   case APP_CALL_ENDED:
+    CallOver(static_cast<SipCallId>(lParam));
     BroadcastCallEnded(static_cast<SipCallId>(lParam));
     CallGone(static_cast<SipCallId>(lParam));
     break;
@@ -96,6 +188,7 @@ void OnSipNotification(WPARAM code, LPARAM lParam) {
         reinterpret_cast<t_CallFailure *>(lParam));
     if (!failure)
       break;
+    CallOver(failure->call);
     BroadcastCallEnded(failure->call);
     CallGone(failure->call);
     // Shown by this thread without waiting for the user, so that a call
@@ -124,12 +217,17 @@ void AnswerAndMatch(HWND replier, const COPYDATASTRUCT &block) {
     return;
   SipCoreAcceptCall(core, call);
   Trace(TRACE_ANSWERED);
+  t_Received *received = Received(call);
+  if (received != nullptr)
+    received->taken = true;
   char name[kCallerFieldSize];
   char ip[kCallerFieldSize];
   Name_call.CopyTo(name, sizeof name);
   IP_call.CopyTo(ip, sizeof ip);
   if (!DoorIdMatches(UseSIP != 0, identity, name, ip))
     return;
+  if (received != nullptr)
+    received->matched = true;
   EndDialog(hWnd_Terminate, 0);
   SendCode(replier, MSG_SHOW_WINDOW, 0);
   if (SipCoreCurrentCall(core) == call) {

@@ -99,6 +99,31 @@ inline constexpr std::size_t kBusyCallersKept = 32;
 void RecordBusyCaller(const char *from, std::int64_t when);
 std::vector<t_BusyCaller> BusyCallers();
 
+// --- what the core owner hands on (core_owner.cpp) ---------------------------
+// Every SIP call the core received, for whoever keeps a record of them (this
+// folder cannot see it): once as it comes in (Ringing) and once as it ends; a
+// caller turned away while another call was on, once (Busy, call 0).
+// Answered: the door unit of a copy took it; Stranger: answered, but no
+// copy's door unit is the caller; Declined: Cancel in the Accept dialog;
+// Missed: it ended before anybody answered.
+enum class ReceivedCallOutcome {
+  Ringing,
+  Answered,
+  Declined,
+  Missed,
+  Stranger,
+  Busy
+};
+struct t_ReceivedCall {
+  SipCallId call = 0;
+  const char *caller = ""; // "user@host", or "host"
+  std::int64_t whenMs = 0; // since 1970, UTC
+  ReceivedCallOutcome outcome = ReceivedCallOutcome::Ringing;
+};
+// Set once by start-up. Called on the window thread, and for Busy on the
+// SIP thread; it must return at once.
+void SetReceivedCallHook(void (*hook)(const t_ReceivedCall &call));
+
 // --- the core owner's side of a call (core_owner.cpp) ------------------------
 // Which call each of the core owner's dialogs and answers concerns, by its
 // number (0: none), so that a dialog, a late reply or a hang-up never

@@ -9,6 +9,8 @@ packages=(
   # libraries
   qt6-base-dev libcurl4-openssl-dev libfreeimage-dev libcpp-httplib-dev
   libjpeg-dev libxcb1-dev libxcb-shm0-dev fonts-dejavu-core libpulse-dev
+  # the visitors' record
+  libsqlite3-dev
   # Arial's metrics for the dialogs
   fonts-liberation2
   # the SIP user agent of the program and of the simulator

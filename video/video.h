@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/window.h"
 #include "video/popup_rules.h"
@@ -59,6 +60,23 @@ t_ReaderThread StartReaderThread();
 // once; one drawing a frame finishes that first. It always does its own
 // clean-up, so nothing of it is left for the next run to meet.
 void EndReaderThread(t_ReaderThread &reader);
+
+// --- what the reader hands on ------------------------------------------------
+// Set by start-up, before the first run, for whoever keeps what the door
+// unit sends (this folder cannot see them); either may be null. Both are
+// called on the reader thread and must return at once.
+struct t_ReaderHooks {
+  // Each whole picture, the bytes exactly as received: gathered once while
+  // the part is parsed and handed over, never copied again. Pictures
+  // larger than kMaxHandedPicture are not handed on.
+  void (*picture)(std::shared_ptr<const std::vector<std::uint8_t>> picture) =
+      nullptr;
+  // The call flag rose (0 to 1 or 2) or fell (to 0, or the run ended during
+  // a ring); `title` is the part's title, cleaned as the window shows it.
+  void (*ring)(bool ringing, const char *title) = nullptr;
+};
+inline constexpr std::size_t kMaxHandedPicture = 8u << 20;
+void SetReaderHooks(const t_ReaderHooks &hooks);
 
 // --- pop-up rules on the main window -----------------------------------------
 // Rules on `event` (pop-up mode, show, hide, ShowData.call and whether the

@@ -1,4 +1,5 @@
 // The video reader: one run per connection to the door unit's stream.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -38,9 +39,15 @@ constexpr auto kPauseStep = std::chrono::milliseconds(20);
 constexpr std::size_t kPartHeaders = 64;
 constexpr int kMaxSkippedInARow = 2;
 
-// What one run holds; the parser's callbacks reach it through the sink.
 std::atomic<unsigned> g_reconnectRequests{0};
 
+// Set by start-up (window thread), read by the reader: atomic, as a test may
+// set them while a run goes on.
+std::atomic<void (*)(std::shared_ptr<const std::vector<std::uint8_t>>)>
+    g_pictureHook{nullptr};
+std::atomic<void (*)(bool, const char *)> g_ringHook{nullptr};
+
+// What one run holds; the parser's callbacks reach it through the sink.
 struct t_Run {
   t_ReconnectWatch reconnect; // first, so it dates from the run's start
   HWND hwnd = nullptr;
@@ -51,6 +58,13 @@ struct t_Run {
   t_FrameFile frameFile;
   std::size_t blockLen = 0; // bytes of the block being parsed
   int skipped = 0;          // pictures left undrawn since the last drawn one
+  // The picture being gathered for the picture hook, and whether it grew
+  // past what is handed on.
+  std::shared_ptr<std::vector<std::uint8_t>> gathered;
+  bool tooLarge = false;
+  // The flag as the parts say it, and as the ring hook was last told.
+  bool ringing = false;
+  bool ringTold = false;
 
   bool Ending() const {
     return ShowData.Kill_TCP != 0 || reconnect.Wanted() ||
@@ -59,27 +73,74 @@ struct t_Run {
 };
 
 void OnCall(void *context, char flag) {
-  const t_Run &run = *static_cast<t_Run *>(context);
-  if (flag == '0')
+  t_Run &run = *static_cast<t_Run *>(context);
+  if (flag == '0') {
+    run.ringing = false;
     PopupOnWindow(run.hwnd, PopupEvent::RingOff);
-  else if (flag == '1' || flag == '2')
+  } else if (flag == '1' || flag == '2') {
+    run.ringing = true;
     PopupOnWindow(run.hwnd, PopupEvent::RingOn);
+  }
+}
+
+// The ring hook hears of a change with the part's own title, which comes
+// just after its flag (or with the last one, when the run ends).
+void TellRing(t_Run &run, const char *title) {
+  if (run.ringing == run.ringTold)
+    return;
+  run.ringTold = run.ringing;
+  if (auto hook = g_ringHook.load())
+    hook(run.ringing, title);
 }
 
 void OnTitle(void *context, const char *sent) {
-  const t_Run &run = *static_cast<t_Run *>(context);
+  t_Run &run = *static_cast<t_Run *>(context);
   // One home for the title's clean-up: the window's top edge, its text and
   // the tray tip all take it from here.
   char title[kTitleSize];
   std::snprintf(title, sizeof title, "%s", sent);
   PlainTitle(title);
   ShowData.title.Set(title);
+  TellRing(run, title);
   SetWindowText(run.hwnd, title);
   SetTrayTip(title);
 }
 
 void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
-  static_cast<t_Run *>(context)->frameFile.Append(bytes, length);
+  t_Run &run = *static_cast<t_Run *>(context);
+  run.frameFile.Append(bytes, length);
+  if (g_pictureHook.load() == nullptr || run.tooLarge)
+    return;
+  if (!run.gathered) {
+    // The part's length (its bytes still to come, these included) sizes
+    // the picture once: held as it is, never grown and copied again.
+    const auto whole = std::max<std::size_t>(
+        static_cast<std::size_t>(std::max(mjpeg::delka, 0)), length);
+    if (whole > kMaxHandedPicture) {
+      run.tooLarge = true;
+      return;
+    }
+    run.gathered = std::make_shared<std::vector<std::uint8_t>>();
+    run.gathered->reserve(whole);
+  }
+  if (run.gathered->size() + length > kMaxHandedPicture) {
+    run.tooLarge = true;
+    run.gathered.reset();
+    return;
+  }
+  run.gathered->insert(run.gathered->end(), bytes, bytes + length);
+}
+
+// The whole picture goes to the picture hook; the next one is gathered
+// afresh.
+void HandOnPicture(t_Run &run) {
+  std::shared_ptr<std::vector<std::uint8_t>> picture = std::move(run.gathered);
+  run.gathered.reset();
+  run.tooLarge = false;
+  if (!picture || picture->empty())
+    return;
+  if (auto hook = g_pictureHook.load())
+    hook(std::move(picture));
 }
 
 // Waits out the renewal pause, or less when the run is told to end.
@@ -106,6 +167,7 @@ bool OnFrame(void *context) {
   t_Run &run = *static_cast<t_Run *>(context);
   Trace(TRACE_FRAME);
   run.frameFile.EndPicture();
+  HandOnPicture(run);
   if (IsWindowVisible(run.hwnd)) {
     if (NewerWaiting(run)) {
       ++run.skipped;
@@ -136,6 +198,11 @@ bool OnFrame(void *context) {
 }
 
 } // namespace
+
+void SetReaderHooks(const t_ReaderHooks &hooks) {
+  g_pictureHook = hooks.picture;
+  g_ringHook = hooks.ring;
+}
 
 void RequestReconnect() {
   ++g_reconnectRequests;
@@ -190,7 +257,13 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
       break;
   }
 
-  // The end of a run.
+  // The end of a run. A ring it was in is over for whoever was told of it.
+  run.ringing = false;
+  {
+    char title[kTitleSize];
+    ShowData.title.CopyTo(title, sizeof title);
+    TellRing(run, title);
+  }
   run.frameFile.Close();
   DeleteFile(NameJPEG);
   char blank[64];

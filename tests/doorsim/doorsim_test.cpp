@@ -537,6 +537,10 @@ TEST(DoorSim, ControlCommandsCheckTheirArguments) {
   EXPECT_EQ(Get(sim.Url("/sim/title?text=a%0Db")).status, 400);
   EXPECT_EQ(Get(sim.Url("/sim/error?code=9")).status, 400);
   EXPECT_EQ(Get(sim.Url("/sim/nonsense")).status, 404);
+  EXPECT_EQ(Get(sim.Url("/sim/colour?rgb=red")).status, 400);
+  EXPECT_EQ(Get(sim.Url("/sim/colour?rgb=ff00")).status, 400);
+  EXPECT_EQ(Get(sim.Url("/sim/colour?rgb=00ff7F")).status, 200);
+  EXPECT_EQ(Get(sim.Url("/sim/colour?rgb=off")).status, 200);
   EXPECT_EQ(Get(sim.Url("/sim/ring?flag=2")).status, 200);
   EXPECT_NE(Get(sim.Url("/sim/status")).body.find("\"flag\":\"2\""),
             std::string::npos);

@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands/commands.h"
@@ -229,6 +230,22 @@ std::string HostAfter(const std::string &message, const std::string &prefix) {
                         message.find_first_of(": ;>\r\n", start) - start);
 }
 
+// What the core owner handed on of the calls it received: caller and
+// outcome (the window thread's, and the SIP thread's busy ones).
+using t_Heard = std::vector<std::pair<std::string, ReceivedCallOutcome>>;
+std::mutex g_heardMutex;
+t_Heard g_heard;
+
+void Hear(const t_ReceivedCall &call) {
+  std::lock_guard lock(g_heardMutex);
+  g_heard.emplace_back(call.caller, call.outcome);
+}
+
+t_Heard TakeHeard() {
+  std::lock_guard lock(g_heardMutex);
+  return std::exchange(g_heard, {});
+}
+
 class ProgramCalls : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
@@ -250,6 +267,7 @@ protected:
     // broadcast: this instance hears its own, in a space of its own.
     setenv("XDG_RUNTIME_DIR", g_data->path().c_str(), 1);
     ASSERT_TRUE(JoinMessageSpace(g_hwndMain, kAppTitle));
+    SetReceivedCallHook(Hear);
   }
 
   static void TearDownTestSuite() {
@@ -318,15 +336,18 @@ TEST_F(ProgramCalls, IncomingCallsFromTheSimulatorEndEveryWay) {
   EXPECT_NE(ReadFile("/proc/net/udp").find(local), std::string::npos);
 
   enum Ending { kCancel, kDoorHangsUpRinging, kTerminateOk, kDoorHangsUpLater };
+  using enum ReceivedCallOutcome;
   const struct {
     const char *name;
     Ending ending;
+    ReceivedCallOutcome heard; // as the record has it
   } cases[] = {
-      {"Cancel answers and hangs up", kCancel},
-      {"the door gives up while it rings", kDoorHangsUpRinging},
-      {"OK, then Terminate's OK", kTerminateOk},
-      {"OK, then the door hangs up", kDoorHangsUpLater},
+      {"Cancel answers and hangs up", kCancel, Declined},
+      {"the door gives up while it rings", kDoorHangsUpRinging, Missed},
+      {"OK, then Terminate's OK", kTerminateOk, Stranger},
+      {"OK, then the door hangs up", kDoorHangsUpLater, Stranger},
   };
+  TakeHeard();
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const long answered = sim.Status("sip_answered");
@@ -374,6 +395,8 @@ TEST_F(ProgramCalls, IncomingCallsFromTheSimulatorEndEveryWay) {
     EXPECT_EQ(sim.Status("sip_answered"),
               answered + (c.ending == kDoorHangsUpRinging ? 0 : 1));
     EXPECT_TRUE(PumpUntil([] { return SipCoreInCall(the_core) == 0; }, 5s));
+    EXPECT_EQ(TakeHeard(), (t_Heard{{"door@127.0.0.1", Ringing},
+                                    {"door@127.0.0.1", c.heard}}));
   }
 
   // A caller without a user part is named by its address.
@@ -385,6 +408,11 @@ TEST_F(ProgramCalls, IncomingCallsFromTheSimulatorEndEveryWay) {
     EXPECT_EQ(Title(hWnd_Accept), "127.0.0.1");
     ASSERT_TRUE(Click(DialogWidgetOf(hWnd_Accept), "Cancel"));
     EXPECT_TRUE(PumpUntil([&] { return !SipCoreInCall(phone.core()); }, 5s));
+    EXPECT_TRUE(PumpUntil([] { return !IsWindow(hWnd_Terminate); }, 5s));
+    PumpFor(200ms);
+    EXPECT_EQ(TakeHeard(),
+              (t_Heard{{"127.0.0.1", ReceivedCallOutcome::Ringing},
+                       {"127.0.0.1", ReceivedCallOutcome::Declined}}));
   }
 
   // Closing during a call: the call ends before the core goes, and the core
@@ -449,6 +477,11 @@ TEST_F(ProgramCalls, OneCallAtATimeAndTheSipSideNeverWaits) {
     EXPECT_FALSE(IsWindow(hWnd_Accept)) << "no dialog, no ring";
     EXPECT_TRUE(RingStreams().empty());
   }
+  EXPECT_EQ(TakeHeard(),
+            (t_Heard{{"door@127.0.0.2", ReceivedCallOutcome::Ringing},
+                     {"stranger@127.0.0.1", ReceivedCallOutcome::Busy},
+                     {"stranger@127.0.0.1", ReceivedCallOutcome::Busy},
+                     {"stranger@127.0.0.1", ReceivedCallOutcome::Busy}}));
   const auto busy = BusyCallers();
   ASSERT_GE(busy.size(), 3u);
   EXPECT_NE(busy.back().from.find("sip:stranger@127.0.0.1"), std::string::npos);

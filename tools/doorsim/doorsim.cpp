@@ -106,7 +106,12 @@ parameters in brackets):
                        digits (its picture bytes still follow)
   longtitle [N]        the next part of every open stream has a title of N
                        bytes (default 100)                   [length=N]
-  reset                flag 0, the start title, and no faults
+  colour RRGGBB        from now the picture is of that colour alone (hex,
+                       e.g. ff0000 for red), also instead of --frames
+                                                             [rgb=RRGGBB]
+  colour off           the usual picture again                  [rgb=off]
+  reset                flag 0, the start title, the usual picture, and no
+                       faults
   ring-sip URI         call URI over SIP (e.g. sip:pc@127.0.0.1:5060) [uri=URI]
   hangup               end every SIP call, ringing or answered
   sip-answer MODE [N]  incoming SIP calls: off (let them ring; default),
@@ -213,6 +218,7 @@ const std::vector<std::pair<std::string, std::vector<std::string>>>
         {"badjpeg", {}},
         {"nodigits", {}},
         {"longtitle", {"length"}},
+        {"colour", {"rgb"}},
         {"reset", {}},
         {"ring-sip", {"uri"}},
         {"hangup", {}},

@@ -159,6 +159,7 @@ void ResetSettings() {
   g_settings.tiny_gap_ms = 0;
   g_settings.error_code = 0;
   g_settings.error_left = -1;
+  g_settings.colour = -1;
 }
 
 // Runs one command: `name` and its arguments. The answer starts with "ok"
@@ -252,6 +253,18 @@ std::string RunCommand(const std::string &name,
     g_settings.longtitle_length = length;
     ++g_generations.longtitle;
     return "ok longtitle " + std::to_string(length);
+  }
+  if (name == "colour") {
+    if (arg(0) == "off") {
+      g_settings.colour = -1;
+      return "ok colour off";
+    }
+    const std::string hex = arg(0);
+    if (hex.size() != 6 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      return "error: colour takes RRGGBB (hexadecimal) or off";
+    g_settings.colour = std::stoi(hex, nullptr, 16);
+    return "ok colour " + hex;
   }
   if (name == "reset") {
     ResetSettings();

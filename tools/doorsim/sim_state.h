@@ -51,6 +51,7 @@ struct Settings {
   double stall_seconds = 0;
   int garbage_bytes = 300;
   int longtitle_length = 100;
+  int colour = -1; // 0xRRGGBB: the generated picture is that colour alone
 };
 
 // One-shot faults: each stream remembers the generation it has seen and

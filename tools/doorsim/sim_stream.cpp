@@ -61,7 +61,7 @@ public:
       next_part_ = std::max(next_part_ + period, Clock::now() - period);
     }
 
-    std::string picture = NextPicture();
+    std::string picture = NextPicture(settings);
     PartContent content;
     content.flag = settings.flag;
     content.title = settings.title;
@@ -141,7 +141,10 @@ private:
       record_index_ << "fault " << what << "\n";
   }
 
-  std::string NextPicture() {
+  std::string NextPicture(const Settings &settings) {
+    if (settings.colour >= 0)
+      return MakeSolidPicture(settings.colour, g_options.size,
+                              g_options.quality);
     if (!g_folder_frames.empty())
       return g_folder_frames[parts_ % g_folder_frames.size()];
     return MakeTestPicture(parts_, g_options.size, g_options.quality);

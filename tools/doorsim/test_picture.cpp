@@ -52,7 +52,44 @@ int Bounce(unsigned long step, int range) {
   return static_cast<int>(at <= range ? at : period - at);
 }
 
+std::string Encode(const Canvas &canvas, int quality) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr error;
+  cinfo.err = jpeg_std_error(&error);
+  jpeg_create_compress(&cinfo);
+  unsigned char *out = nullptr;
+  unsigned long out_size = 0;
+  jpeg_mem_dest(&cinfo, &out, &out_size);
+  cinfo.image_width = canvas.width;
+  cinfo.image_height = canvas.height;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(
+        &canvas.rgb[cinfo.next_scanline * canvas.width * 3]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  std::string jpeg(reinterpret_cast<char *>(out), out_size);
+  jpeg_destroy_compress(&cinfo);
+  std::free(out);
+  return jpeg;
+}
+
 } // namespace
+
+std::string MakeSolidPicture(int colour, TestPictureSize size, int quality) {
+  Canvas canvas{size.width, size.height,
+                std::vector<unsigned char>(size.width * size.height * 3)};
+  const unsigned char rgb[3] = {static_cast<unsigned char>(colour >> 16),
+                                static_cast<unsigned char>(colour >> 8),
+                                static_cast<unsigned char>(colour)};
+  canvas.Fill(0, 0, size.width, size.height, rgb);
+  return Encode(canvas, quality);
+}
 
 std::string MakeTestPicture(unsigned long number, TestPictureSize size,
                             int quality) {
@@ -81,27 +118,5 @@ std::string MakeTestPicture(unsigned long number, TestPictureSize size,
           canvas.Fill(scale + i * cell + col * scale, scale + row * scale,
                       scale, scale, white);
 
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr error;
-  cinfo.err = jpeg_std_error(&error);
-  jpeg_create_compress(&cinfo);
-  unsigned char *out = nullptr;
-  unsigned long out_size = 0;
-  jpeg_mem_dest(&cinfo, &out, &out_size);
-  cinfo.image_width = size.width;
-  cinfo.image_height = size.height;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, quality, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = &canvas.rgb[cinfo.next_scanline * size.width * 3];
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  std::string jpeg(reinterpret_cast<char *>(out), out_size);
-  jpeg_destroy_compress(&cinfo);
-  std::free(out);
-  return jpeg;
+  return Encode(canvas, quality);
 }

@@ -12,3 +12,5 @@ struct TestPictureSize {
 // The JPEG of picture `number` (its counter shows that number).
 std::string MakeTestPicture(unsigned long number, TestPictureSize size,
                             int quality);
+// A picture of one colour (0xRRGGBB) and nothing else, as JPEG.
+std::string MakeSolidPicture(int colour, TestPictureSize size, int quality);
