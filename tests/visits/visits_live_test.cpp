@@ -35,7 +35,7 @@
 #include "support/process.h"
 #include "support/pump.h"
 #include "support/temp_dir.h"
-#include "telephony/sip_core.h"
+#include "sip/sip_core.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
 #include "visits/visits.h"
