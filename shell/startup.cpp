@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/visitors_window.h"
 #include "events/window_proc.h"
 #include "instance/identity.h"
 #include "instance/protocol.h"
@@ -77,6 +78,14 @@ visits::VisitOutcome RecordedOutcome(ReceivedCallOutcome outcome) {
   return visits::VisitOutcome::Undecided;
 }
 
+// The record's worker counts; the window thread shows the count.
+void PostMissedVisitors(int count) {
+  plat::PostMessage(g_hwndMain, WM_MISSED_VISITORS,
+                    static_cast<plat::WPARAM>(count), 0);
+}
+
+void OpenVisitors() { desktop::OpenVisitorsWindow(SettingsFolder()); }
+
 void RecordReceivedCall(const t_ReceivedCall &call) {
   t_SipVisit visit;
   visit.call = call.call;
@@ -96,6 +105,7 @@ void WireVisits() {
   setup.dataFolder = SettingsFolder();
   setup.copy = PocSpusteni;
   setup.settings = ReadVisitSettings();
+  SetUnseenMissedHook(PostMissedVisitors);
   StartVisits(setup);
   t_ReaderHooks hooks;
   hooks.ring = VisitRing;
@@ -170,6 +180,7 @@ int InitApp() {
   wc.style = kClassStyle;
   wc.proc = WindowProcMain;
   SetCloseSequence(MyClose);
+  SetVisitorsOpener(OpenVisitors);
   wc.icon = res::ProgramIcon();
   wc.smallIcon = wc.icon;
   wc.background = kBlack;
