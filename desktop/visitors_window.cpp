@@ -150,6 +150,16 @@ public:
 
   void ForgetOpening() { newThisOpening_.clear(); }
 
+  // Everything, as before the first opening.
+  void Forget() {
+    SetRows({});
+    newThisOpening_.clear();
+    markedSeen_.clear();
+    thumbnails_.clear();
+    asked_.clear();
+    made_ = 0;
+  }
+
   // Ids of the rows the record still holds as not seen.
   std::vector<std::int64_t> NotSeen() {
     std::vector<std::int64_t> ids;
@@ -354,6 +364,10 @@ public:
     hide();
     model_->SetWorker(nullptr);
     worker_.reset();
+    current_ = 0;
+    listed_ = false;
+    model_->Forget();
+    ClearReplay(QString());
   }
 
   t_VisitorsShown Shown() const {

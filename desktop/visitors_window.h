@@ -15,7 +15,8 @@ namespace desktop {
 // `dataFolder` (where the settings file is). Opening marks the visits it
 // lists as seen.
 void OpenVisitorsWindow(const std::string &dataFolder);
-// Closes it and ends its worker (closing the program).
+// Closes it, ends its worker and forgets what it showed (closing the
+// program).
 void CloseVisitorsWindow();
 
 // What the window shows, for the benchmark.
