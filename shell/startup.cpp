@@ -105,7 +105,6 @@ void WireVisits() {
   setup.dataFolder = SettingsFolder();
   setup.copy = PocSpusteni;
   setup.settings = ReadVisitSettings();
-  SetUnseenMissedHook(PostMissedVisitors);
   StartVisits(setup);
   t_ReaderHooks hooks;
   hooks.ring = VisitRing;
@@ -223,6 +222,7 @@ int VestibellMain() {
     plat::Report("no display to open the window on (DISPLAY is not set)");
   if (!InitApp())
     return 0;
+  SetUnseenMissedHook(PostMissedVisitors);
   WireVisits();
 
   InitSkin(g_hwndMain, Skin);
