@@ -317,6 +317,14 @@ public:
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
     connect(timer_, &QTimer::timeout, this, [this] { Advance(); });
+    // A paused picture is made again at the new size once resizing rests.
+    refit_ = new QTimer(this);
+    refit_->setSingleShot(true);
+    refit_->setInterval(150);
+    connect(refit_, &QTimer::timeout, this, [this] {
+      if (!playing_ && shownIndex_ >= 0)
+        Show(shownIndex_);
+    });
     connect(list_->selectionModel(), &QItemSelectionModel::currentRowChanged,
             this, [this](const QModelIndex &now) { Select(now.row()); });
     connect(play_, &QPushButton::clicked, this, [this] { PlayOrPause(); });
@@ -405,7 +413,10 @@ public:
     status_->setText(rows == 1 ? QStringLiteral("1 visit")
                                : QStringLiteral("%1 visits").arg(rows));
     deleteAll_->setEnabled(rows > 0);
-    MarkListedSeen();
+    // Opening looks at every visit listed; what comes in later while the
+    // window is open is seen once the window is the user's (changeEvent).
+    if (firstList_ || isActiveWindow())
+      MarkListedSeen();
     // The visit being looked at stays selected; on opening, the newest.
     int row = model_->RowOf(keep);
     if (firstList_ || row < 0)
@@ -490,6 +501,11 @@ protected:
       worker_->SetPolling(false);
     model_->ForgetOpening();
     event->accept();
+  }
+
+  void resizeEvent(QResizeEvent *event) override {
+    refit_->start();
+    QWidget::resizeEvent(event);
   }
 
   void changeEvent(QEvent *event) override {
@@ -655,7 +671,7 @@ private:
   QLabel *status_, *picture_, *caption_;
   QPushButton *deleteAll_, *play_, *save_, *delete_;
   QSlider *slider_;
-  QTimer *timer_;
+  QTimer *timer_, *refit_;
   std::unique_ptr<t_VisitorsWorker> worker_;
 
   bool placed_ = false;
