@@ -144,8 +144,9 @@ TEST(VisitorsWindow, ListsMarksSeenPlaysAndDeletes) {
     });
     Find<QPushButton>(window, QStringLiteral("Delete all\u2026"))->click();
     PumpFor(300ms);
-    if (answer == QMessageBox::No)
+    if (answer == QMessageBox::No) {
       EXPECT_EQ(store->Count(), 2);
+    }
   }
   EXPECT_TRUE(PumpUntil([&] { return store->Count() == 0; }, 3s));
   EXPECT_FALSE(store->Find(older));
