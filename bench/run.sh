@@ -5,7 +5,8 @@
 # visitors' record costs it (CPU and memory with pictures kept against not
 # kept, ring -> visit saved), and the program's
 # telephony against the simulator's SIP side and a loopback kamailio
-# (bench_sip), and the exchanges between copies (bench_instances, bench_protocol).
+# (bench_sip), the exchanges between copies (bench_instances, bench_protocol),
+# and the opening of the Visitors window on 10,000 visits (bench_visitors).
 # Prints figures only.
 #
 #   bench/run.sh            about 10 minutes; memory up to 10,000 frames and
@@ -21,7 +22,8 @@
 #                           (--baseline PROGRAM: another build measured live
 #                           beside this one, in the same samples); the
 #                           component figures are left out when --sections
-#                           is given, the SIP figures unless it names sip
+#                           is given, the SIP figures unless it names sip,
+#                           the Visitors window's unless it names visitors
 #
 # BUILD (default build-bench beside the source) is built in Release mode.
 # The camera-like pictures are made once with ffmpeg and kept in
@@ -33,12 +35,14 @@ args=("$@")
 mode=${1:-}
 [ $# -gt 0 ] && shift
 extra=("$@")
-components=1 process=1 sip=1
+components=1 process=1 sip=1 visitors=1
 next=
 for a in ${extra[@]+"${extra[@]}"}; do
   if [ "$next" = sections ]; then
     case ",$a," in *,sip,*) ;; *) sip=0 ;; esac
+    case ",$a," in *,visitors,*) ;; *) visitors=0 ;; esac
     [ "$a" = sip ] && process=0
+    [ "$a" = visitors ] && process=0
   fi
   next=
   [ "$a" = --sections ] && { components=0; next=sections; }
@@ -62,7 +66,7 @@ fi
 [ -f "$build/build.ninja" ] ||
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target vestibell doorsim bench_frame bench_process \
-  bench_sip bench_instances bench_protocol >/dev/null
+  bench_sip bench_instances bench_protocol bench_visitors >/dev/null
 
 # Camera-like sequences: a moving test scene with sensor noise, so the
 # pictures are neither trivially small nor all alike.
@@ -136,4 +140,12 @@ if [ $sip = 1 ]; then
     --doorsim "$build/tools/doorsim/doorsim" \
     --kamailio-cfg "$top/tests/support/kamailio-registrar.cfg" \
     "${protocol_args[@]}" 2>/dev/null
+fi
+
+if [ $visitors = 1 ]; then
+  echo
+  echo "== Visitors window (bench_visitors, display :$disp) =="
+  DISPLAY=:$disp QT_QPA_PLATFORM=xcb \
+    "$build/bench/bench_visitors" --visits 10000 \
+    --picture "$frames/640x480/f0050.jpg" 2>/dev/null
 fi

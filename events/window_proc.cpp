@@ -9,7 +9,10 @@
 #include "instance/identity.h"
 #include "instance/protocol.h"
 #include "instance/settings.h"
+#include "instance/tray.h"
+#include "platform/dialog_box.h"
 #include "platform/gdi.h"
+#include "platform/menu.h"
 #include "platform/message_space.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
@@ -23,6 +26,57 @@ using namespace plat;
 
 namespace {
 void (*g_closeSequence)() = nullptr;
+void (*g_visitorsOpener)() = nullptr;
+
+// The context menu's items: the window's buttons and the Visitors window.
+enum : std::uintptr_t {
+  kMenuShowHide = 1,
+  kMenuVisitors,
+  kMenuSettings,
+  kMenuQuit
+};
+
+// The one context menu, for the window's right button and the tray icon's,
+// at the pointer.
+void ShowContextMenu(HWND hwnd) {
+  POINT at;
+  if (!GetCursorPos(&at))
+    return;
+  HMENU menu = CreatePopupMenu();
+  AppendMenu(menu, MF_STRING, kMenuShowHide,
+             IsWindowVisible(hwnd) ? "Hide" : "Show");
+  AppendMenu(menu, MF_STRING, kMenuVisitors, "Visitors\u2026");
+  AppendMenu(menu, MF_STRING, kMenuSettings, "Settings\u2026");
+  AppendMenu(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenu(menu, MF_STRING, kMenuQuit, "Quit");
+  TrackPopupMenu(menu, at.x, at.y, hwnd);
+  DestroyMenu(menu);
+}
+
+// A choice from the menu does what the window's button or the tray's click
+// does.
+void RunMenuCommand(HWND hwnd, WPARAM id) {
+  switch (id) {
+  case kMenuShowHide:
+    if (IsWindowVisible(hwnd))
+      MyLButtonUp(BTN_HIDE);
+    else
+      PopupOnWindow(hwnd, PopupEvent::TrayClick);
+    break;
+  case kMenuVisitors:
+    if (g_visitorsOpener != nullptr)
+      g_visitorsOpener();
+    break;
+  case kMenuSettings:
+    MyLButtonUp(BTN_SETTINGS);
+    break;
+  case kMenuQuit:
+    MyLButtonUp(BTN_CLOSE);
+    break;
+  default:
+    break;
+  }
+}
 
 // MSG_SEND_CALL_TARGET: the address this copy wants dialled, whole.
 void SendCallTarget(HWND coreOwner) {
@@ -97,6 +151,8 @@ void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *block) {
 
 void SetCloseSequence(void (*close)()) { g_closeSequence = close; }
 
+void SetVisitorsOpener(void (*open)()) { g_visitorsOpener = open; }
+
 LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   // The registered message comes first: its number is only known at run
   // time.
@@ -164,9 +220,20 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_USER:
     OnSipNotification(wParam, lParam);
     break;
+  case WM_RBUTTONUP:
+    ShowContextMenu(hwnd);
+    break;
+  case WM_COMMAND:
+    RunMenuCommand(hwnd, wParam);
+    break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)
       PopupOnWindow(hwnd, PopupEvent::TrayClick);
+    else if (static_cast<UINT>(lParam) == WM_RBUTTONUP)
+      ShowContextMenu(hwnd);
+    break;
+  case WM_MISSED_VISITORS:
+    SetMissedVisitors(static_cast<int>(wParam));
     break;
   default:
     break;

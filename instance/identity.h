@@ -11,6 +11,9 @@ inline constexpr const char kAppTitle[] = "Vestibell_1.39";
 inline constexpr const char kClassName[] = "VestibellClass";
 // The tray icon's callback message (WM_APP + 1).
 inline constexpr plat::UINT WM_TRAYICON = 0x8001;
+// The count of missed visitors nobody has looked at changed; wParam is the
+// new count (WM_APP + 2, posted by whoever counts).
+inline constexpr plat::UINT WM_MISSED_VISITORS = 0x8002;
 
 // This instance's number, from 1, and its name "Vestibell_1.39<N>".
 extern int PocSpusteni;

@@ -30,4 +30,13 @@ struct NOTIFYICONDATA {
 // kept and appears when a tray does.
 bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data);
 
+// Whether the desktop has a tray that shows icons now. Window thread.
+bool TrayAvailable();
+
+// `base` with a red disc at its top right bearing `count` ("9+" above 9),
+// the mark of things waiting for the user; made once for each count and
+// kept for the life of the process. Null when `base` is; `base` itself for
+// a count below 1. Window thread.
+HICON MarkedIcon(HICON base, int count);
+
 } // namespace plat

@@ -1,8 +1,12 @@
 // Tray icons on QSystemTrayIcon.
 #include <QApplication>
+#include <QFont>
+#include <QPainter>
+#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -103,7 +107,57 @@ void RemoveIcon(HWND hwnd, UINT id) {
   }
 }
 
+// The mark's red: apart from every colour of the program's icon, so a test
+// can find it on the tray.
+const QColor kMarkRed(0xE5, 0x1C, 0x23);
+
+QPixmap MarkPixmap(const QPixmap &base, int count) {
+  QPixmap marked = base;
+  QPainter painter(&marked);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal side =
+      std::min(marked.width(), marked.height()) / marked.devicePixelRatio();
+  const qreal d = side * 0.62;
+  const QRectF disc(side - d, 0, d, d);
+  painter.setPen(QPen(Qt::white, std::max<qreal>(1, side / 24)));
+  painter.setBrush(kMarkRed);
+  painter.drawEllipse(disc);
+  // Below 20 pixels a digit cannot be read: the disc says it alone.
+  if (side >= 20) {
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(static_cast<int>(d * (count > 9 ? 0.5 : 0.72)));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(disc, Qt::AlignCenter,
+                     count > 9 ? QStringLiteral("9+") : QString::number(count));
+  }
+  return marked;
+}
+
+std::mutex g_markMutex;
+std::map<std::pair<HICON, int>, HICON> g_marked;
+
 } // namespace
+
+HICON MarkedIcon(HICON base, int count) {
+  if (base == nullptr || count < 1)
+    return base;
+  count = std::min(count, 10); // "9+"
+  std::lock_guard lock(g_markMutex);
+  HICON &marked = g_marked[{base, count}];
+  if (marked != nullptr)
+    return marked;
+  auto *icon = new Icon;
+  QList<QSize> sizes = base->icon.availableSizes();
+  for (const QSize extra : {QSize(22, 22), QSize(24, 24)})
+    if (!sizes.contains(extra))
+      sizes.push_back(extra);
+  for (const QSize &size : sizes)
+    icon->icon.addPixmap(MarkPixmap(base->icon.pixmap(size), count));
+  marked = icon;
+  return marked;
+}
 
 bool Shell_NotifyIcon(UINT operation, const NOTIFYICONDATA *data) {
   if (data == nullptr || qApp == nullptr)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -146,6 +147,9 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Queued behind the messages already posted to the window thread.
 bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 UINT RegisterWindowMessage(const char *name);
+// Runs `task` on the window thread, queued behind what is waiting there
+// (also when called on it). What a worker hands to a window goes this way.
+void PostToWindowThread(std::function<void()> task);
 
 // Window thread only. Runs until PostQuitMessage; returns its code.
 int RunMessageLoop();

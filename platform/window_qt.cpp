@@ -259,8 +259,13 @@ HWND CreateWindow(const char *className, const char *title, std::uint32_t,
     w->presenter = XcbPresenter::Create();
   w->widget = new WindowWidget(w);
   w->widget->setWindowTitle(QtWindowTitle(w->title));
-  if (wc.icon != nullptr)
+  if (wc.icon != nullptr) {
     w->widget->setWindowIcon(wc.icon->icon);
+    // The windows made in Qt itself (the Visitors window, its file dialog
+    // and boxes) take the first window's icon.
+    if (QGuiApplication::windowIcon().isNull())
+      QGuiApplication::setWindowIcon(wc.icon->icon);
+  }
   w->widget->setGeometry(x, y, std::max(width, 1), std::max(height, 1));
   {
     std::lock_guard lock(w->surfaceMutex);

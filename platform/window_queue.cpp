@@ -84,6 +84,10 @@ void QueueOnWindowThread(std::function<void()> task) {
   Wake();
 }
 
+void PostToWindowThread(std::function<void()> task) {
+  QueueOnWindowThread(std::move(task));
+}
+
 bool Initialize() {
   if (g_app != nullptr)
     return true;

@@ -2,6 +2,7 @@
 // over, free the skin and save the window's place and size.
 
 #include "commands/settings_dialog.h"
+#include "desktop/visitors_window.h"
 #include "instance/identity.h"
 #include "instance/protocol.h"
 #include "instance/settings.h"
@@ -27,6 +28,7 @@ void MyClose() {
   KillTimer(g_hwndMain, kReaderTimerId);
   ShowData.Kill_TCP = 1;
   ShowWindow(g_hwndMain, SW_HIDE);
+  desktop::CloseVisitorsWindow();
   DeleteNotifyIcon();
   EndVolumeControl();
   // The account, a call still up, the SIP thread and the core; then the

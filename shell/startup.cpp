@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "desktop/visitors_window.h"
 #include "events/window_proc.h"
 #include "instance/identity.h"
 #include "instance/protocol.h"
@@ -76,6 +77,14 @@ visits::VisitOutcome RecordedOutcome(ReceivedCallOutcome outcome) {
   }
   return visits::VisitOutcome::Undecided;
 }
+
+// The record's worker counts; the window thread shows the count.
+void PostMissedVisitors(int count) {
+  plat::PostMessage(g_hwndMain, WM_MISSED_VISITORS,
+                    static_cast<plat::WPARAM>(count), 0);
+}
+
+void OpenVisitors() { desktop::OpenVisitorsWindow(SettingsFolder()); }
 
 void RecordReceivedCall(const t_ReceivedCall &call) {
   t_SipVisit visit;
@@ -170,6 +179,7 @@ int InitApp() {
   wc.style = kClassStyle;
   wc.proc = WindowProcMain;
   SetCloseSequence(MyClose);
+  SetVisitorsOpener(OpenVisitors);
   wc.icon = res::ProgramIcon();
   wc.smallIcon = wc.icon;
   wc.background = kBlack;
@@ -212,6 +222,7 @@ int VestibellMain() {
     plat::Report("no display to open the window on (DISPLAY is not set)");
   if (!InitApp())
     return 0;
+  SetUnseenMissedHook(PostMissedVisitors);
   WireVisits();
 
   InitSkin(g_hwndMain, Skin);

@@ -20,10 +20,11 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
   ctest --output-on-failure -j2 --timeout 600
 )
 
-echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls, the message space, the SIP thread's wait, the visitors' record"
+echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls, the message space, the SIP thread's wait, the visitors' record, the Visitors window's worker"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
   test_sip_core test_dialog_box test_sound test_program_calls doorsim
-  test_message_space space_peer test_net test_visits test_visits_live)
+  test_message_space space_peer test_net test_visits test_visits_live
+  test_desktop)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -37,7 +38,7 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
     tests/platform/test_dialog_box tests/platform/test_sound \
     tests/telephony/test_program_calls tests/platform/test_message_space \
     tests/platform/test_net tests/visits/test_visits \
-    tests/visits/test_visits_live; do
+    tests/visits/test_visits_live tests/desktop/test_desktop; do
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1 || status=$?
     # A test stopped by a finding leaves its helpers (the simulator, a

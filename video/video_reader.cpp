@@ -102,8 +102,7 @@ void OnTitle(void *context, const char *sent) {
   PlainTitle(title);
   ShowData.title.Set(title);
   TellRing(run, title);
-  SetWindowText(run.hwnd, title);
-  SetTrayTip(title);
+  SetDoorTitle(run.hwnd, title);
 }
 
 void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
@@ -270,8 +269,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   std::memset(blank, ' ', 63);
   blank[63] = '\0';
   ShowData.title.Set(blank);
-  SetWindowText(run.hwnd, kAppTitle);
-  SetTrayTip(kAppTitle);
+  SetDoorTitle(run.hwnd, kAppTitle);
   PopupOnWindow(run.hwnd, PopupEvent::RunEnded);
   // A run told to stop by whoever starts the next one finds Kill_TCP clear
   // only when it was stopped from outside; either way it is not connected.
