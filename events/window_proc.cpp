@@ -9,6 +9,7 @@
 #include "instance/identity.h"
 #include "instance/protocol.h"
 #include "instance/settings.h"
+#include "notices/notices.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
 #include "platform/trace.h"
@@ -51,6 +52,7 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
   case MSG_SET_IN_CALL:
     SetLinCall(lParam != 0);
     VisitInCall(lParam != 0); // a ring that gets this far was answered
+    NoticeInCall(lParam != 0);
     break;
   case MSG_HANG_UP:
     HangUpReportedCall();
@@ -163,6 +165,9 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     break;
   case WM_USER:
     OnSipNotification(wParam, lParam);
+    break;
+  case WM_DOOR_NOTICE:
+    OnDoorNoticeMessage(wParam, lParam);
     break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)
