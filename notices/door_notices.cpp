@@ -368,7 +368,9 @@ void NoticeInCall(bool inCall) {
 }
 
 void NoticeReceivedCall(const t_ReceivedCall &call) {
-  if (!g_started || call.call == 0)
+  // A caller turned away busy (call 0) is told on the SIP thread, and is
+  // no ring of its own.
+  if (call.call == 0 || !g_started)
     return;
   if (call.outcome == ReceivedCallOutcome::Ringing) {
     SipRingBegan(call);

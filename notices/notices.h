@@ -38,8 +38,8 @@ void NoticePicture(std::shared_ptr<const std::vector<std::uint8_t>> picture);
 void OnDoorNoticeMessage(plat::WPARAM wParam, plat::LPARAM lParam);
 // This copy's door unit got into a call, or out of it.
 void NoticeInCall(bool inCall);
-// The core owner's received calls, and OK or Cancel pressed in the Accept
-// dialog of `call`.
+// The core owner's received calls (a busy one, on the SIP thread, is let
+// be), and OK or Cancel pressed in the Accept dialog of `call`.
 void NoticeReceivedCall(const t_ReceivedCall &call);
 void NoticeAcceptPressed(SipCallId call);
 

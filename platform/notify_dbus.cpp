@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/notify.h"
 #include "platform/report.h"
@@ -286,18 +287,21 @@ private:
   }
 
   void TellLacks() {
-    std::string lacks;
-    auto lack = [&](bool offered, const char *what) {
-      if (offered)
-        return;
-      lacks += lacks.empty() ? "" : ", ";
-      lacks += what;
-    };
-    lack(offers_.actions, "actions");
-    lack(offers_.body, "a body");
-    lack(offers_.images, "images");
-    if (lacks.empty() || told_)
+    std::vector<const char *> lacking;
+    if (!offers_.actions)
+      lacking.push_back("actions");
+    if (!offers_.body)
+      lacking.push_back("a body");
+    if (!offers_.images)
+      lacking.push_back("images");
+    if (lacking.empty() || told_)
       return;
+    std::string lacks;
+    for (std::size_t i = 0; i < lacking.size(); ++i) {
+      if (i > 0)
+        lacks += i + 1 == lacking.size() ? " or " : ", ";
+      lacks += lacking[i];
+    }
     told_ = true;
     Report("the notification server shows no %s: rings are shown without "
            "them",

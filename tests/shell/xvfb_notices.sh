@@ -8,13 +8,15 @@
 # - a second ring: its "Open door" reaches the door unit's relay 1, and its
 #   end closes the notice instead;
 # - a SIP call: "Answer" answers it, and the notice is closed;
-# - without a server, and without a bus: one line on standard error each,
-#   and a ring still pops the window up.
+# - a server with a body only: the notices go without actions and images;
+# - that, without a server, and without a bus: one line on standard error
+#   each, and a ring still pops the window up.
 #   xvfb_notices.sh PROGRAM DOORSIM [SCREENSHOT-FOLDER]
 set -u
 prog=$1
 bin=$(dirname "$2")/../..
 screens=${3:-}
+here=$(cd "$(dirname "$0")" && pwd)
 
 source "$(dirname "$0")/../support/scratch.sh"
 need Xvfb xdotool xwininfo xprop openbox dbus-daemon dbus-monitor dunst dunstctl python3 import
@@ -209,11 +211,30 @@ until_true 5 eval '[ "$(calls CloseNotification)" -gt "$closes" ]' || fail "the 
 sim hangup >/dev/null
 grep -q 'notification' "$prog_log" && fail "said something about notices: $(cat "$prog_log")"
 
-# --- without a server, then without a bus ---------------------------------
+# --- a server with a body only, without a server, without a bus ----------
 kill -TERM "$program"
 until_true 10 eval '! kill -0 $program 2>/dev/null' || fail "the program did not close"
 kill -TERM "$dunst_pid"
 until_true 5 eval '! kill -0 $dunst_pid 2>/dev/null' || fail "dunst did not end"
+label="body only"
+/usr/bin/python3 "$here/notice_server.py" "$tmp/plain.log" 2>"$tmp/plain.err" &
+plain=$!
+pids+=($plain)
+until_true 5 grep -qs ready "$tmp/plain.log" || fail "the plain server did not start: $(cat "$tmp/plain.err")"
+start_program_logged
+until_true 10 iconic || fail "pop-up mode did not hide the window"
+sim "ring?flag=1" >/dev/null
+until_true 5 grep -q '^Notify 0|Front .* is ringing|Ringing since [0-9:]*|actions=0|hints=desktop-entry,urgency$' "$tmp/plain.log" ||
+  fail "what the plain server got: $(cat "$tmp/plain.log")"
+sim "ring?flag=0" >/dev/null
+until_true 5 grep -q '^Notify 1|Missed visitor at Front .*|Rang at .*|actions=0|hints=desktop-entry,resident,urgency$' "$tmp/plain.log" ||
+  fail "what the plain server got: $(cat "$tmp/plain.log")"
+[ "$(grep -c 'desktop notifications\|shows no' "$prog_log")" = 1 ] || fail "$(cat "$prog_log")"
+grep -q 'shows no actions or images' "$prog_log" || fail "$(cat "$prog_log")"
+kill -TERM "$program"
+until_true 10 eval '! kill -0 $program 2>/dev/null' || fail "the program did not close"
+kill -TERM "$plain"
+until_true 5 eval '! kill -0 $plain 2>/dev/null' || fail "the plain server did not end"
 for mode in "no server" "no bus"; do
   label=$mode
   [ "$mode" = "no bus" ] && unset DBUS_SESSION_BUS_ADDRESS
