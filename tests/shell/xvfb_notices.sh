@@ -8,6 +8,7 @@
 # - a second ring: its "Open door" reaches the door unit's relay 1, and its
 #   end closes the notice instead;
 # - a SIP call: "Answer" answers it, and the notice is closed;
+# - pop-up off: a ring in view is not told, one under an xterm is;
 # - a server with a body only: the notices go without actions and images;
 # - that, without a server, and without a bus: one line on standard error
 #   each, and a ring still pops the window up.
@@ -19,7 +20,7 @@ screens=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 
 source "$(dirname "$0")/../support/scratch.sh"
-need Xvfb xdotool xwininfo xprop openbox dbus-daemon dbus-monitor dunst dunstctl python3 import
+need Xvfb xdotool xwininfo xprop openbox xterm wmctrl dbus-daemon dbus-monitor dunst dunstctl python3 import
 source "$(dirname "$0")/../support/xvfb.sh"
 source "$(dirname "$0")/../support/doorsim.sh"
 start_xvfb 1024x600x24
@@ -211,9 +212,35 @@ until_true 5 eval '[ "$(calls CloseNotification)" -gt "$closes" ]' || fail "the 
 sim hangup >/dev/null
 grep -q 'notification' "$prog_log" && fail "said something about notices: $(cat "$prog_log")"
 
+# --- pop-up off: in view nothing, covered a notice ---------------------------
+label="pop-up off"
+kill -TERM "$program"
+until_true 10 eval '! kill -0 $program 2>/dev/null' || fail "the program did not close"
+sed -i 's/^pop=1/pop=0/' "$tmp/Vestibell/Vestibell.ini"
+start_program_logged
+until_true 5 viewable "$win" || fail "the window is not shown"
+notifies=$(calls Notify)
+sim "ring?flag=1" >/dev/null
+sleep 1.5
+sim "ring?flag=0" >/dev/null
+sleep 1
+[ "$(calls Notify)" = "$notifies" ] || fail "a ring in view was told: $(last_notify)"
+xterm -T cover -fa Monospace -fs 9 -geometry 80x30+20+20 &
+pids+=($!)
+cover=$(shown_window '^cover$')
+[ -n "$cover" ] || fail "no xterm"
+# The window stays above others: only one that does too covers it.
+wmctrl -i -r "$cover" -b add,above
+sleep 0.5
+sim "ring?flag=1" >/dev/null
+until_true 5 eval '[ "$(calls Notify)" -gt "$notifies" ]' || fail "a ring under a covering window was not told"
+shot notice_covered
+sim "ring?flag=0" >/dev/null
+
 # --- a server with a body only, without a server, without a bus ----------
 kill -TERM "$program"
 until_true 10 eval '! kill -0 $program 2>/dev/null' || fail "the program did not close"
+sed -i 's/^pop=0/pop=1/' "$tmp/Vestibell/Vestibell.ini"
 kill -TERM "$dunst_pid"
 until_true 5 eval '! kill -0 $dunst_pid 2>/dev/null' || fail "dunst did not end"
 label="body only"
