@@ -63,7 +63,7 @@ void EndReaderThread(t_ReaderThread &reader);
 
 // --- what the reader hands on ------------------------------------------------
 // Set by start-up, before the first run, for whoever keeps what the door
-// unit sends (this folder cannot see them); either may be null. Both are
+// unit sends (this folder cannot see them); any may be null. All are
 // called on the reader thread and must return at once.
 struct t_ReaderHooks {
   // Each whole picture, the bytes exactly as received: gathered once while
