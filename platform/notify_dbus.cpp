@@ -2,6 +2,8 @@
 // interface of the session bus. A thread of ours holds the connection and
 // makes every call, waiting there for the server's answers; the window
 // thread only hands it work, in order, and takes back what the user did.
+// The work goes through a queue and a lock of ours (an eventfd wakes the
+// thread), so thread checkers see every hand-over.
 #include <QBuffer>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -12,13 +14,19 @@
 #include <QImageReader>
 #include <QObject>
 #include <QSaveFile>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QThread>
 #include <QVariantMap>
 
 #include <cstdlib>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/notify.h"
@@ -321,14 +329,63 @@ private:
   std::map<unsigned, unsigned> numbers_; // the server's id -> our number
 };
 
+// The work handed to the bus's thread, in order. Guarded by g_workMutex.
+std::mutex g_workMutex;
+std::deque<std::function<void(NoticeBus &)>> g_work;
+int g_wakeFd = -1;
+
+void RunWork(NoticeBus &bus) {
+  std::uint64_t count;
+  [[maybe_unused]] ssize_t n = read(g_wakeFd, &count, sizeof count);
+  for (;;) {
+    std::function<void(NoticeBus &)> task;
+    {
+      std::lock_guard lock(g_workMutex);
+      if (g_work.empty())
+        return;
+      task = std::move(g_work.front());
+      g_work.pop_front();
+    }
+    task(bus);
+  }
+}
+
+// The bus's thread: its object is made there, and lives there.
+class BusThread : public QThread {
+public:
+  BusThread(QString app, QByteArray icon)
+      : app_(std::move(app)), icon_(std::move(icon)) {}
+
+protected:
+  void run() override {
+    NoticeBus bus(app_, icon_);
+    QSocketNotifier wake(static_cast<qintptr>(g_wakeFd), QSocketNotifier::Read);
+    QObject::connect(&wake, &QSocketNotifier::activated, &bus,
+                     [&bus] { RunWork(bus); });
+    bus.Connect();
+    RunWork(bus);
+    exec();
+  }
+
+private:
+  const QString app_;
+  const QByteArray icon_;
+};
+
 // Window thread.
-QThread *g_thread = nullptr;
-NoticeBus *g_bus = nullptr;
+BusThread *g_thread = nullptr;
+bool g_running = false;
 unsigned g_numbered = 0;
 
-template <typename F> void OnBus(F task) {
-  if (g_bus != nullptr)
-    QMetaObject::invokeMethod(g_bus, std::move(task), Qt::QueuedConnection);
+void OnBus(std::function<void(NoticeBus &)> task) {
+  if (!g_running)
+    return;
+  {
+    std::lock_guard lock(g_workMutex);
+    g_work.push_back(std::move(task));
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(g_wakeFd, &one, sizeof one);
 }
 
 } // namespace
@@ -337,44 +394,44 @@ void StartNotices(const char *appName, const NoticeHandlers &handlers,
                   const std::uint8_t *iconPng, std::size_t iconSize) {
   if (g_app == nullptr || g_thread != nullptr)
     return;
+  g_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (g_wakeFd < 0)
+    return;
   g_handlers = handlers;
-  g_thread = new QThread;
+  g_thread = new BusThread(QString::fromLatin1(appName),
+                           QByteArray(reinterpret_cast<const char *>(iconPng),
+                                      static_cast<qsizetype>(iconSize)));
   g_thread->setObjectName(QStringLiteral("notices"));
-  g_bus = new NoticeBus(QString::fromLatin1(appName),
-                        QByteArray(reinterpret_cast<const char *>(iconPng),
-                                   static_cast<qsizetype>(iconSize)));
-  g_bus->moveToThread(g_thread);
+  g_running = true;
   g_thread->start();
-  OnBus([bus = g_bus] { bus->Connect(); });
 }
 
 unsigned ShowNotice(const Notice &notice) {
   const unsigned number = ++g_numbered;
-  OnBus([bus = g_bus, number, notice] { bus->Post(number, notice, false); });
+  OnBus([number, notice](NoticeBus &bus) { bus.Post(number, notice, false); });
   return number;
 }
 
 void ReplaceNotice(unsigned number, const Notice &notice) {
-  OnBus([bus = g_bus, number, notice] { bus->Post(number, notice, true); });
+  OnBus([number, notice](NoticeBus &bus) { bus.Post(number, notice, true); });
 }
 
 void CloseNotice(unsigned number) {
-  OnBus([bus = g_bus, number] { bus->Close(number); });
+  OnBus([number](NoticeBus &bus) { bus.Close(number); });
 }
 
 void StopNotices(const std::vector<unsigned> &closing, unsigned ms) {
-  if (g_thread == nullptr)
+  if (!g_running)
     return;
-  OnBus([bus = g_bus, closing] {
+  OnBus([closing](NoticeBus &bus) {
     for (unsigned number : closing)
-      bus->Close(number);
+      bus.Close(number);
     QThread::currentThread()->quit();
   });
+  g_running = false;
   // One that does not end in time is left to the end of the process: it
   // holds nothing anybody waits for.
-  if (g_thread->wait(QDeadlineTimer(static_cast<qint64>(ms))))
-    delete g_bus;
-  g_bus = nullptr;
+  g_thread->wait(QDeadlineTimer(static_cast<qint64>(ms)));
 }
 
 } // namespace plat
