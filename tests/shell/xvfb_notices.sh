@@ -7,7 +7,8 @@
 #   normal and resident; a click on it brings the main window up;
 # - a second ring: its "Open door" reaches the door unit's relay 1, and its
 #   end closes the notice instead;
-# - a SIP call: "Answer" answers it, and the notice is closed;
+# - a SIP call: "Answer" answers it, and the notice is closed; "Decline"
+#   declines one; one the caller gives up on becomes a missed visitor;
 # - pop-up off: a ring in view is not told, one under an xterm is;
 # - a server with a body only: the notices go without actions and images;
 # - that, without a server, and without a bus: one line on standard error
@@ -210,6 +211,34 @@ choose "answer"
 until_true 5 status_is sip_in_call 1 || fail "Answer did not answer the call"
 until_true 5 eval '[ "$(calls CloseNotification)" -gt "$closes" ]' || fail "the answered call's notice stayed"
 sim hangup >/dev/null
+until_true 5 status_is sip_in_call 0 || fail "the call did not end"
+
+# Declined from its notice; then one the caller gives up on.
+label="sip decline"
+sleep 1
+xdotool windowminimize "$win" 2>/dev/null
+until_true 5 eval "iconic || ! viewable $win" || fail "the window did not go"
+ended=$(status_of sip_ended)
+notifies=$(calls Notify)
+closes=$(calls CloseNotification)
+sim "ring-sip?uri=sip:pc@127.0.0.1:$sip_port" >/dev/null
+until_true 10 eval '[ "$(calls Notify)" -gt "$notifies" ]' || fail "no notice for a SIP call"
+sleep 0.5
+choose "decline"
+until_true 5 eval '[ "$(status_of sip_ended)" -gt "$ended" ]' || fail "Decline did not end the call"
+until_true 5 eval '[ "$(calls CloseNotification)" -gt "$closes" ]' || fail "the declined call's notice stayed"
+label="sip missed"
+sleep 1
+notifies=$(calls Notify)
+sim "ring-sip?uri=sip:pc@127.0.0.1:$sip_port" >/dev/null
+until_true 10 eval '[ "$(calls Notify)" -gt "$notifies" ]' || fail "no notice for a SIP call"
+sleep 0.5
+sim hangup >/dev/null
+until_true 5 eval '[ "$(calls Notify)" -gt $((notifies + 1)) ]' || fail "the call given up did not become a missed visitor"
+sleep 0.3
+missed=$(last_notify)
+grep -q 'string "Missed visitor at Front <b>door</b> & co"' <<<"$missed" || fail "summary: $missed"
+grep -q 'Caller: door@127.0.0.1' <<<"$missed" || fail "no caller: $missed"
 grep -q 'notification' "$prog_log" && fail "said something about notices: $(cat "$prog_log")"
 
 # --- pop-up off: in view nothing, covered a notice ---------------------------
