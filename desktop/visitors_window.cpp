@@ -37,206 +37,15 @@
 
 #include "desktop/visit_text.h"
 #include "desktop/visitors_worker.h"
+#include "desktop/visits_model.h"
 #include "visits/visit_rules.h"
 
 namespace desktop {
 
 namespace {
 
-using visits::t_Visit;
-using visits::t_VisitPicture;
-
-enum Column { kPicture, kWhen, kDoor, kHow, kOutcome, kColumns };
-
-// A thumbnail asked for and not come back within this long was dropped by
-// the worker (its row scrolled past): it is asked for again when shown.
-constexpr qint64 kThumbnailRetryMs = 2000;
-// Thumbnails kept: about 20 KB each.
-constexpr int kThumbnailsKept = 3000;
-
-const QColor kMissedRed(0xC6, 0x28, 0x28);
-
-// The visits, newest first, with their thumbnails made as rows come into
-// view.
-class VisitsModel final : public QAbstractTableModel {
-public:
-  explicit VisitsModel(QObject *parent)
-      : QAbstractTableModel(parent), thumbnails_(kThumbnailsKept) {
-    clock_.start();
-    placeholder_ = QPixmap(kThumbnailSize);
-    placeholder_.fill(QColor(0x30, 0x30, 0x30));
-  }
-
-  void SetWorker(t_VisitorsWorker *worker) { worker_ = worker; }
-
-  int rowCount(const QModelIndex &parent = {}) const override {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-  }
-  int columnCount(const QModelIndex &parent = {}) const override {
-    return parent.isValid() ? 0 : kColumns;
-  }
-
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role) const override {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
-      return {};
-    switch (section) {
-    case kPicture:
-      return QStringLiteral("Picture");
-    case kWhen:
-      return QStringLiteral("When");
-    case kDoor:
-      return QStringLiteral("Door");
-    case kHow:
-      return QStringLiteral("How");
-    case kOutcome:
-      return QStringLiteral("Outcome");
-    default:
-      return {};
-    }
-  }
-
-  QVariant data(const QModelIndex &index, int role) const override {
-    if (!index.isValid() || index.row() >= rowCount())
-      return {};
-    const t_Visit &visit = rows_[static_cast<std::size_t>(index.row())];
-    const int column = index.column();
-    if (role == Qt::DisplayRole) {
-      switch (column) {
-      case kWhen:
-        return LocalTimeText(visit.started);
-      case kDoor:
-        return DoorText(visit);
-      case kHow:
-        return HowText(visit);
-      case kOutcome:
-        return OutcomeText(visit);
-      default:
-        return {};
-      }
-    }
-    if (role == Qt::DecorationRole && column == kPicture)
-      return Thumbnail(visit);
-    if (role == Qt::SizeHintRole && column == kPicture)
-      return kThumbnailSize + QSize(8, 4);
-    if (MarkedMissed(visit) && column == kOutcome) {
-      if (role == Qt::ForegroundRole)
-        return kMissedRed;
-      if (role == Qt::FontRole) {
-        QFont bold;
-        bold.setBold(true);
-        return bold;
-      }
-    }
-    return {};
-  }
-
-  // The rows as read; those nobody had seen when this opening first
-  // listed them stay marked until the window closes.
-  void SetRows(std::vector<t_Visit> rows) {
-    beginResetModel();
-    rows_ = std::move(rows);
-    byId_.clear();
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-      t_Visit &visit = rows_[i];
-      byId_[visit.id] = static_cast<int>(i);
-      if (!visit.seen)
-        newThisOpening_.insert(visit.id);
-      else if (newThisOpening_.count(visit.id) != 0)
-        visit.seen = false;
-    }
-    endResetModel();
-  }
-
-  void ForgetOpening() { newThisOpening_.clear(); }
-
-  // Everything, as before the first opening.
-  void Forget() {
-    SetRows({});
-    newThisOpening_.clear();
-    markedSeen_.clear();
-    thumbnails_.clear();
-    asked_.clear();
-    made_ = 0;
-  }
-
-  // Ids of the rows the record still holds as not seen.
-  std::vector<std::int64_t> NotSeen() {
-    std::vector<std::int64_t> ids;
-    for (const t_Visit &visit : rows_)
-      if (newThisOpening_.count(visit.id) != 0 &&
-          markedSeen_.insert(visit.id).second)
-        ids.push_back(visit.id);
-    return ids;
-  }
-
-  void Remove(std::int64_t id) {
-    const auto it = byId_.find(id);
-    if (it == byId_.end())
-      return;
-    const int row = it->second;
-    beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
-    endRemoveRows();
-    byId_.clear();
-    for (std::size_t i = 0; i < rows_.size(); ++i)
-      byId_[rows_[i].id] = static_cast<int>(i);
-  }
-
-  void ThumbnailMade(std::int64_t id, const QImage &image) {
-    asked_.erase(id);
-    thumbnails_.insert(
-        id,
-        new QPixmap(image.isNull() ? placeholder_ : QPixmap::fromImage(image)));
-    ++made_;
-    const auto it = byId_.find(id);
-    if (it != byId_.end()) {
-      const QModelIndex at = index(it->second, kPicture);
-      emit dataChanged(at, at, {Qt::DecorationRole});
-    }
-  }
-
-  const t_Visit *At(int row) const {
-    if (row < 0 || row >= rowCount())
-      return nullptr;
-    return &rows_[static_cast<std::size_t>(row)];
-  }
-  int RowOf(std::int64_t id) const {
-    const auto it = byId_.find(id);
-    return it == byId_.end() ? -1 : it->second;
-  }
-  bool HasThumbnail(int row) const {
-    const t_Visit *visit = At(row);
-    return visit != nullptr && thumbnails_.contains(visit->id);
-  }
-  int Made() const { return made_; }
-
-private:
-  QVariant Thumbnail(const t_Visit &visit) const {
-    if (const QPixmap *made = thumbnails_.object(visit.id))
-      return *made;
-    if (visit.ringPicture.empty())
-      return placeholder_;
-    const qint64 now = clock_.elapsed();
-    auto [it, first] = asked_.emplace(visit.id, now);
-    if ((first || now - it->second > kThumbnailRetryMs) && worker_) {
-      it->second = now;
-      worker_->Thumbnail(visit);
-    }
-    return placeholder_;
-  }
-
-  std::vector<t_Visit> rows_;
-  std::unordered_map<std::int64_t, int> byId_;
-  std::unordered_set<std::int64_t> newThisOpening_;
-  std::unordered_set<std::int64_t> markedSeen_;
-  t_VisitorsWorker *worker_ = nullptr;
-  mutable QCache<std::int64_t, QPixmap> thumbnails_;
-  mutable std::unordered_map<std::int64_t, qint64> asked_;
-  QElapsedTimer clock_;
-  QPixmap placeholder_;
-  int made_ = 0;
-};
+// How far a notice's time of a ring may lie from its row's start.
+constexpr std::int64_t kVisitNearMs = 3000;
 
 class VisitorsWindow final : public QWidget, public t_VisitorsView {
 public:
@@ -344,7 +153,8 @@ public:
     ClearReplay(QString());
   }
 
-  void Open(const std::string &dataFolder) {
+  void Open(const std::string &dataFolder, const t_VisitorsAt &at) {
+    at_ = at;
     if (!worker_) {
       worker_ = std::make_unique<t_VisitorsWorker>(dataFolder, this);
       model_->SetWorker(worker_.get());
@@ -421,6 +231,12 @@ public:
     int row = model_->RowOf(keep);
     if (firstList_ || row < 0)
       row = rows > 0 ? 0 : -1;
+    if (firstList_ && at_.startedMs != 0) {
+      const int near =
+          model_->RowStartedNear(at_.startedMs, at_.sip, kVisitNearMs);
+      if (near >= 0)
+        row = near;
+    }
     firstList_ = false;
     if (row < 0) {
       current_ = 0;
@@ -677,6 +493,7 @@ private:
   bool placed_ = false;
   bool listed_ = false;
   bool firstList_ = true;
+  t_VisitorsAt at_; // the visit to select at this opening, if any
   std::int64_t current_ = 0;
   std::vector<t_VisitPicture> pictures_;
   bool playing_ = false;
@@ -693,10 +510,10 @@ VisitorsWindow *g_window = nullptr;
 
 } // namespace
 
-void OpenVisitorsWindow(const std::string &dataFolder) {
+void OpenVisitorsWindow(const std::string &dataFolder, const t_VisitorsAt &at) {
   if (g_window == nullptr)
     g_window = new VisitorsWindow;
-  g_window->Open(dataFolder);
+  g_window->Open(dataFolder, at);
 }
 
 void CloseVisitorsWindow() {

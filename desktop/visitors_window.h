@@ -7,14 +7,23 @@
 // whatever the record holds and never holds up the live picture.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace desktop {
 
+// A visit to show on opening, by when its ring started (ms since 1970,
+// UTC; 0: the newest) and whether it was a SIP call.
+struct t_VisitorsAt {
+  std::int64_t startedMs = 0;
+  bool sip = false;
+};
+
 // Opens the window, or brings it up when open, on the record under
-// `dataFolder` (where the settings file is). Opening marks the visits it
-// lists as seen.
-void OpenVisitorsWindow(const std::string &dataFolder);
+// `dataFolder` (where the settings file is), with `at` selected when it is
+// listed. Opening marks the visits it lists as seen.
+void OpenVisitorsWindow(const std::string &dataFolder,
+                        const t_VisitorsAt &at = {});
 // Closes it, ends its worker and forgets what it showed (closing the
 // program).
 void CloseVisitorsWindow();

@@ -10,6 +10,7 @@
 #include "instance/protocol.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
+#include "notices/notices.h"
 #include "platform/dialog_box.h"
 #include "platform/gdi.h"
 #include "platform/menu.h"
@@ -105,6 +106,7 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
   case MSG_SET_IN_CALL:
     SetLinCall(lParam != 0);
     VisitInCall(lParam != 0); // a ring that gets this far was answered
+    NoticeInCall(lParam != 0);
     break;
   case MSG_HANG_UP:
     HangUpReportedCall();
@@ -225,6 +227,9 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     break;
   case WM_COMMAND:
     RunMenuCommand(hwnd, wParam);
+    break;
+  case WM_DOOR_NOTICE:
+    OnDoorNoticeMessage(wParam, lParam);
     break;
   case WM_TRAYICON:
     if (static_cast<UINT>(lParam) == WM_LBUTTONDOWN)

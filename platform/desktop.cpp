@@ -2,6 +2,7 @@
 // bell, whether a window manager runs, and what it is asked for a window
 // being shown: the workspaces it is on, the keyboard, the user's attention.
 #include <QApplication>
+#include <QRegion>
 #include <QScreen>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
@@ -10,11 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
 
 #include "platform/test_hooks.h"
 #include "platform/window_internal.h"
+#include "platform/window_widget.h"
 
 namespace plat {
 
@@ -184,6 +187,94 @@ bool HeldByWindowManager(QWidget *widget) {
   const std::vector<std::uint32_t> state = Values(
       c, static_cast<xcb_window_t>(widget->winId()), wmState, wmState, 1);
   return !state.empty() && state[0] != 0; // 0: Withdrawn
+}
+
+namespace {
+
+// A window's rectangle on the root window; empty when it is gone.
+QRect RootRect(xcb_connection_t *c, xcb_window_t window, xcb_window_t root) {
+  xcb_get_geometry_reply_t *geometry =
+      xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
+  xcb_translate_coordinates_reply_t *at = xcb_translate_coordinates_reply(
+      c, xcb_translate_coordinates(c, window, root, 0, 0), nullptr);
+  QRect rect;
+  if (geometry != nullptr && at != nullptr)
+    rect = QRect(at->dst_x, at->dst_y, geometry->width, geometry->height);
+  std::free(geometry);
+  std::free(at);
+  return rect;
+}
+
+bool Viewable(xcb_connection_t *c, xcb_window_t window) {
+  xcb_get_window_attributes_reply_t *a = xcb_get_window_attributes_reply(
+      c, xcb_get_window_attributes(c, window), nullptr);
+  const bool viewable = a != nullptr && a->map_state == XCB_MAP_STATE_VIEWABLE;
+  std::free(a);
+  return viewable;
+}
+
+qint64 Area(const QRegion &region) {
+  qint64 area = 0;
+  for (const QRect &r : region)
+    area += static_cast<qint64>(r.width()) * r.height();
+  return area;
+}
+
+} // namespace
+
+WindowView ViewOfWindow(HWND w) {
+  if (!IsWindowVisible(w) || w->widget == nullptr || !w->widget->isVisible())
+    return WindowView::Hidden;
+  QWidget *widget = w->widget;
+  if (widget->windowState().testFlag(Qt::WindowMinimized))
+    return WindowView::Minimized;
+  xcb_connection_t *c = XConnection();
+  const xcb_screen_t *screen =
+      c != nullptr ? xcb_setup_roots_iterator(xcb_get_setup(c)).data : nullptr;
+  if (screen == nullptr)
+    return WindowView::InView;
+  const auto window = static_cast<xcb_window_t>(widget->winId());
+  const xcb_atom_t wmState = Atom(c, "WM_STATE");
+  const std::vector<std::uint32_t> state =
+      Values(c, window, wmState, wmState, 1);
+  const std::vector<std::uint32_t> states =
+      Values(c, window, Atom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 64);
+  const xcb_atom_t hidden = Atom(c, "_NET_WM_STATE_HIDDEN");
+  if ((!state.empty() && state[0] == 3) || // Iconic
+      std::find(states.begin(), states.end(), hidden) != states.end())
+    return WindowView::Minimized;
+  const std::vector<std::uint32_t> desktop =
+      Values(c, window, Atom(c, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 1);
+  const std::vector<std::uint32_t> current = Values(
+      c, screen->root, Atom(c, "_NET_CURRENT_DESKTOP"), XCB_ATOM_CARDINAL, 1);
+  if (!desktop.empty() && !current.empty() && desktop[0] != kAllDesktops &&
+      desktop[0] != current[0])
+    return WindowView::OtherWorkspace;
+  if (!Viewable(c, window))
+    return WindowView::Minimized;
+
+  // The window manager's stacking order, bottom first: what lies above
+  // this window and is on the screen covers it, unless it is one of this
+  // program's own (a dialog of the call).
+  const std::vector<std::uint32_t> stacking =
+      Values(c, screen->root, Atom(c, "_NET_CLIENT_LIST_STACKING"),
+             XCB_ATOM_WINDOW, 4096);
+  const auto self = std::find(stacking.begin(), stacking.end(), window);
+  const QRect own = RootRect(c, window, screen->root);
+  if (self == stacking.end() || own.isEmpty())
+    return WindowView::InView;
+  const xcb_atom_t pidAtom = Atom(c, "_NET_WM_PID");
+  const auto pid = static_cast<std::uint32_t>(getpid());
+  QRegion seen(own);
+  for (auto above = self + 1; above != stacking.end(); ++above) {
+    const std::vector<std::uint32_t> owner =
+        Values(c, *above, pidAtom, XCB_ATOM_CARDINAL, 1);
+    if ((!owner.empty() && owner[0] == pid) || !Viewable(c, *above))
+      continue;
+    seen -= RootRect(c, *above, screen->root);
+  }
+  return Area(seen) * 2 < Area(QRegion(own)) ? WindowView::Covered
+                                             : WindowView::InView;
 }
 
 std::vector<RECT> ScreenWorkAreas() {

@@ -187,6 +187,12 @@ bool InvalidateRect(HWND hwnd);
 // (window thread), or soon (other threads).
 bool UpdateWindow(HWND hwnd);
 
+// How the user can see the window now: not shown, minimized, on another
+// workspace than the current one, more than half covered by other
+// programs' windows above it, or in view. Window thread.
+enum class WindowView { Hidden, Minimized, OtherWorkspace, Covered, InView };
+WindowView ViewOfWindow(HWND hwnd);
+
 // The area that windows may use on every screen (the whole screen less
 // panels and docks), the primary screen first; empty without a display.
 // Window thread only.

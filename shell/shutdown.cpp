@@ -7,6 +7,7 @@
 #include "instance/protocol.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
+#include "notices/notices.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
 #include "shell/main.h"
@@ -43,6 +44,8 @@ void MyClose() {
     FreeSkin(Skin);
   // Nothing hands the record anything now: it writes what it holds.
   StopVisits();
+  // A ring still told is over with the program; missed visitors stay.
+  StopDoorNotices();
 
   RECT info;
   GetWindowRect(g_hwndMain, &info);

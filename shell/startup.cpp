@@ -1,7 +1,9 @@
 // Start-up: one instance of the program from its first step to the end of
 // its message loop.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "instance/protocol.h"
 #include "instance/settings.h"
 #include "instance/tray.h"
+#include "notices/notices.h"
 #include "platform/gdi.h"
 #include "platform/message_space.h"
 #include "platform/named_object.h"
@@ -85,6 +88,13 @@ void PostMissedVisitors(int count) {
 }
 
 void OpenVisitors() { desktop::OpenVisitorsWindow(SettingsFolder()); }
+// A missed visitor's notice clicked: the Visitors window at that visit.
+void OpenVisitorsAt(const t_VisitorsAt &visit) {
+  desktop::t_VisitorsAt at;
+  at.startedMs = visit.startedMs;
+  at.sip = visit.sip;
+  desktop::OpenVisitorsWindow(SettingsFolder(), at);
+}
 
 void RecordReceivedCall(const t_ReceivedCall &call) {
   t_SipVisit visit;
@@ -93,26 +103,45 @@ void RecordReceivedCall(const t_ReceivedCall &call) {
   visit.whenMs = call.whenMs;
   visit.outcome = RecordedOutcome(call.outcome);
   VisitSipCall(visit);
+  NoticeReceivedCall(call);
+}
+
+// What the reader hands on goes to the record and to the ring notices.
+std::atomic<bool> g_visitPictures{false};
+
+void OnStreamRing(bool ringing, const char *title) {
+  VisitRing(ringing, title);
+  NoticeRing(ringing, title);
+}
+
+void OnStreamPicture(std::shared_ptr<const std::vector<std::uint8_t>> picture) {
+  if (g_visitPictures)
+    VisitPicture(picture);
+  NoticePicture(std::move(picture));
 }
 
 } // namespace
 
 void WireVisits() {
   // A settings folder whose path does not fit has no visits folder either.
-  if (ini_file[0] == '\0')
-    return;
-  t_VisitsSetup setup;
-  setup.dataFolder = SettingsFolder();
-  setup.copy = PocSpusteni;
-  setup.settings = ReadVisitSettings();
-  StartVisits(setup);
+  if (ini_file[0] != '\0') {
+    t_VisitsSetup setup;
+    setup.dataFolder = SettingsFolder();
+    setup.copy = PocSpusteni;
+    setup.settings = ReadVisitSettings();
+    StartVisits(setup);
+    // Without pictures the record keeps none; the ring notices still show
+    // the one of the ring.
+    g_visitPictures = setup.settings.pictures;
+  }
+  StartDoorNotices();
   t_ReaderHooks hooks;
-  hooks.ring = VisitRing;
-  // Without pictures the reader gathers none.
-  if (setup.settings.pictures)
-    hooks.picture = VisitPicture;
+  hooks.ring = OnStreamRing;
+  hooks.picture = OnStreamPicture;
+  hooks.ringComing = NoticeRingComing;
   SetReaderHooks(hooks);
   SetReceivedCallHook(RecordReceivedCall);
+  SetAcceptPressedHook(NoticeAcceptPressed);
 }
 
 plat::POINT ReachablePlace(const plat::RECT &window, int stripHeight,
@@ -180,6 +209,7 @@ int InitApp() {
   wc.proc = WindowProcMain;
   SetCloseSequence(MyClose);
   SetVisitorsOpener(OpenVisitors);
+  SetOpenVisitorsHook(OpenVisitorsAt);
   wc.icon = res::ProgramIcon();
   wc.smallIcon = wc.icon;
   wc.background = kBlack;

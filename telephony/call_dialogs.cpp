@@ -32,6 +32,13 @@ constexpr const char kRingFile[] = "ring.wav";
 std::atomic<HDLG> g_authDialog{nullptr};
 SipAuthInfo *g_authRecord = nullptr;
 
+void (*g_acceptPressed)(SipCallId) = nullptr;
+
+void TellAcceptPressed(SipCallId call) {
+  if (g_acceptPressed != nullptr)
+    g_acceptPressed(call);
+}
+
 void SetIcon(HDLG dlg) { SetDialogClassIcon(dlg, res::ProgramIcon()); }
 
 // The caller: its user part, or its address when it has none.
@@ -63,6 +70,10 @@ void StartRing() {
 
 void StopRing() { PlaySound(nullptr, nullptr, 0); }
 
+void SetAcceptPressedHook(void (*hook)(SipCallId call)) {
+  g_acceptPressed = hook;
+}
+
 INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
   SipCore *core = the_core;
   switch (uMsg) {
@@ -90,6 +101,7 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
           CreateDialogParam(res::ProgramModule(), res::kDialogTerminate,
                             g_hwndMain, DialogProcTerm, 0);
       EndDialog(hwndDlg, 1);
+      TellAcceptPressed(CallRefs.accept);
     } else if (LOWORD(wParam) == IDCANCEL) {
       // Declined: taken and ended at once, so the door unit does not ring on.
       Trace(TRACE_HANGUP);
@@ -100,6 +112,7 @@ INT_PTR DialogProcAccept(HDLG hwndDlg, UINT uMsg, WPARAM wParam, LPARAM) {
         SipCoreTerminateCall(core, CallRefs.accept);
       Trace(TRACE_HUNG_UP);
       EndDialog(hwndDlg, 2);
+      TellAcceptPressed(CallRefs.accept);
     }
     break;
   default:

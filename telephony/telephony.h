@@ -123,6 +123,9 @@ struct t_ReceivedCall {
 // Set once by start-up. Called on the window thread, and for Busy on the
 // SIP thread; it must return at once.
 void SetReceivedCallHook(void (*hook)(const t_ReceivedCall &call));
+// Set once by start-up: OK or Cancel was pressed in the Accept dialog of
+// `call`. Window thread.
+void SetAcceptPressedHook(void (*hook)(SipCallId call));
 
 // --- the core owner's side of a call (core_owner.cpp) ------------------------
 // Which call each of the core owner's dialogs and answers concerns, by its

@@ -27,6 +27,8 @@ packages=(
   dpkg-dev debhelper lintian
   # a SIP registrar on loopback for the registration tests
   kamailio
+  # a notification server on a private session bus for the notice tests
+  dunst dbus-daemon dbus-bin
   # a sound server with a null sink for the ring tests
   pulseaudio pulseaudio-utils
   # tests run in a network namespace that has only loopback

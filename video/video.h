@@ -63,7 +63,7 @@ void EndReaderThread(t_ReaderThread &reader);
 
 // --- what the reader hands on ------------------------------------------------
 // Set by start-up, before the first run, for whoever keeps what the door
-// unit sends (this folder cannot see them); either may be null. Both are
+// unit sends (this folder cannot see them); any may be null. All are
 // called on the reader thread and must return at once.
 struct t_ReaderHooks {
   // Each whole picture, the bytes exactly as received: gathered once while
@@ -74,6 +74,9 @@ struct t_ReaderHooks {
   // The call flag rose (0 to 1 or 2) or fell (to 0, or the run ended during
   // a ring); `title` is the part's title, cleaned as the window shows it.
   void (*ring)(bool ringing, const char *title) = nullptr;
+  // The call flag is rising, before the pop-up acts on it: `shown` is
+  // whether the window was shown at that moment.
+  void (*ringComing)(bool shown) = nullptr;
 };
 inline constexpr std::size_t kMaxHandedPicture = 8u << 20;
 void SetReaderHooks(const t_ReaderHooks &hooks);

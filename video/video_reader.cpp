@@ -46,6 +46,7 @@ std::atomic<unsigned> g_reconnectRequests{0};
 std::atomic<void (*)(std::shared_ptr<const std::vector<std::uint8_t>>)>
     g_pictureHook{nullptr};
 std::atomic<void (*)(bool, const char *)> g_ringHook{nullptr};
+std::atomic<void (*)(bool)> g_ringComingHook{nullptr};
 
 // What one run holds; the parser's callbacks reach it through the sink.
 struct t_Run {
@@ -78,6 +79,9 @@ void OnCall(void *context, char flag) {
     run.ringing = false;
     PopupOnWindow(run.hwnd, PopupEvent::RingOff);
   } else if (flag == '1' || flag == '2') {
+    if (!run.ringing)
+      if (auto hook = g_ringComingHook.load())
+        hook(IsWindowVisible(run.hwnd));
     run.ringing = true;
     PopupOnWindow(run.hwnd, PopupEvent::RingOn);
   }
@@ -201,6 +205,7 @@ bool OnFrame(void *context) {
 void SetReaderHooks(const t_ReaderHooks &hooks) {
   g_pictureHook = hooks.picture;
   g_ringHook = hooks.ring;
+  g_ringComingHook = hooks.ringComing;
 }
 
 void RequestReconnect() {
