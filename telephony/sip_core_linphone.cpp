@@ -27,10 +27,11 @@ std::recursive_mutex &ProcessLock() {
 }
 
 struct Event {
-  enum Kind { kInvite, kAuth, kStatus, kMessage, kBusy } kind;
+  enum Kind { kInvite, kAuth, kStatus, kMessage, kBusy, kOutcome } kind;
   std::string first, second;
   SipCallId call = 0;
   std::int64_t when = 0;
+  SipOutcome outcome = SipOutcome::kFailed;
 };
 
 std::string Text(const char *text) { return text ? text : ""; }
@@ -52,6 +53,8 @@ struct SipCore {
   // event; and calls this side ended, whose End is always a plain end.
   // Both touched only under `lock`.
   std::set<const LinphoneCall *> failed, ended_here;
+  // Calls placed here that rang at the other side (under `lock`).
+  std::set<const LinphoneCall *> rang;
   // A call was released since the call history was last dropped (under
   // `lock`).
   bool history_left = false;
@@ -100,6 +103,40 @@ void OnRegistration(LinphoneCore *, LinphoneProxyConfig *,
     plat::Trace(plat::TRACE_REGISTERED);
 }
 
+// Why a call placed here failed. A timeout or a transport error after the
+// call rang is a ring nobody answered; before, nothing answered at all.
+SipOutcome FailureOf(const SipCore &core, const LinphoneCall *call) {
+  switch (linphone_call_get_reason(call)) {
+  case LinphoneReasonBusy:
+    return SipOutcome::kBusy;
+  case LinphoneReasonDeclined:
+    return SipOutcome::kDeclined;
+  case LinphoneReasonNotFound:
+    return SipOutcome::kNotFound;
+  case LinphoneReasonTemporarilyUnavailable:
+    return SipOutcome::kNoAnswer;
+  case LinphoneReasonNotAnswered:
+  case LinphoneReasonNoResponse:
+  case LinphoneReasonIOError:
+    return core.rang.count(call) ? SipOutcome::kNoAnswer
+                                 : SipOutcome::kNoConnection;
+  default:
+    return SipOutcome::kFailed;
+  }
+}
+
+// The failure of a call, as display_message reports it; for a call placed
+// here, how it failed first.
+void QueueFailure(SipCore *core, LinphoneCall *call, SipCallId id,
+                  const char *message) {
+  if (linphone_call_get_dir(call) == LinphoneCallOutgoing) {
+    Event outcome{Event::kOutcome, {}, {}, id};
+    outcome.outcome = FailureOf(*core, call);
+    core->Queue(std::move(outcome));
+  }
+  core->Queue(Event::kMessage, id, Text(message));
+}
+
 std::string AddressText(const LinphoneAddress *address) {
   char *text = address ? linphone_address_as_string(address) : nullptr;
   std::string result = Text(text);
@@ -123,9 +160,20 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
     core->Queue(Event::kInvite, id,
                 AddressText(linphone_call_get_remote_address(call)));
     break;
+  case LinphoneCallOutgoingRinging:
+  case LinphoneCallOutgoingEarlyMedia:
+    core->rang.insert(call);
+    break;
+  case LinphoneCallConnected:
+    if (linphone_call_get_dir(call) == LinphoneCallOutgoing) {
+      Event answered{Event::kOutcome, {}, {}, id};
+      answered.outcome = SipOutcome::kAnswered;
+      core->Queue(std::move(answered));
+    }
+    break;
   case LinphoneCallError:
     core->failed.insert(call);
-    core->Queue(Event::kMessage, id, Text(message));
+    QueueFailure(core, call, id, message);
     break;
   case LinphoneCallEnd: {
     if (core->failed.count(call))
@@ -138,7 +186,7 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
                         linphone_call_get_reason(call) != LinphoneReasonNone &&
                         !core->ended_here.count(call);
     if (failed)
-      core->Queue(Event::kMessage, id, Text(message));
+      QueueFailure(core, call, id, message);
     else
       core->Queue(Event::kStatus, id, kCallTerminated);
     break;
@@ -146,6 +194,7 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
   case LinphoneCallReleased:
     core->failed.erase(call);
     core->ended_here.erase(call);
+    core->rang.erase(call);
     core->ids.erase(call);
     core->history_left = true;
     break;
@@ -408,6 +457,10 @@ void SipCoreDispatch(SipCore *core) {
     case Event::kBusy:
       if (cb.busy_recv)
         cb.busy_recv(core, event.first.c_str(), event.when);
+      break;
+    case Event::kOutcome:
+      if (cb.call_outcome)
+        cb.call_outcome(core, event.call, event.outcome);
       break;
     }
   }
@@ -713,6 +766,28 @@ int SipProxyConfigIsBusy(SipProxyConfig *cfg) {
   default:
     return 0;
   }
+}
+
+SipRegFailure SipProxyConfigFailure(SipProxyConfig *cfg, int *status) {
+  std::lock_guard guard(cfg->core->lock);
+  if (status != nullptr)
+    *status = 0;
+  if (linphone_proxy_config_get_state(cfg->cfg) == LinphoneRegistrationOk)
+    return SipRegFailure::kNone;
+  // The last answer to the account's REGISTER, kept through the retries.
+  const LinphoneErrorInfo *error =
+      linphone_proxy_config_get_error_info(cfg->cfg);
+  const int code = error ? linphone_error_info_get_protocol_code(error) : 0;
+  const LinphoneReason reason =
+      error ? linphone_error_info_get_reason(error) : LinphoneReasonNone;
+  if (code == 401 || code == 403 || code == 407)
+    return SipRegFailure::kCredentials;
+  if (code < 300 || code == 408 || reason == LinphoneReasonIOError ||
+      reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered)
+    return SipRegFailure::kNoAnswer;
+  if (status != nullptr)
+    *status = code;
+  return SipRegFailure::kRefused;
 }
 
 void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg) {

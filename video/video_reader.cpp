@@ -16,6 +16,7 @@
 #include "platform/window.h"
 #include "skin/skin.h"
 #include "video/door_input.h"
+#include "video/door_why.h"
 #include "video/frame_file.h"
 #include "video/mjpeg_parser.h"
 #include "video/video.h"
@@ -165,12 +166,23 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   if (FormDoorUrl(ip, "/video.mjpg", run.url, sizeof run.url)) {
     run.hConnect =
         InternetOpenUrl(run.hSession, run.url, [&run] { return run.Ending(); });
+    TellWhy(ip, run.hConnect);
+  } else {
+    SetWhy(ip, "address refused: use host or host:port");
   }
   if (run.hConnect == nullptr)
     ShowData.Kill_TCP = 1;
   t_MjpegRun parser;
   MjpegStartRun(parser);
   run.frameFile.Open(run.hwnd);
+  // Reached, but with nowhere to put its pictures: the window goes on
+  // saying why none come.
+  ShowData.noPictures = run.hConnect != nullptr && !run.frameFile.IsOpen();
+  if (ShowData.noPictures) {
+    SetWhy(nullptr, "settings folder cannot be written");
+    if (IsWindowVisible(run.hwnd))
+      ShowMyWindow(run.hwnd, ShowData);
+  }
 
   t_MjpegSink sink;
   sink.context = &run;
@@ -198,7 +210,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   blank[63] = '\0';
   ShowData.title.Set(blank);
   SetWindowText(run.hwnd, kAppTitle);
-  SetTrayTip(kAppTitle);
+  SetTrayTip(TipWhenNotConnected(kAppTitle).c_str());
   PopupOnWindow(run.hwnd, PopupEvent::RunEnded);
   // A run told to stop by whoever starts the next one finds Kill_TCP clear
   // only when it was stopped from outside; either way it is not connected.
