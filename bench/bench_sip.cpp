@@ -719,7 +719,7 @@ void IdleFigures(Wire &wire) {
                   "SIP_pass=secret\n",
               true);
   Figure("registered at kamailio, CPU of one core", reg, "%",
-         "(goal <= 0.5 %)");
+         "(goal <= 0.3 %)");
   std::printf("  (%d SIP datagrams meanwhile)\n", regPackets);
   const auto [plain, plainPackets] = measure("UseSIP=0\n", false);
   Figure("no account (core only), CPU of one core", plain, "%");

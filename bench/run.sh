@@ -1,9 +1,9 @@
 #!/bin/bash
 # The benchmark: component figures (bench_frame), the whole program against
-# the simulator on a virtual display (bench_process), with ffmpeg's figures
-# on the same pictures beside the program's, and the program's telephony
-# against the simulator's SIP side and a loopback kamailio (bench_sip), and
-# the exchanges between copies (bench_instances, bench_protocol).
+# the simulator on a virtual display (bench_process), with ffmpeg's and
+# mpv's figures on the same pictures beside the program's, and the program's
+# telephony against the simulator's SIP side and a loopback kamailio
+# (bench_sip), and the exchanges between copies (bench_instances, bench_protocol).
 # Prints figures only.
 #
 #   bench/run.sh            about 10 minutes; memory up to 10,000 frames and
@@ -14,8 +14,10 @@
 #                           its stream every 102 frames after a 1 s pause,
 #                           so this alone takes about 20 minutes)
 #   bench/run.sh MODE [bench_process options]
-#                           e.g. --quick --sections cpu,hidden --repeat 3:
-#                           only those figures, medians of three samples; the
+#                           e.g. --quick --sections live,cpu --repeat 3:
+#                           only those figures, medians of three samples
+#                           (--baseline PROGRAM: another build measured live
+#                           beside this one, in the same samples); the
 #                           component figures are left out when --sections
 #                           is given, the SIP figures unless it names sip
 #
@@ -41,6 +43,16 @@ for a in ${extra[@]+"${extra[@]}"}; do
 done
 
 "$top/tools/install-deps.sh"
+# The live figures' second peer: only the benchmark needs it, so it is not
+# among the project's packages, which CI installs.
+if ! dpkg-query -W -f='${Status}' mpv 2>/dev/null | grep -q 'install ok installed'; then
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  { "${sudo[@]}" apt-get update -qq &&
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq \
+      --no-install-recommends mpv; } >/dev/null ||
+    echo "mpv could not be installed: its figures are left out"
+fi
 # The program and the simulator run where only loopback is reachable.
 [ -n "${VESTIBELL_LOOPBACK_ONLY:-}" ] ||
   exec "$top/tools/loopback-only.sh" "$0" "${args[@]}"
@@ -98,6 +110,7 @@ if [ $process = 1 ]; then
   DISPLAY=:$disp QT_QPA_PLATFORM=xcb "$build/bench/bench_process" \
     --vestibell "${VESTIBELL:-$build/vestibell}" \
     --doorsim "$build/tools/doorsim/doorsim" --ffmpeg "$(command -v ffmpeg)" \
+    --mpv "$(command -v mpv || true)" --xserver $xvfb \
     --frames640 "$frames/640x480" --frames1080 "$frames/1920x1080" \
     "${args[@]}" ${extra[@]+"${extra[@]}"}
 fi

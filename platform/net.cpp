@@ -1,9 +1,15 @@
 #include "platform/net.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,6 +66,81 @@ std::string LocalAddressTowards(const char *host) {
     close(s);
   freeaddrinfo(found);
   return local;
+}
+
+namespace {
+
+bool UdpSocketOn(int fd, int port) {
+  int type = 0;
+  socklen_t size = sizeof type;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 ||
+      type != SOCK_DGRAM)
+    return false;
+  sockaddr_storage a{};
+  size = sizeof a;
+  if (getsockname(fd, reinterpret_cast<sockaddr *>(&a), &size) != 0)
+    return false;
+  if (a.ss_family == AF_INET)
+    return ntohs(reinterpret_cast<sockaddr_in *>(&a)->sin_port) == port;
+  if (a.ss_family == AF_INET6)
+    return ntohs(reinterpret_cast<sockaddr_in6 *>(&a)->sin6_port) == port;
+  return false;
+}
+
+} // namespace
+
+DatagramWait::DatagramWait() : wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+DatagramWait::~DatagramWait() {
+  if (wake_ >= 0)
+    close(wake_);
+}
+
+bool DatagramWait::Watch(int port) {
+  if (port <= 0 || port > 65535)
+    return false;
+  // The library may have closed it, and the number gone to another file.
+  if (socket_ >= 0 && port_ == port && UdpSocketOn(socket_, port))
+    return true;
+  socket_ = -1;
+  const auto now = std::chrono::steady_clock::now();
+  if (port_ == port && now - looked_ < std::chrono::seconds(1))
+    return false;
+  port_ = port;
+  looked_ = now;
+  if (DIR *fds = opendir("/proc/self/fd")) {
+    while (dirent *e = readdir(fds)) {
+      char *end = nullptr;
+      const long fd = std::strtol(e->d_name, &end, 10);
+      if (end != e->d_name && *end == '\0' && fd != dirfd(fds) &&
+          UdpSocketOn(static_cast<int>(fd), port)) {
+        socket_ = static_cast<int>(fd);
+        break;
+      }
+    }
+    closedir(fds);
+  }
+  return socket_ >= 0;
+}
+
+bool DatagramWait::Wait(std::chrono::milliseconds limit, bool datagrams) {
+  pollfd p[2] = {{wake_, POLLIN, 0}, {socket_, POLLIN, 0}};
+  const nfds_t n = datagrams && socket_ >= 0 ? 2 : 1;
+  const int ms = static_cast<int>(std::max<long long>(0, limit.count()));
+  if (poll(p, n, ms) <= 0)
+    return false;
+  if (p[0].revents & POLLIN) {
+    std::uint64_t count;
+    [[maybe_unused]] const ssize_t got = read(wake_, &count, sizeof count);
+  }
+  if (n == 2 && (p[1].revents & POLLNVAL))
+    socket_ = -1;
+  return n == 2 && p[1].revents != 0;
+}
+
+void DatagramWait::Wake() {
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t put = write(wake_, &one, sizeof one);
 }
 
 } // namespace plat

@@ -1,6 +1,7 @@
 // What the SIP side needs to know of the machine's network.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace plat {
@@ -16,5 +17,34 @@ bool UdpPortTaken(int port);
 // may not wait on a name server) or when no route leads there. Nothing is
 // sent.
 std::string LocalAddressTowards(const char *host);
+
+// A thread's wait between two rounds of a library's work that a datagram
+// for the library ends early. The library owns its UDP socket and does not
+// hand it out, so the socket is found among the process's own by the port
+// it is bound to. One thread waits; any thread may Wake it.
+class DatagramWait {
+public:
+  DatagramWait();
+  ~DatagramWait();
+  DatagramWait(const DatagramWait &) = delete;
+  DatagramWait &operator=(const DatagramWait &) = delete;
+
+  // Whether a datagram to UDP `port` can end a wait: this process's socket
+  // bound to it is known and still there. Looks for it again at most once a
+  // second.
+  bool Watch(int port);
+  // Waits up to `limit`, less when woken and, with `datagrams` (after a
+  // Watch that found the socket), when a datagram waits on the socket. True
+  // when the socket ended it (a datagram, or an error on it).
+  bool Wait(std::chrono::milliseconds limit, bool datagrams);
+  // Ends the wait under way, or else the next one, at once.
+  void Wake();
+
+private:
+  int wake_ = -1;   // an event counter
+  int socket_ = -1; // the library's, never closed here
+  int port_ = 0;
+  std::chrono::steady_clock::time_point looked_{};
+};
 
 } // namespace plat

@@ -12,6 +12,7 @@
 // calls into the core.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -90,6 +91,15 @@ void SipCoreIterate(SipCore *core);
 // Hands the queued events to the callbacks, in order. Called by the SIP
 // thread after each iteration; takes no lock while a callback runs.
 void SipCoreDispatch(SipCore *core);
+// The SIP thread's wait before the next iteration: `period` while anything
+// is under way (a call, an account awaiting the registrar's answer, the
+// round after a datagram); while the core is quiet, up to `quiet`, ended
+// early by a datagram for the core and by any call into the core from
+// another thread (which may leave the library work for its next round).
+void SipCoreWait(SipCore *core, std::chrono::milliseconds period,
+                 std::chrono::milliseconds quiet);
+// Ends the wait under way, or else the next one, at once. Any thread.
+void SipCoreWake(SipCore *core);
 // From now on events are dropped, queued ones included: the core is being
 // taken down, and a callback that waited for the window thread would hold
 // up the thread's end.

@@ -8,13 +8,16 @@
 #include <mediastreamer2/msfactory.h>
 #include <mediastreamer2/mssndcard.h>
 
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
+#include "platform/net.h"
 #include "platform/trace.h"
 
 namespace {
@@ -36,6 +39,26 @@ struct Event {
 
 std::string Text(const char *text) { return text ? text : ""; }
 
+// A core's hold on the process lock. A call from another thread than the
+// one that iterates (a call placed, an answer, a new account) may leave the
+// library work for its next round, so letting go of the lock then ends the
+// iterating thread's wait.
+class CoreLock {
+public:
+  explicit CoreLock(plat::DatagramWait &wait) : wait_(wait) {}
+  void lock() { ProcessLock().lock(); }
+  bool try_lock() { return ProcessLock().try_lock(); }
+  void unlock() {
+    ProcessLock().unlock();
+    if (iterating.load(std::memory_order_relaxed) != std::this_thread::get_id())
+      wait_.Wake();
+  }
+  std::atomic<std::thread::id> iterating{};
+
+private:
+  plat::DatagramWait &wait_;
+};
+
 } // namespace
 
 struct SipCore {
@@ -45,8 +68,10 @@ struct SipCore {
   // from inside calls made under it. One for all cores of the process: the
   // library's parsers and its locale switching are process-wide and not
   // thread-safe, so two cores must not run at once either.
-  std::recursive_mutex &lock = ProcessLock();
-  std::mutex events_lock; // guards events and dropping
+  plat::DatagramWait wait; // the SIP thread's, between iterations
+  CoreLock lock{wait};
+  bool after_datagram = false; // the last wait ended on one (SIP thread)
+  std::mutex events_lock;      // guards events and dropping
   std::deque<Event> events;
   bool dropping = false;
   // Calls whose failure was already reported, so their End is not a second
@@ -235,12 +260,19 @@ void OnAuthRequested(LinphoneCore *lc, LinphoneAuthInfo *info,
 // Settings that keep the core on what it is told: no STUN, no lookups of
 // its own, no account or friend list of the library's defaults, no media
 // but audio.
-void KeepToItself(LinphoneCore *lc) {
-  LinphoneConfig *config = linphone_core_get_config(lc);
+//
+// The library reads its settings when the core is made, so these go into
+// the configuration it is made with. Without them its network monitor
+// asks every few seconds for the route to a public address of the
+// library's makers (no datagram goes out, but the question does).
+void KeepToItself(LinphoneConfig *config) {
   linphone_config_set_int(config, "sip", "auto_net_state_mon", 0);
   linphone_config_set_int(config, "sip", "ping_with_options", 0);
-  // Read from the settings only when the core is made: told directly.
-  linphone_core_set_guess_hostname(lc, FALSE);
+  linphone_config_set_int(config, "sip", "guess_hostname", 0);
+  // Switched off after the start, IPv6 makes the library ask for its
+  // routes; without the migration mark it drops the setting unread.
+  linphone_config_set_int(config, "sip", "ipv6_migration_done", 1);
+  linphone_config_set_int(config, "sip", "use_ipv6", 0);
   linphone_config_set_int(config, "net", "friendlist_subscription_enabled", 0);
   linphone_config_set_int(
       config, "misc", "enable_basic_to_client_group_chat_room_migration", 0);
@@ -328,9 +360,14 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   // earlier version goes, password and all.
   std::remove((folder + "linphonerc").c_str());
 
+  LinphoneConfig *config = linphone_factory_create_config(factory, nullptr);
+  if (!config)
+    return nullptr;
+  KeepToItself(config);
   // No other thread knows the core until it is returned: no lock yet.
   LinphoneCore *lc =
-      linphone_factory_create_core_3(factory, nullptr, nullptr, nullptr);
+      linphone_factory_create_core_with_config_3(factory, config, nullptr);
+  linphone_config_unref(config);
   if (!lc)
     return nullptr;
   auto *core = new SipCore;
@@ -345,7 +382,8 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   linphone_core_add_callbacks(lc, cbs);
   linphone_core_cbs_unref(cbs);
 
-  KeepToItself(lc);
+  // Also told directly, as the library keeps its own copy once started.
+  linphone_core_set_guess_hostname(lc, FALSE);
   // One call at a time: the library itself answers every further INVITE
   // with 486 Busy Here before it becomes a call (no ring, no dialog, and the
   // call that is on stays as it is), and places no call beside it.
@@ -356,9 +394,9 @@ SipCore *SipCoreNew(const SipCallbacks &callbacks,
   core->bind_address = options.bind_address;
   const char *bind =
       options.bind_address.empty() ? nullptr : options.bind_address.c_str();
-  LinphoneConfig *config = linphone_core_get_config(lc);
-  linphone_config_set_string(config, "sip", "bind_address", bind);
-  linphone_config_set_string(config, "rtp", "bind_address", bind);
+  LinphoneConfig *live = linphone_core_get_config(lc);
+  linphone_config_set_string(live, "sip", "bind_address", bind);
+  linphone_config_set_string(live, "rtp", "bind_address", bind);
   linphone_core_set_stun_server(lc, nullptr);
   linphone_core_enable_ipv6(lc, FALSE);
   linphone_core_enable_dns_srv(lc, FALSE);
@@ -407,6 +445,8 @@ void SipCoreDestroy(SipCore *core) {
 }
 
 void SipCoreIterate(SipCore *core) {
+  core->lock.iterating.store(std::this_thread::get_id(),
+                             std::memory_order_relaxed);
   std::lock_guard guard(core->lock);
   linphone_core_iterate(core->lc);
   // The library keeps a record of every call (in memory and in its history
@@ -419,6 +459,30 @@ void SipCoreIterate(SipCore *core) {
     core->history_left = false;
   }
 }
+
+void SipCoreWait(SipCore *core, std::chrono::milliseconds period,
+                 std::chrono::milliseconds quiet) {
+  int port = 0;
+  if (!core->after_datagram) {
+    std::lock_guard guard(core->lock);
+    bool busy = linphone_core_get_calls_nb(core->lc) > 0;
+    for (const bctbx_list_t *it = linphone_core_get_proxy_config_list(core->lc);
+         it && !busy; it = bctbx_list_next(it))
+      busy = linphone_proxy_config_get_state(static_cast<LinphoneProxyConfig *>(
+                 bctbx_list_get_data(it))) == LinphoneRegistrationProgress;
+    if (!busy) {
+      LinphoneTransports *used = linphone_core_get_transports_used(core->lc);
+      port = linphone_transports_get_udp_port(used);
+      linphone_transports_unref(used);
+    }
+  }
+  // A datagram the library left unread would end every wait at once: the
+  // round after one waits the plain period.
+  const bool watch = port > 0 && core->wait.Watch(port);
+  core->after_datagram = core->wait.Wait(watch ? quiet : period, watch);
+}
+
+void SipCoreWake(SipCore *core) { core->wait.Wake(); }
 
 void SipCoreDropEvents(SipCore *core) {
   std::lock_guard guard(core->events_lock);

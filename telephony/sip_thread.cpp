@@ -6,8 +6,9 @@
 #include "telephony/sip_core.h"
 
 struct SipThread::Shared {
+  SipCore *core = nullptr;
   std::mutex mutex; // guards stop and ended; held around each iteration
-  std::condition_variable wake;
+  std::condition_variable ended_now;
   bool stop = false;
   bool ended = false;
 };
@@ -23,12 +24,13 @@ void Run(std::shared_ptr<SipThread::Shared> shared, SipCore *core) {
     SipCoreIterate(core);
     lock.unlock();
     SipCoreDispatch(core);
+    // A quiet core is left alone longer: most of an idle thread's cost is
+    // its waking up. A datagram, or Stop, ends the wait at once.
+    SipCoreWait(core, SipThread::kPeriod, SipThread::kQuietPeriod);
     lock.lock();
-    shared->wake.wait_for(lock, SipThread::kPeriod,
-                          [&] { return shared->stop; });
   }
   shared->ended = true;
-  shared->wake.notify_all();
+  shared->ended_now.notify_all();
 }
 
 } // namespace
@@ -37,6 +39,7 @@ void SipThread::Start(SipCore *core) {
   if (thread_.joinable())
     return;
   shared_ = std::make_shared<Shared>();
+  shared_->core = core;
   thread_ = std::thread(Run, shared_, core);
 }
 
@@ -45,8 +48,9 @@ bool SipThread::Stop(std::chrono::milliseconds limit) {
     return true;
   std::unique_lock lock(shared_->mutex);
   shared_->stop = true;
-  shared_->wake.notify_all();
-  if (!shared_->wake.wait_for(lock, limit, [&] { return shared_->ended; })) {
+  SipCoreWake(shared_->core);
+  if (!shared_->ended_now.wait_for(lock, limit,
+                                   [&] { return shared_->ended; })) {
     thread_.detach();
     return false;
   }

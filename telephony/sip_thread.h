@@ -1,5 +1,6 @@
 // The SIP thread: drives a core every 30 ms and runs its callbacks, until
-// it is asked to stop.
+// it is asked to stop; a quiet core (no call, nothing awaited) every 200 ms,
+// or at once when a datagram comes for it or another thread calls into it.
 #pragma once
 
 #include <chrono>
@@ -11,6 +12,7 @@ struct SipCore;
 class SipThread {
 public:
   static constexpr std::chrono::milliseconds kPeriod{30};
+  static constexpr std::chrono::milliseconds kQuietPeriod{200};
 
   SipThread() = default;
   ~SipThread() { Stop(); }

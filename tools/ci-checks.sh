@@ -20,10 +20,10 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
   ctest --output-on-failure -j2 --timeout 600
 )
 
-echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls, the message space"
+echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls, the message space, the SIP thread's wait"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
   test_sip_core test_dialog_box test_sound test_program_calls doorsim
-  test_message_space space_peer)
+  test_message_space space_peer test_net)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -35,7 +35,8 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
     tests/platform/test_http tests/skin/test_skin tests/shell/test_startup \
     tests/video/test_popup_rules tests/telephony/test_sip_core \
     tests/platform/test_dialog_box tests/platform/test_sound \
-    tests/telephony/test_program_calls tests/platform/test_message_space; do
+    tests/telephony/test_program_calls tests/platform/test_message_space \
+    tests/platform/test_net; do
     echo "-- $t"
     timeout 1200 "./$t" --gtest_brief=1 || status=$?
     # A test stopped by a finding leaves its helpers (the simulator, a

@@ -16,7 +16,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev ffmpeg
   # a real X display for tests and the demonstration
-  xvfb x11-utils xdotool imagemagick procps openbox trayer
+  xvfb x11-utils xdotool imagemagick procps openbox trayer strace
   # someone typing in another program, on another workspace
   xterm wmctrl
   # validators of the installed desktop entry and AppStream metadata

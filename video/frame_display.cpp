@@ -12,6 +12,7 @@
 #include "skin/skin.h"
 #include "video/bspline_scale.h"
 #include "video/door_input.h"
+#include "video/jpeg_decode.h"
 #include "video/video.h"
 
 namespace {
@@ -24,6 +25,7 @@ thread_local std::vector<unsigned char> t_bytes;
 // picture and the video area keep their sizes. Per thread: each run of the
 // reader has its own.
 thread_local t_BsplineScale t_scale;
+thread_local t_DecodedFrame t_frame;
 thread_local std::vector<std::uint8_t> t_pixels;
 // The frame file is read through a buffer that holds a whole camera picture:
 // one read, and the second pass after the header costs no read at all.
@@ -85,15 +87,20 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
       JpegPlausible(t_bytes.data(), t_bytes.size(), &declared);
   const unsigned fullW = declared.width, fullH = declared.height;
 
-  FreeImageIO io;
-  io.read_proc = myReadProc;
-  io.write_proc = nullptr;
-  io.seek_proc = mySeekProc;
-  io.tell_proc = myTellProc;
+  // Colour pictures are decoded here, into rows kept from frame to frame;
+  // the rest, and whatever libjpeg stops on, as FreeImage makes them.
+  const int flags = DecodeFlags(fullW, fullH, W, H);
+  const bool direct = sane && DecodeJpegBgr(t_bytes.data(), t_bytes.size(),
+                                            flags != 0, t_frame);
   FIBITMAP *image = nullptr;
-  if (sane && std::fseek(file, 0, SEEK_SET) == 0)
-    image = FreeImage_LoadFromHandle(FIF_JPEG, &io, file,
-                                     DecodeFlags(fullW, fullH, W, H));
+  if (sane && !direct && std::fseek(file, 0, SEEK_SET) == 0) {
+    FreeImageIO io;
+    io.read_proc = myReadProc;
+    io.write_proc = nullptr;
+    io.seek_proc = mySeekProc;
+    io.tell_proc = myTellProc;
+    image = FreeImage_LoadFromHandle(FIF_JPEG, &io, file, flags);
+  }
   std::fclose(file);
   if (image != nullptr && FreeImage_GetBPP(image) != 24) {
     // Grey or otherwise unusual pictures: the rare road through a copy.
@@ -101,18 +108,23 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
     FreeImage_Unload(image);
     image = colour;
   }
-  if (image == nullptr)
+  if (!direct && image == nullptr)
     return;
 
-  const int srcW = static_cast<int>(FreeImage_GetWidth(image));
-  const int srcH = static_cast<int>(FreeImage_GetHeight(image));
+  const int srcW =
+      direct ? t_frame.width : static_cast<int>(FreeImage_GetWidth(image));
+  const int srcH =
+      direct ? t_frame.height : static_cast<int>(FreeImage_GetHeight(image));
   // A half-size decode keeps the weights of the full picture; anything else
   // is stretched as decoded.
   const bool half = static_cast<unsigned>(srcW) == (fullW + 1) / 2 &&
                     static_cast<unsigned>(srcH) == (fullH + 1) / 2 &&
                     (static_cast<unsigned>(srcW) != fullW ||
                      static_cast<unsigned>(srcH) != fullH);
-  const t_TopFirstRows rows = TopFirstRows(image);
+  const t_TopFirstRows rows =
+      direct ? t_TopFirstRows{t_frame.pixels.data(),
+                              static_cast<std::ptrdiff_t>(t_frame.stride)}
+             : TopFirstRows(image);
   // Stretched straight onto the window where its pixels can be written in
   // place; through a buffer of our own where not.
   plat::HDC hdc = plat::GetDC(hwnd);
@@ -134,5 +146,6 @@ void ShowJPEG(plat::HWND hwnd, const char *NameJPEG, int ClW, int ClH,
     plat::Trace(plat::TRACE_DRAWN);
   plat::ReleaseDC(hwnd, hdc);
   // Freed after the window is let go, which other painters wait for.
-  FreeImage_Unload(image);
+  if (image != nullptr)
+    FreeImage_Unload(image);
 }

@@ -11,15 +11,17 @@ namespace {
 
 constexpr std::size_t kFileBuffer = 256u << 10;
 
-// A settings folder where the frame file cannot be made would leave the
-// picture blank without a word. The user hears of it once per process, from
-// the window thread, so this thread never waits for a click.
-std::atomic<bool> g_toldFrameFile{false};
+// A settings folder where the frame file cannot be made, or cannot take
+// its pictures, would leave the picture blank without a word. The user
+// hears of each once per process, from the window thread, so this thread
+// never waits for a click.
+std::atomic<bool> g_toldCannotMake{false};
+std::atomic<bool> g_toldCannotWrite{false};
 
 // `writing`: the file was made but its pictures did not go in (a full
 // disk, a quota).
 void TellFrameFileFailed(plat::HWND hwnd, bool writing) {
-  if (g_toldFrameFile.exchange(true))
+  if ((writing ? g_toldCannotWrite : g_toldCannotMake).exchange(true))
     return;
   std::string folder = NameJPEG;
   folder = folder.substr(0, folder.rfind('/'));
