@@ -59,7 +59,7 @@ void FillCallTarget() {
 // call that cannot be placed says why at once.
 void Dial() {
   if (UseSIP && SIP_id_doorphone[0] == '\0') {
-    ShowCallNote("No Temp. identity set");
+    ShowCallNote("Temp. identity is empty");
     return;
   }
   FillCallTarget();
