@@ -49,6 +49,7 @@ struct t_Run {
   HINTERNET hSession = nullptr;
   HINTERNET hConnect = nullptr;
   char url[96] = {};
+  char address[64] = {}; // IP_addr at the run's start, as `url` has it
   t_FrameFile frameFile;
   std::size_t blockLen = 0; // bytes of the block being parsed
   int skipped = 0;          // pictures left undrawn since the last drawn one
@@ -76,7 +77,9 @@ void OnTitle(void *context, const char *sent) {
   PlainTitle(title);
   ShowData.title.Set(title);
   SetWindowText(run.hwnd, title);
-  SetTrayTip(title);
+  // Pictures that cannot be kept leave the window not connected: so is
+  // its tip.
+  SetTrayTip(ShowData.noPictures ? TipWhenNotConnected(title).c_str() : title);
 }
 
 void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
@@ -125,9 +128,11 @@ bool OnFrame(void *context) {
       InternetCloseHandle(run.hConnect);
     run.hConnect = nullptr;
     Pause(run);
-    if (!run.Ending())
+    if (!run.Ending()) {
       run.hConnect = InternetOpenUrl(run.hSession, run.url,
                                      [&run] { return run.Ending(); });
+      TellWhy(run.address, run.hConnect);
+    }
     // The rest of this block came over the old connection.
     return false;
   }
@@ -161,14 +166,13 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   run.hSession = InternetOpen(kAppTitle);
   if (run.hSession == nullptr)
     ShowData.Kill_TCP = 1;
-  char ip[64];
-  IP_addr.CopyTo(ip, sizeof ip);
-  if (FormDoorUrl(ip, "/video.mjpg", run.url, sizeof run.url)) {
+  IP_addr.CopyTo(run.address, sizeof run.address);
+  if (FormDoorUrl(run.address, "/video.mjpg", run.url, sizeof run.url)) {
     run.hConnect =
         InternetOpenUrl(run.hSession, run.url, [&run] { return run.Ending(); });
-    TellWhy(ip, run.hConnect);
+    TellWhy(run.address, run.hConnect);
   } else {
-    SetWhy(ip, "address refused: use host or host:port");
+    SetWhy(run.address, "address refused: use host or host:port");
   }
   if (run.hConnect == nullptr)
     ShowData.Kill_TCP = 1;

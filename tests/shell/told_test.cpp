@@ -423,7 +423,8 @@ TEST(Told, WhyTheDoorUnitCannotBeReached) {
   EXPECT_TRUE(PumpUntil(
       [] {
         return Why() == "settings folder cannot be written" &&
-               ShowData.Kill_TCP == 0 && ReasonLineInk() > 20;
+               TrayTip(g_hwndMain, 1) == Why() && ShowData.Kill_TCP == 0 &&
+               ReasonLineInk() > 20;
       },
       10s))
       << Why();
