@@ -253,6 +253,9 @@ void AnswerRegistrationQuery(LPARAM lParam) {
     // The query's own handle value would otherwise overwrite the core
     // owner's answer in the requester, depending on the broadcast's order.
     SIP_reg = static_cast<int>(lParam);
+    // A core owner answered, with words or without: the SIP side runs.
+    if (!SIP_reg_reason)
+      SIP_reg_reason.emplace();
   }
 }
 
