@@ -56,8 +56,12 @@ QPaintEngine *WindowWidget::paintEngine() const {
 bool WindowWidget::event(QEvent *event) {
   if (event->type() != QEvent::ToolTip)
     return QWidget::event(event);
-  const auto *help = static_cast<QHelpEvent *>(event);
-  ShowToolTip(help->globalPos(), ToolTipAt(help->globalPos(), help->pos()));
+  auto *help = static_cast<QHelpEvent *>(event);
+  const QString text = ToolTipAt(help->globalPos(), help->pos());
+  ShowToolTip(help->globalPos(), text);
+  // None here: the next rest waits the whole delay again.
+  if (text.isEmpty())
+    help->ignore();
   return true;
 }
 
