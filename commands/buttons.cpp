@@ -16,6 +16,7 @@
 #include "resources/dialog_templates.h"
 #include "skin/skin.h"
 #include "telephony/caller.h"
+#include "telephony/telephony.h"
 #include "video/video.h"
 
 using namespace plat;
@@ -54,6 +55,29 @@ void FillCallTarget() {
   }
 }
 
+// The call key: the core owner places the call and says how it goes; a
+// call that cannot be placed says why at once.
+void Dial() {
+  if (UseSIP && SIP_id_doorphone[0] == '\0') {
+    ShowCallNote("Temp. identity is empty");
+    return;
+  }
+  FillCallTarget();
+  ShowCalling();
+  // The core owner asks back for the target and places the call, or says
+  // why not, before this send returns.
+  SendCode(HWND_BROADCAST, MSG_DIAL_REQUEST, OwnHandle());
+  if (CallProgressHeard())
+    return;
+  // Nobody answered: no copy holds a SIP core.
+  char note[48];
+  if (const int port = TakenSipPort())
+    std::snprintf(note, sizeof note, "SIP port %d is taken", port);
+  else
+    std::snprintf(note, sizeof note, "SIP did not start");
+  ShowCallNote(note);
+}
+
 } // namespace
 
 void MyLButtonUp(int But) {
@@ -83,10 +107,7 @@ void MyLButtonUp(int But) {
     break;
   case BTN_CALL:
     Trace(TRACE_DIAL);
-    FillCallTarget();
-    // The core owner asks back for the target and places the call before
-    // this send returns.
-    SendCode(HWND_BROADCAST, MSG_DIAL_REQUEST, OwnHandle());
+    Dial();
     break;
   case BTN_HANGUP:
     if (ShowData.lin_call)

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "instance/identity.h"
 #include "instance/protocol.h"
@@ -97,6 +98,20 @@ void TakeDevice(HDLG dlg, int list, char (&device)[50], int &index) {
   index = static_cast<int>(vyber);
 }
 
+// "Registration failed" with the core owner's reason, or, when no copy
+// answered, why there is no SIP side at all.
+void ShowRegistrationFailure(HDLG dlg) {
+  std::string reason = SIP_reg_reason.value_or("");
+  if (!SIP_reg_reason)
+    if (const int port = TakenSipPort())
+      reason =
+          "SIP port " + std::to_string(port) + " is taken by another program";
+  if (reason.empty())
+    return;
+  const std::string text = "Registration failed: " + reason;
+  SetDlgItemText(dlg, res::kSetStatus, text.c_str());
+}
+
 void OnInitDialog(HDLG dlg) {
   ShowData.Button = BTN_NONE;
   // No reader restart while the dialog is open.
@@ -128,9 +143,12 @@ void OnInitDialog(HDLG dlg) {
     // The core owner answers inside this send; without an answer the state
     // is not known, and an old one must not show.
     SIP_reg = 0;
+    SIP_reg_reason.reset();
     SendCode(HWND_BROADCAST, MSG_REG_STATE, OwnHandle());
     if (SIP_reg != 0)
       SetDlgItemText(dlg, res::kSetStatus, "Registration successful");
+    else
+      ShowRegistrationFailure(dlg);
   } else {
     SetDlgItemText(dlg, res::kSetAddressLabel, "Vestibell IP address:");
     Check(dlg, res::kSetUseSip, false);

@@ -92,7 +92,7 @@ void TakeOverCore(HWND releaser) {
 }
 
 // The registered message's codes: what every copy does, and (in
-// telephony) what only the core owner does. Code 1 and codes above 11 do
+// telephony) what only the core owner does. Code 1 and codes above 12 do
 // nothing.
 void HandleProtocol(WPARAM code, LPARAM lParam) {
   const HWND from = HandleFromValue(lParam);
@@ -133,12 +133,16 @@ void HandleProtocol(WPARAM code, LPARAM lParam) {
   case MSG_REG_STATE:
     AnswerRegistrationQuery(lParam);
     break;
+  case MSG_CALL_PROGRESS:
+    ShowCallProgress(lParam);
+    break;
   default:
     break;
   }
 }
 
-// The blocks only the core owner asked for.
+// The blocks the core owner asked for, and the core owner's answer to a
+// registration query.
 void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *block) {
   if (block == nullptr)
     return;
@@ -147,6 +151,8 @@ void HandleCopyData(WPARAM wParam, const COPYDATASTRUCT *block) {
     AnswerAndMatch(sender, *block);
   else if (block->dwData == COPYDATA_CALL_TARGET)
     PlaceCall(sender, *block);
+  else if (block->dwData == COPYDATA_REG_REASON)
+    KeepRegistrationReason(*block);
 }
 
 } // namespace
@@ -198,7 +204,12 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_NCHITTEST:
     return MyNCHitTest(hwnd, message, wParam, lParam);
   case WM_TIMER:
-    // Only the reader's timer, and only while the video is not connected.
+    if (wParam == kCallLineTimerId) {
+      CallLineTick();
+      break;
+    }
+    // Otherwise only the reader's timer, and only while the video is not
+    // connected.
     if (wParam != kReaderTimerId || ShowData.Kill_TCP != 1)
       break;
     EndReaderThread(MJPEG_Thread);
@@ -207,6 +218,12 @@ LRESULT WindowProcMain(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   case WM_MOUSEMOVE:
     ShowData.Button = MyMouseMove(wParam, lParam);
     break;
+  case WM_NOTIFY: {
+    auto *tip = reinterpret_cast<NMTTDISPINFO *>(lParam);
+    if (tip != nullptr && tip->hdr.code == TTN_GETDISPINFO)
+      ButtonToolTip(*tip);
+    break;
+  }
   case WM_LBUTTONDOWN:
     MyLButtonDown(ShowData.Button);
     break;

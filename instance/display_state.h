@@ -107,6 +107,14 @@ private:
   bool height_;
 };
 
+// What the top edge says in place of the door unit's title (callLine).
+enum : int {
+  kLineTitle = 0,   // the title
+  kLineCalling = 1, // "Calling <title>..."
+  kLineInCall = 2,  // "In call 0:42", counted from callSince
+  kLineNote = 3,    // callNote, for a while from callSince
+};
+
 // Each field is written whole and read whole by several threads, hence
 // atomic; a copy (the painting functions take one) loads every field once.
 // Code that needs width and height together reads Size, once.
@@ -120,12 +128,25 @@ struct t_ShowData {
   std::atomic<int> lin_call{0};
   SharedText<64> title;
   std::atomic<t_Skin *> Skin{nullptr};
+  // The call's state on the top edge: written by the window thread, read
+  // by every painter. callSince is on the steady clock, in milliseconds.
+  std::atomic<int> callLine{kLineTitle};
+  std::atomic<std::int64_t> callSince{0};
+  SharedText<48> callNote;
+  // Why the door unit cannot be reached, under "Connecting, please
+  // wait..."; empty when not known. Written by the reader.
+  SharedText<128> why;
+  // The stream is read but its pictures cannot be shown (no frame file):
+  // the window shows the not-connected screen all the same. The reader's.
+  std::atomic<int> noPictures{0};
 
   t_ShowData() = default;
   t_ShowData(const t_ShowData &o)
       : Button(o.Button.load()), Kill_TCP(o.Kill_TCP.load()),
         call(o.call.load()), lin_call(o.lin_call.load()), title(o.title),
-        Skin(o.Skin.load()) {
+        Skin(o.Skin.load()), callLine(o.callLine.load()),
+        callSince(o.callSince.load()), callNote(o.callNote), why(o.why),
+        noPictures(o.noPictures.load()) {
     Size.store(o.Size.load());
   }
   t_ShowData &operator=(const t_ShowData &) = delete;

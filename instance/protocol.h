@@ -39,14 +39,44 @@ enum : plat::WPARAM {
   // send, to the own window: make the SIP core.
   MSG_START_CORE = 10,
   // send; a window's handle: a query the core owner answers to it; 0 or 1:
-  // the answer (registered or not).
+  // the answer (registered or not). The answer 0 follows a
+  // COPYDATA_REG_REASON block.
   MSG_REG_STATE = 11,
+  // send, core owner to the copy that dialled, lParam a CALL_ value: how
+  // its call goes. CALL_RINGING comes before that copy's MSG_SET_IN_CALL 1,
+  // a failure before the MSG_CALL_ENDED of its end.
+  MSG_CALL_PROGRESS = 12,
+};
+
+// MSG_CALL_PROGRESS's lParam. A copy ignores a value it does not know.
+enum : plat::LPARAM {
+  CALL_RINGING = 1,  // placed: the door unit is being called
+  CALL_ANSWERED = 2, // the door unit answered
+  // Failed: the door unit did not answer, was busy, declined; nobody of
+  // that name; no SIP answer at all; otherwise (the core owner's "Error"
+  // box gives the library's words).
+  CALL_NO_ANSWER = 3,
+  CALL_BUSY = 4,
+  CALL_DECLINED = 5,
+  CALL_NOT_FOUND = 6,
+  CALL_NO_CONNECTION = 7,
+  CALL_FAILED = 8,
+  // Not placed: another call is on (the core takes one at a time), the
+  // registrar account is not registered, no SIP address is made of the
+  // target.
+  CALL_REFUSED_IN_CALL = 9,
+  CALL_REFUSED_UNREGISTERED = 10,
+  CALL_REFUSED_TARGET = 11,
 };
 
 // The blocks of WM_COPYDATA, in dwData, and their sizes. The text of a
 // block ends at its first NUL; spaces may follow it.
 inline constexpr std::uintptr_t COPYDATA_DOOR_ID = 0;
 inline constexpr std::uintptr_t COPYDATA_CALL_TARGET = 6;
+// Core owner to the copy that asked MSG_REG_STATE: why the account is not
+// registered, in words for the settings dialog (empty: not known).
+inline constexpr std::uintptr_t COPYDATA_REG_REASON = 11;
+inline constexpr std::uint32_t kRegReasonSize = 128;
 inline constexpr std::uint32_t kSipIdentitySize = 128; // UseSIP set
 inline constexpr std::uint32_t kIpIdentitySize = 64;   // UseSIP clear
 inline constexpr std::uint32_t kCallTargetSize = 128;

@@ -37,6 +37,11 @@ void EndPaint(HWND hwnd, HDC hdc);
 void BitBlt(HDC hdc, int x, int y, int w, int h, HBITMAP src, int sx, int sy);
 // Transparent text, its top-left corner at (x, y).
 void TextOut(HDC hdc, int x, int y, const char *text, COLORREF color);
+// Transparent text in a smaller, regular face, from the top-left corner of
+// `rect` down, broken at spaces into lines no wider than the rectangle;
+// nothing is drawn outside it. Plain text, as TextOut's. (Windows'
+// DrawText with DT_WORDBREAK in a small font.)
+void DrawSmallText(HDC hdc, const RECT &rect, const char *text, COLORREF color);
 // Draws 32-bit pixels (B, G, R, X bytes in memory, rows `stride` bytes apart,
 // top row first) at (x, y).
 void DrawPixels(HDC hdc, int x, int y, int w, int h, const std::uint8_t *bgrx,

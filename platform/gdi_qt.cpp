@@ -45,6 +45,17 @@ const QFont &DefaultFont() {
   return font;
 }
 
+// The face of DrawSmallText: the same family, smaller and regular.
+const QFont &SmallFont() {
+  static const QFont font = [] {
+    QFont f = DefaultFont();
+    f.setPixelSize(10);
+    f.setBold(false);
+    return f;
+  }();
+  return font;
+}
+
 // Skin files are small; anything larger is not a skin image.
 constexpr std::size_t kMaxBitmapFile = 64u << 20;
 
@@ -118,6 +129,22 @@ void TextOut(HDC dc, int x, int y, const char *text, COLORREF color) {
   dc->painter.drawText(QPoint(x, y + metrics.ascent()), s);
   dc->touched +=
       QRect(x, y, metrics.horizontalAdvance(s) + 2, metrics.height() + 1);
+}
+
+void DrawSmallText(HDC dc, const RECT &r, const char *text, COLORREF color) {
+  if (dc == nullptr || text == nullptr || r.right <= r.left ||
+      r.bottom <= r.top)
+    return;
+  const QRect area(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  dc->painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  dc->painter.setPen(ToQColor(color));
+  dc->painter.setFont(SmallFont());
+  QRect drawn;
+  // A QString drawn this way is never read as markup.
+  dc->painter.drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                       QString::fromLatin1(text), &drawn);
+  dc->painter.setFont(DefaultFont());
+  dc->touched += drawn.adjusted(0, 0, 2, 1).intersected(area);
 }
 
 void FillRect(HDC dc, const RECT &r, COLORREF color) {

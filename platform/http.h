@@ -24,6 +24,19 @@ HINTERNET InternetOpen(const char *agent);
 // request stop, and the call fails.
 HINTERNET InternetOpenUrl(HINTERNET session, const char *url,
                           std::function<bool()> abandon = {});
+// Why the calling thread's last InternetOpenUrl failed, as Windows'
+// GetLastError tells it after that call: one of these, 0 after a success.
+constexpr unsigned long ERROR_INTERNET_TIMEOUT = 12002; // no answer in time
+constexpr unsigned long ERROR_INTERNET_INTERNAL_ERROR = 12004;
+constexpr unsigned long ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr unsigned long ERROR_INTERNET_OPERATION_CANCELLED = 12017; // abandon
+constexpr unsigned long ERROR_INTERNET_CANNOT_CONNECT = 12029;      // refused
+// The connection closed before an answer came.
+constexpr unsigned long ERROR_INTERNET_CONNECTION_RESET = 12031;
+unsigned long InternetGetLastError();
+// The answer's status code (200, 404, ...), as Windows' HttpQueryInfo with
+// HTTP_QUERY_STATUS_CODE; 0 for a request that is not open.
+unsigned HttpQueryStatusCode(HINTERNET request);
 // Blocks until some of the body is there and copies at most `size` bytes.
 // True with 0 bytes at the end of the body; false when the connection
 // breaks, stays silent too long, or `abandon` answers true.

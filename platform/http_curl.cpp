@@ -7,6 +7,7 @@
 #include <sys/ioctl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -85,6 +86,36 @@ std::size_t OnHeader(char *data, std::size_t size, std::size_t count,
 
 bool Abandoned(const Internet *r) { return r->abandon && r->abandon(); }
 
+thread_local unsigned long t_lastError = 0;
+
+// Why a request that got no answer failed, in the terms of
+// InternetGetLastError.
+unsigned long OpenError(Internet *r) {
+  if (!r->done)
+    return Abandoned(r) ? ERROR_INTERNET_OPERATION_CANCELLED
+                        : ERROR_INTERNET_TIMEOUT;
+  switch (r->result) {
+  case CURLE_COULDNT_RESOLVE_HOST:
+    return ERROR_INTERNET_NAME_NOT_RESOLVED;
+  case CURLE_COULDNT_CONNECT: {
+    // A host that is down or out of reach fails to connect too, but does
+    // not refuse: it does not answer.
+    long os = 0;
+    curl_easy_getinfo(r->easy, CURLINFO_OS_ERRNO, &os);
+    return os == ECONNREFUSED ? ERROR_INTERNET_CANNOT_CONNECT
+                              : ERROR_INTERNET_TIMEOUT;
+  }
+  case CURLE_OPERATION_TIMEDOUT:
+    return ERROR_INTERNET_TIMEOUT;
+  case CURLE_GOT_NOTHING:
+  case CURLE_RECV_ERROR:
+  case CURLE_SEND_ERROR:
+    return ERROR_INTERNET_CONNECTION_RESET;
+  default:
+    return ERROR_INTERNET_INTERNAL_ERROR;
+  }
+}
+
 // Takes in what has arrived, without waiting for more; notes the end.
 void Step(Internet *r) {
   int running = 0;
@@ -129,6 +160,7 @@ HINTERNET InternetOpen(const char *agent) {
 
 HINTERNET InternetOpenUrl(HINTERNET session, const char *url,
                           std::function<bool()> abandon) {
+  t_lastError = ERROR_INTERNET_INTERNAL_ERROR;
   if (session == nullptr || url == nullptr || *url == '\0')
     return nullptr;
   auto *r = new Internet;
@@ -161,10 +193,22 @@ HINTERNET InternetOpenUrl(HINTERNET session, const char *url,
   r->lastData = Clock::now();
   const bool answered = Pump(r, [r] { return r->headersDone; });
   if (!answered && !(r->done && r->result == CURLE_OK)) {
+    t_lastError = OpenError(r);
     InternetCloseHandle(r);
     return nullptr;
   }
+  t_lastError = 0;
   return r;
+}
+
+unsigned long InternetGetLastError() { return t_lastError; }
+
+unsigned HttpQueryStatusCode(HINTERNET r) {
+  if (r == nullptr || r->easy == nullptr)
+    return 0;
+  long code = 0;
+  curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
+  return code > 0 ? static_cast<unsigned>(code) : 0;
 }
 
 bool InternetReadFile(HINTERNET r, void *buffer, std::size_t size,

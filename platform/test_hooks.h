@@ -53,6 +53,10 @@ std::string TrayTip(HWND hwnd, UINT id);
 // thread.
 std::string TrayTipShown(HWND hwnd, UINT id);
 
+// The text of the tooltip that shows now, as it reads on the screen; empty
+// when none shows. Window thread.
+std::string ToolTipShown();
+
 // The real dialog, and its controls in template order (window thread);
 // null once the dialog is closed.
 QWidget *DialogWidgetOf(HDLG dlg);

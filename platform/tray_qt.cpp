@@ -18,6 +18,15 @@
 
 namespace plat {
 
+// Qt shows a tooltip that looks like rich text as HTML, images from local
+// files included. The tip is the door unit's text: such a one is handed
+// over escaped, so it shows as the very characters it holds.
+QString PlainToolTip(const QString &text) {
+  if (!Qt::mightBeRichText(text))
+    return text;
+  return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
+}
+
 namespace {
 
 struct Entry {
@@ -29,15 +38,6 @@ struct Entry {
 
 std::mutex g_mutex;
 std::map<std::pair<HWND, UINT>, Entry> g_icons;
-
-// Qt shows a tooltip that looks like rich text as HTML, images from local
-// files included. The tip is the door unit's text: such a one is handed
-// over escaped, so it shows as the very characters it holds.
-QString PlainToolTip(const QString &text) {
-  if (!Qt::mightBeRichText(text))
-    return text;
-  return Qt::convertFromPlainText(text, Qt::WhiteSpacePre);
-}
 
 void Post(HWND hwnd, UINT message, UINT id, UINT mouse) {
   PostMessage(hwnd, message, id, static_cast<LPARAM>(mouse));

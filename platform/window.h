@@ -35,6 +35,13 @@ constexpr UINT WM_CLOSE = 0x0010;
 // the program's own ShowWindow.
 constexpr UINT WM_SHOWWINDOW = 0x0018;
 constexpr UINT WM_GETMINMAXINFO = 0x0024;
+// Asks the window procedure for a tooltip's text (lParam an NMTTDISPINFO,
+// code TTN_GETDISPINFO): when the pointer has rested on the client area
+// for the desktop's tooltip delay, and again as it moves while the tooltip
+// shows. The procedure writes plain text into szText, or leaves it empty
+// for no tooltip there; a tooltip whose text changes shows the new one, or
+// goes.
+constexpr UINT WM_NOTIFY = 0x004E;
 constexpr UINT WM_NCHITTEST = 0x0084;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
@@ -73,6 +80,17 @@ constexpr std::uint32_t WS_POPUP = 0x80000000u;
 struct POINT {
   int x;
   int y;
+};
+
+// WM_NOTIFY's header and the tooltip's request.
+struct NMHDR {
+  HWND hwndFrom;
+  UINT code;
+};
+constexpr UINT TTN_GETDISPINFO = static_cast<UINT>(-520);
+struct NMTTDISPINFO {
+  NMHDR hdr;
+  char szText[80];
 };
 
 struct RECT {
@@ -183,6 +201,9 @@ bool SetWindowRoundRegion(HWND hwnd, int right, int bottom, int ellipseWidth,
                           int ellipseHeight);
 // Asks for a WM_PAINT, handled on the window thread when it is idle.
 bool InvalidateRect(HWND hwnd);
+// A tooltip of the window that shows asks for its text again at once
+// (TTM_UPDATE): what lies under the pointer changed without a move.
+void UpdateToolTip(HWND hwnd);
 // Brings the real window up to date and handles a pending WM_PAINT now
 // (window thread), or soon (other threads).
 bool UpdateWindow(HWND hwnd);

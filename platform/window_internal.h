@@ -168,6 +168,11 @@ QImage NewSurface(Window *w, int width, int height);
 
 // The desktop (desktop.cpp, tray_qt.cpp).
 
+// A tooltip's text as Qt should take it: what Qt would read as rich text
+// (HTML, images from local files included) escaped, so that it shows as the
+// very characters it holds.
+QString PlainToolTip(const QString &text);
+
 // Whether a window manager runs on the X display.
 bool WindowManagerRunning();
 // Whether the window has a tray icon (shown or waiting for a tray).

@@ -3,7 +3,11 @@
 // made by the desktop, closing, activation, and a window the desktop
 // brought back.
 #include <QApplication>
+#include <QCursor>
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -11,6 +15,7 @@
 #include <cstdlib>
 #include <xcb/xcb.h>
 
+#include "platform/test_hooks.h"
 #include "platform/trace.h"
 #include "platform/window_internal.h"
 #include "platform/window_widget.h"
@@ -33,6 +38,9 @@ WindowWidget::WindowWidget(Window *w)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), w_(w),
       presenter_(w, this) {
   setMouseTracking(true);
+  // A window that stays on top without taking the keyboard is seldom the
+  // active one; its tooltips show all the same (TTS_ALWAYSTIP).
+  setAttribute(Qt::WA_AlwaysShowToolTips);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAttribute(Qt::WA_NoSystemBackground);
   // Shown straight from the surface: the toolkit keeps no copy of it.
@@ -41,6 +49,47 @@ WindowWidget::WindowWidget(Window *w)
 
 QPaintEngine *WindowWidget::paintEngine() const {
   return presenter_.direct() ? nullptr : QWidget::paintEngine();
+}
+
+// The desktop's tooltip delay has passed with the pointer at rest: the
+// window procedure says what the tooltip there reads.
+bool WindowWidget::event(QEvent *event) {
+  if (event->type() != QEvent::ToolTip)
+    return QWidget::event(event);
+  auto *help = static_cast<QHelpEvent *>(event);
+  const QString text = ToolTipAt(help->globalPos(), help->pos());
+  ShowToolTip(help->globalPos(), text);
+  // None here: the next rest waits the whole delay again.
+  if (text.isEmpty())
+    help->ignore();
+  return true;
+}
+
+QString WindowWidget::ToolTipAt(const QPoint &global, const QPoint &local) {
+  if (Where(global, local) != HTCLIENT)
+    return {};
+  NMTTDISPINFO info{};
+  info.hdr = {w_, TTN_GETDISPINFO};
+  CallProc(w_, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&info));
+  info.szText[sizeof info.szText - 1] = '\0';
+  return QString::fromLatin1(info.szText);
+}
+
+void WindowWidget::ShowToolTip(const QPoint &global, const QString &text) {
+  tip_ = text;
+  if (text.isEmpty())
+    QToolTip::hideText();
+  else
+    QToolTip::showText(global, PlainToolTip(text), this);
+}
+
+void WindowWidget::RefreshToolTip() {
+  if (tip_.isEmpty() || !QToolTip::isVisible())
+    return;
+  const QPoint global = QCursor::pos();
+  const QString text = ToolTipAt(global, mapFromGlobal(global));
+  if (text != tip_)
+    ShowToolTip(global, text);
 }
 
 void WindowWidget::paintEvent(QPaintEvent *event) {
@@ -148,6 +197,7 @@ void WindowWidget::mouseMoveEvent(QMouseEvent *event) {
     const WPARAM keys = (event->buttons() & Qt::LeftButton) ? 0x0001 : 0;
     CallProc(w_, WM_MOUSEMOVE, keys, MAKELPARAM(at.x(), at.y()));
   }
+  RefreshToolTip();
 }
 
 void WindowWidget::mouseReleaseEvent(QMouseEvent *event) {
@@ -240,6 +290,26 @@ void WindowWidget::BeginDrag(Drag kind, const QPoint &global) {
   drag_ = kind;
   pressGlobal_ = global;
   start_ = geometry();
+}
+
+std::string ToolTipShown() {
+  if (!QToolTip::isVisible())
+    return {};
+  const QString tip = QToolTip::text();
+  if (!Qt::mightBeRichText(tip))
+    return tip.toStdString();
+  QTextDocument shown;
+  shown.setHtml(tip);
+  return shown.toPlainText().toStdString();
+}
+
+void UpdateToolTip(HWND w) {
+  if (!IsWindow(w))
+    return;
+  RunOnWindowThread([w] {
+    if (!w->destroyed.load() && w->widget != nullptr)
+      w->widget->RefreshToolTip();
+  });
 }
 
 } // namespace plat

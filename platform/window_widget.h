@@ -21,7 +21,11 @@ public:
 
   QPaintEngine *paintEngine() const override;
 
+  // A tooltip of this window that shows asks for its text again.
+  void RefreshToolTip();
+
 protected:
+  bool event(QEvent *event) override;
   void paintEvent(QPaintEvent *event) override;
   void resizeEvent(QResizeEvent *) override;
   void moveEvent(QMoveEvent *) override;
@@ -42,12 +46,15 @@ private:
   LRESULT Where(const QPoint &global, const QPoint &local);
   void Press(QMouseEvent *event);
   void BeginDrag(Drag kind, const QPoint &global);
+  QString ToolTipAt(const QPoint &global, const QPoint &local);
+  void ShowToolTip(const QPoint &global, const QString &text);
 
   Window *w_;
   WindowPresenter presenter_;
   Drag drag_ = Drag::None;
   QPoint pressGlobal_;
   QRect start_;
+  QString tip_; // the text of the tooltip this window showed last
 };
 
 } // namespace plat

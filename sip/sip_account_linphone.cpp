@@ -222,6 +222,28 @@ int SipProxyConfigIsBusy(SipProxyConfig *cfg) {
   }
 }
 
+SipRegFailure SipProxyConfigFailure(SipProxyConfig *cfg, int *status) {
+  std::lock_guard guard(cfg->core->lock);
+  if (status != nullptr)
+    *status = 0;
+  if (linphone_proxy_config_get_state(cfg->cfg) == LinphoneRegistrationOk)
+    return SipRegFailure::kNone;
+  // The last answer to the account's REGISTER, kept through the retries.
+  const LinphoneErrorInfo *error =
+      linphone_proxy_config_get_error_info(cfg->cfg);
+  const int code = error ? linphone_error_info_get_protocol_code(error) : 0;
+  const LinphoneReason reason =
+      error ? linphone_error_info_get_reason(error) : LinphoneReasonNone;
+  if (code == 401 || code == 403 || code == 407)
+    return SipRegFailure::kCredentials;
+  if (code < 300 || code == 408 || reason == LinphoneReasonIOError ||
+      reason == LinphoneReasonNoResponse || reason == LinphoneReasonNotAnswered)
+    return SipRegFailure::kNoAnswer;
+  if (status != nullptr)
+    *status = code;
+  return SipRegFailure::kRefused;
+}
+
 void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg) {
   if (!cfg)
     return;

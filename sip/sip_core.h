@@ -27,6 +27,19 @@ struct SipProxyConfig;
 // a call, and no call can be placed.
 using SipCallId = std::uint32_t;
 
+// How a call placed here went: answered, or why it failed. No answer: it
+// rang at the door unit, or the door unit said it could not take it now;
+// no connection: nothing came back from the address at all.
+enum class SipOutcome {
+  kAnswered,
+  kNoAnswer,
+  kBusy,
+  kDeclined,
+  kNotFound,
+  kNoConnection,
+  kFailed, // for another reason
+};
+
 // The event callbacks, run on the thread that calls SipCoreDispatch (the
 // SIP thread). Any of them may be null.
 struct SipCallbacks {
@@ -44,6 +57,9 @@ struct SipCallbacks {
   // A caller turned away with 486 Busy Here while another call rang or was
   // up: its address as inv_recv has it, and when (seconds since 1970).
   void (*busy_recv)(SipCore *core, const char *from, std::int64_t when);
+  // A call placed here was answered, or failed (just before its
+  // display_message): how.
+  void (*call_outcome)(SipCore *core, SipCallId call, SipOutcome outcome);
 };
 
 struct SipCoreOptions {
@@ -155,6 +171,12 @@ int SipProxyConfigIsRegistered(SipProxyConfig *cfg);
 // 1 while the account is registered or a REGISTER of it, or of its removal,
 // is under way; 0 once the registrar has let it go (or never had it).
 int SipProxyConfigIsBusy(SipProxyConfig *cfg);
+// Why the account is not registered: kNone while it is; kCredentials when
+// the registrar refused its name or password (401, 403, 407); kRefused when
+// it answered another error, whose SIP status goes to `status`; kNoAnswer
+// while no answer has come (none yet, or none in time).
+enum class SipRegFailure { kNone, kNoAnswer, kCredentials, kRefused };
+SipRegFailure SipProxyConfigFailure(SipProxyConfig *cfg, int *status);
 void SipCoreRemoveProxyConfig(SipCore *core, SipProxyConfig *cfg);
 // How many accounts the core holds.
 int SipCoreProxyConfigCount(SipCore *core);

@@ -25,10 +25,11 @@ inline std::recursive_mutex &ProcessLock() {
 }
 
 struct Event {
-  enum Kind { kInvite, kAuth, kStatus, kMessage, kBusy } kind;
+  enum Kind { kInvite, kAuth, kStatus, kMessage, kBusy, kOutcome } kind;
   std::string first, second;
   SipCallId call = 0;
   std::int64_t when = 0;
+  SipOutcome outcome = SipOutcome::kFailed;
 };
 
 inline std::string Text(const char *text) { return text ? text : ""; }
@@ -73,6 +74,8 @@ struct SipCore {
   // event; and calls this side ended, whose End is always a plain end.
   // Both touched only under `lock`.
   std::set<const LinphoneCall *> failed, ended_here;
+  // Calls placed here that rang at the other side (under `lock`).
+  std::set<const LinphoneCall *> rang;
   // A call was released since the call history was last dropped (under
   // `lock`).
   bool history_left = false;

@@ -36,6 +36,40 @@ void OnRegistration(LinphoneCore *, LinphoneProxyConfig *,
     plat::Trace(plat::TRACE_REGISTERED);
 }
 
+// Why a call placed here failed. A timeout or a transport error after the
+// call rang is a ring nobody answered; before, nothing answered at all.
+SipOutcome FailureOf(const SipCore &core, const LinphoneCall *call) {
+  switch (linphone_call_get_reason(call)) {
+  case LinphoneReasonBusy:
+    return SipOutcome::kBusy;
+  case LinphoneReasonDeclined:
+    return SipOutcome::kDeclined;
+  case LinphoneReasonNotFound:
+    return SipOutcome::kNotFound;
+  case LinphoneReasonTemporarilyUnavailable:
+    return SipOutcome::kNoAnswer;
+  case LinphoneReasonNotAnswered:
+  case LinphoneReasonNoResponse:
+  case LinphoneReasonIOError:
+    return core.rang.count(call) ? SipOutcome::kNoAnswer
+                                 : SipOutcome::kNoConnection;
+  default:
+    return SipOutcome::kFailed;
+  }
+}
+
+// The failure of a call, as display_message reports it; for a call placed
+// here, how it failed first.
+void QueueFailure(SipCore *core, LinphoneCall *call, SipCallId id,
+                  const char *message) {
+  if (linphone_call_get_dir(call) == LinphoneCallOutgoing) {
+    Event outcome{Event::kOutcome, {}, {}, id};
+    outcome.outcome = FailureOf(*core, call);
+    core->Queue(std::move(outcome));
+  }
+  core->Queue(Event::kMessage, id, Text(message));
+}
+
 std::string AddressText(const LinphoneAddress *address) {
   char *text = address ? linphone_address_as_string(address) : nullptr;
   std::string result = Text(text);
@@ -59,9 +93,20 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
     core->Queue(Event::kInvite, id,
                 AddressText(linphone_call_get_remote_address(call)));
     break;
+  case LinphoneCallOutgoingRinging:
+  case LinphoneCallOutgoingEarlyMedia:
+    core->rang.insert(call);
+    break;
+  case LinphoneCallConnected:
+    if (linphone_call_get_dir(call) == LinphoneCallOutgoing) {
+      Event answered{Event::kOutcome, {}, {}, id};
+      answered.outcome = SipOutcome::kAnswered;
+      core->Queue(std::move(answered));
+    }
+    break;
   case LinphoneCallError:
     core->failed.insert(call);
-    core->Queue(Event::kMessage, id, Text(message));
+    QueueFailure(core, call, id, message);
     break;
   case LinphoneCallEnd: {
     if (core->failed.count(call))
@@ -74,7 +119,7 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
                         linphone_call_get_reason(call) != LinphoneReasonNone &&
                         !core->ended_here.count(call);
     if (failed)
-      core->Queue(Event::kMessage, id, Text(message));
+      QueueFailure(core, call, id, message);
     else
       core->Queue(Event::kStatus, id, kCallTerminated);
     break;
@@ -82,6 +127,7 @@ void OnCallState(LinphoneCore *lc, LinphoneCall *call, LinphoneCallState state,
   case LinphoneCallReleased:
     core->failed.erase(call);
     core->ended_here.erase(call);
+    core->rang.erase(call);
     core->ids.erase(call);
     core->history_left = true;
     break;
@@ -383,6 +429,10 @@ void SipCoreDispatch(SipCore *core) {
     case Event::kBusy:
       if (cb.busy_recv)
         cb.busy_recv(core, event.first.c_str(), event.when);
+      break;
+    case Event::kOutcome:
+      if (cb.call_outcome)
+        cb.call_outcome(core, event.call, event.outcome);
       break;
     }
   }

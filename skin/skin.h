@@ -7,6 +7,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 
 #include "instance/display_state.h"
 #include "platform/gdi.h"
@@ -94,7 +96,37 @@ int MyMouseMove(plat::WPARAM wParam, plat::LPARAM lParam);
 // WM_LBUTTONDOWN: draws the pressed face of the button `But`.
 void MyLButtonDown(int But);
 // This instance's door unit enters or leaves a SIP call: the call key under
-// the pointer becomes the hang-up key or back, so that its face and a click
-// on it show and do the same, and a visible window shows it at once.
-// Window thread.
+// the pointer becomes the hang-up key or back, so that its face, its
+// tooltip and a click on it show and do the same, the top edge counts the
+// call, and a visible window shows it at once. Window thread.
 void SetLinCall(bool inCall);
+// WM_NOTIFY, TTN_GETDISPINFO: the tooltip of the button under the pointer
+// (none elsewhere).
+void ButtonToolTip(plat::NMTTDISPINFO &info);
+
+// --- the top edge's words about a call (window thread unless said) -----------
+// The window's timer while the top edge says something about a call: its
+// clock, the end of a note.
+inline constexpr std::uintptr_t kCallLineTimerId = 1;
+// How long a note stands in place of the title.
+inline constexpr int kCallNoteMs = 10000;
+// The call key was pressed: "Calling <title>..." until the core owner's
+// MSG_CALL_PROGRESS says more.
+void ShowCalling();
+// Whether a MSG_CALL_PROGRESS came since the last ShowCalling: none means
+// that no copy holds a SIP core.
+bool CallProgressHeard();
+// MSG_CALL_PROGRESS: ringing, answered ("In call 0:42" counts from now), or
+// why the call failed or was not placed, as a note.
+void ShowCallProgress(plat::LPARAM progress);
+// `note` ("SIP port 5060 is taken") in place of the title for kCallNoteMs.
+void ShowCallNote(const char *note);
+// SetLinCall's part: a call shown with the hang-up key counts as in call
+// unless it is still being placed; its end brings the title back, and
+// leaves a note standing.
+void CallLineFollows(bool inCall);
+// kCallLineTimerId.
+void CallLineTick();
+// What the top edge reads now: the title, or what it says about the call.
+// Any thread.
+void TitleLineText(const t_ShowData &SData, char *out, std::size_t size);

@@ -18,8 +18,14 @@ constexpr const char kConnectingText[] = "Connecting, please wait...";
 constexpr plat::COLORREF kConnectingColor = plat::RGB(255, 255, 0);
 constexpr int kConnectingX = 20;
 constexpr int kConnectingY = 30;
+// The reason under it, in the small face, as wide as the video area lets it.
+constexpr int kWhyY = 47;
+constexpr int kWhyMargin = 12;
 constexpr plat::COLORREF kTitleColor = 0xE5F9; // golden yellow
 constexpr int kTitleRow = 5;
+
+// The title line's text: the title, or a call's state with the title.
+constexpr std::size_t kTitleLineSize = 96;
 
 // What ShowTitle last drew, and where the window's count of drawing over
 // the title line stood just after.
@@ -28,7 +34,7 @@ struct t_TitleShown {
   const t_Skin *skin = nullptr;
   int width = -1;
   int button = -1;
-  char text[decltype(t_ShowData::title)::size()] = {};
+  char text[kTitleLineSize] = {};
   std::uint64_t drawnOver = 0;
   bool Same(const t_TitleShown &o) const {
     return hwnd == o.hwnd && skin == o.skin && width == o.width &&
@@ -78,8 +84,8 @@ void PaintTitle(plat::HDC hdc, const t_ShowData &SData) {
   const int CW = SData.ClientWidth;
   TileRight(hdc, S[SKIN_T], S[SKIN_TL].Width, CW);
 
-  char title[decltype(SData.title)::size()];
-  SData.title.CopyTo(title, sizeof title);
+  char title[kTitleLineSize];
+  TitleLineText(SData, title, sizeof title);
   ShowMyText(hdc, title, static_cast<int>(std::strlen(title)), kTitleRow,
              S[SKIN_TL].Width, kTitleColor);
 
@@ -122,7 +128,7 @@ void ShowTitle(plat::HWND hwnd, t_ShowData SData) {
   now.skin = shared;
   now.width = SData.ClientWidth;
   now.button = SData.Button;
-  SData.title.CopyTo(now.text, sizeof now.text);
+  TitleLineText(SData, now.text, sizeof now.text);
   const t_Skin &tr = S[SKIN_TR];
   const plat::RECT line{S[SKIN_TL].Width, 0,
                         std::max(now.width, tr.PosY + tr.Width),
@@ -161,7 +167,7 @@ void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {
   // before the surface is taken: the region must fit the final size, and the
   // resize must not wait on the window thread while this thread holds the
   // surface.
-  const bool notConnected = SData.Kill_TCP != 0;
+  const bool notConnected = SData.Kill_TCP != 0 || SData.noPictures != 0;
   const bool picture = notConnected && HasBackgroundPicture();
   if (notConnected && !picture) {
     CW = S[SKIN_L].Width + S[SKIN_R].Width + S[SKIN_POZADI].Width;
@@ -192,6 +198,11 @@ void ShowMyWindow(plat::HWND hwnd, t_ShowData SData) {
     }
     plat::TextOut(hdc, kConnectingX, kConnectingY, kConnectingText,
                   kConnectingColor);
+    char why[decltype(SData.why)::size()];
+    SData.why.CopyTo(why, sizeof why);
+    plat::DrawSmallText(
+        hdc, {kConnectingX, kWhyY, area.right - kWhyMargin, area.bottom}, why,
+        kConnectingColor);
   }
 
   // The frame: edges tiled first, the corners and the two relay keys over

@@ -1,5 +1,7 @@
 // Pointer feedback: the drag strip and the resize grip that stand in for a
 // system frame, and the hover and pressed faces of the seven buttons.
+#include <cstdio>
+
 #include "instance/identity.h"
 #include "skin/skin.h"
 #include "skin/skin_draw.h"
@@ -122,8 +124,41 @@ void MyLButtonDown(int But) {
 void SetLinCall(bool inCall) {
   ShowData.lin_call = inCall ? 1 : 0;
   const int hovered = ShowData.Button;
-  if (hovered == BTN_CALL || hovered == BTN_HANGUP)
+  if (hovered == BTN_CALL || hovered == BTN_HANGUP) {
     ShowData.Button = inCall ? BTN_HANGUP : BTN_CALL;
+    plat::UpdateToolTip(g_hwndMain);
+  }
+  CallLineFollows(inCall);
   if (plat::IsWindowVisible(g_hwndMain))
     ShowMyWindow(g_hwndMain, ShowData);
+}
+
+void ButtonToolTip(plat::NMTTDISPINFO &info) {
+  const char *tip = "";
+  switch (ShowData.Button) {
+  case BTN_SETTINGS:
+    tip = "Settings";
+    break;
+  case BTN_HIDE:
+    tip = "Hide";
+    break;
+  case BTN_CLOSE:
+    tip = "Close";
+    break;
+  case BTN_RELAY1:
+    tip = "Relay 1";
+    break;
+  case BTN_RELAY2:
+    tip = "Relay 2";
+    break;
+  case BTN_CALL:
+    tip = "Call the door unit";
+    break;
+  case BTN_HANGUP:
+    tip = "Hang up";
+    break;
+  default:
+    break;
+  }
+  std::snprintf(info.szText, sizeof info.szText, "%s", tip);
 }

@@ -103,6 +103,48 @@ void CallOver(SipCallId call) {
                 [call](const t_Received &x) { return x.call == call; });
 }
 
+// The call placed for a copy, and that copy's window: it hears how the
+// call goes. Window thread only.
+struct t_Dialled {
+  SipCallId call = 0;
+  HWND window = nullptr;
+};
+t_Dialled g_dialled;
+
+// What the dialling copy is told of a placed call's outcome.
+LPARAM ProgressOf(SipOutcome outcome) {
+  switch (outcome) {
+  case SipOutcome::kAnswered:
+    return CALL_ANSWERED;
+  case SipOutcome::kNoAnswer:
+    return CALL_NO_ANSWER;
+  case SipOutcome::kBusy:
+    return CALL_BUSY;
+  case SipOutcome::kDeclined:
+    return CALL_DECLINED;
+  case SipOutcome::kNotFound:
+    return CALL_NOT_FOUND;
+  case SipOutcome::kNoConnection:
+    return CALL_NO_CONNECTION;
+  case SipOutcome::kFailed:
+    break;
+  }
+  return CALL_FAILED;
+}
+
+// Why no call can be placed to `target` now (0: it can). Through an account
+// every call goes to its registrar, so an account that is not registered
+// takes none; a target without a scheme is a name at the registrar, which
+// needs an account.
+LPARAM Refusal(SipCore *core, const char *target) {
+  if (SipCoreCurrentCall(core) != 0)
+    return CALL_REFUSED_IN_CALL;
+  if (cfg != nullptr ? SipProxyConfigIsRegistered(cfg) == 0
+                     : std::strncmp(target, "sip:", 4) != 0)
+    return CALL_REFUSED_UNREGISTERED;
+  return 0;
+}
+
 // Forgets `call` wherever it is still named, and closes what was open for
 // it; the ring stops with the Accept dialog it rang for (or when none is
 // open, as a ring left over has nothing left to ring for).
@@ -117,6 +159,17 @@ void CallGone(SipCallId call) {
                          &CallRefs.terminate, &CallRefs.reported})
     if (*ref == call)
       *ref = 0;
+  if (g_dialled.call == call)
+    g_dialled = {};
+}
+
+// A placed call was answered or failed: the copy that dialled hears it
+// (a failure before the call's end reaches it).
+void TellDialler(LPARAM lParam) {
+  const SipCallId call = CallOfParam(lParam);
+  if (call != 0 && call == g_dialled.call)
+    SendCode(g_dialled.window, MSG_CALL_PROGRESS,
+             ProgressOf(OutcomeOfParam(lParam)));
 }
 
 void IncomingCall(SipCallId call) {
@@ -177,6 +230,9 @@ void OnSipNotification(WPARAM code, LPARAM lParam) {
     if (lParam != 0)
       if (SipCore *core = the_core)
         SipCoreAddAuthInfo(core, reinterpret_cast<SipAuthInfo *>(lParam));
+    break;
+  case APP_CALL_OUTCOME:
+    TellDialler(lParam);
     break;
   case APP_CALL_ENDED:
     CallOver(static_cast<SipCallId>(lParam));
@@ -243,12 +299,19 @@ void PlaceCall(HWND dialler, const COPYDATASTRUCT &block) {
   // The block holds 128 bytes; the core takes what a SIP address needs.
   char target[100];
   BlockText(block, target);
-  // A failed invite leaves the dialling instance idle; so does another call
-  // that is on (the core places none beside it).
-  if (SipCoreInvite(core, target) != 0)
+  // A call that cannot be placed leaves the dialling instance idle, told
+  // why; so does another call that is on (the core places none beside it).
+  LPARAM refusal = Refusal(core, target);
+  if (refusal == 0 && SipCoreInvite(core, target) != 0)
+    refusal = CALL_REFUSED_TARGET;
+  if (refusal != 0) {
+    SendCode(dialler, MSG_CALL_PROGRESS, refusal);
     return;
+  }
   Trace(TRACE_INVITED);
   CallRefs.reported = SipCoreCurrentCall(core);
+  g_dialled = {CallRefs.reported, dialler};
+  SendCode(dialler, MSG_CALL_PROGRESS, CALL_RINGING);
   SendCode(dialler, MSG_SET_IN_CALL, 1);
 }
 
@@ -276,13 +339,29 @@ void AnswerRegistrationQuery(LPARAM lParam) {
   const bool reply = lParam == 0 || lParam == 1;
   if (the_core.load() != nullptr) {
     QueryRegistration();
-    if (!reply)
-      SendCode(HandleFromValue(lParam), MSG_REG_STATE, SIP_reg.load());
+    if (!reply) {
+      const HWND asker = HandleFromValue(lParam);
+      char reason[kRegReasonSize] = {};
+      if (SIP_reg == 0)
+        std::snprintf(reason, sizeof reason, "%s",
+                      RegistrationFailureText().c_str());
+      SendBlock(asker, COPYDATA_REG_REASON, reason, sizeof reason);
+      SendCode(asker, MSG_REG_STATE, SIP_reg.load());
+    }
   } else if (reply) {
     // The query's own handle value would otherwise overwrite the core
     // owner's answer in the requester, depending on the broadcast's order.
     SIP_reg = static_cast<int>(lParam);
+    // A core owner answered, with words or without: the SIP side runs.
+    if (!SIP_reg_reason)
+      SIP_reg_reason.emplace();
   }
+}
+
+void KeepRegistrationReason(const COPYDATASTRUCT &block) {
+  char reason[kRegReasonSize];
+  BlockText(block, reason);
+  SIP_reg_reason = reason;
 }
 
 void StartCoreOnce() {

@@ -25,6 +25,7 @@ std::atomic<SipCore *> the_core{nullptr};
 SipProxyConfig *cfg = nullptr;
 std::atomic<SipAuthInfo *> info{nullptr};
 std::atomic<int> SIP_reg{0};
+std::optional<std::string> SIP_reg_reason;
 
 namespace {
 
@@ -219,9 +220,9 @@ void StartCore() {
     return;
   }
   if (!options.folder.empty()) {
-    const SipCallbacks vtable{my_inv_recv, my_auth_info_requested,
+    const SipCallbacks vtable{my_inv_recv,       my_auth_info_requested,
                               my_display_status, my_display_message,
-                              my_busy_recv};
+                              my_busy_recv,      my_call_outcome};
     core = SipCoreNew(vtable, options);
   }
   if (core == nullptr) {
@@ -270,6 +271,29 @@ void ReloadSipSettings() {
 void QueryRegistration() {
   if (cfg != nullptr)
     SIP_reg = SipProxyConfigIsRegistered(cfg) ? 1 : 0;
+}
+
+std::string RegistrationFailureText() {
+  if (cfg == nullptr)
+    return {};
+  int status = 0;
+  switch (SipProxyConfigFailure(cfg, &status)) {
+  case SipRegFailure::kNone:
+    return {};
+  case SipRegFailure::kCredentials:
+    return "wrong name or password (401/403)";
+  case SipRegFailure::kNoAnswer:
+    return std::string("no answer from ") + SIP_addr;
+  case SipRegFailure::kRefused:
+    return "refused by " + std::string(SIP_addr) + " (SIP " +
+           std::to_string(status) + ")";
+  }
+  return {};
+}
+
+int TakenSipPort() {
+  const int port = ReadSipPort();
+  return port > 0 && plat::UdpPortTaken(port) ? port : 0;
 }
 
 bool TeardownCore() {

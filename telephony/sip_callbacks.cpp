@@ -87,3 +87,8 @@ void my_display_message(SipCore *, SipCallId call, const char *msg) {
 void my_busy_recv(SipCore *, const char *from, std::int64_t when) {
   RecordBusyCaller(from, when);
 }
+
+void my_call_outcome(SipCore *, SipCallId call, SipOutcome outcome) {
+  plat::PostMessage(g_hwndMain, plat::WM_USER, APP_CALL_OUTCOME,
+                    CallOutcomeParam(call, outcome));
+}

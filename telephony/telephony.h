@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,11 +29,25 @@ using SipCallId = std::uint32_t;
 // SIP-thread notifications to the own main window (WM_USER, in wParam).
 // lParam: the call's number (APP_INCOMING_CALL, APP_CALL_ENDED); the
 // completed SipAuthInfo, or 0 when the user cancelled (APP_AUTH_ENTERED);
-// a t_CallFailure that the window thread then owns (APP_CALL_FAILED).
+// a t_CallFailure that the window thread then owns (APP_CALL_FAILED); the
+// call's number and how it went, CallOutcomeParam (APP_CALL_OUTCOME).
 inline constexpr plat::WPARAM APP_INCOMING_CALL = 0;
 inline constexpr plat::WPARAM APP_AUTH_ENTERED = 1;
 inline constexpr plat::WPARAM APP_CALL_ENDED = 2;
 inline constexpr plat::WPARAM APP_CALL_FAILED = 3;
+inline constexpr plat::WPARAM APP_CALL_OUTCOME = 4;
+
+static_assert(sizeof(plat::LPARAM) >= 8, "a call and its outcome in one");
+inline plat::LPARAM CallOutcomeParam(SipCallId call, SipOutcome outcome) {
+  return static_cast<plat::LPARAM>(static_cast<std::uint64_t>(outcome) << 32 |
+                                   call);
+}
+inline SipCallId CallOfParam(plat::LPARAM lParam) {
+  return static_cast<SipCallId>(static_cast<std::uint64_t>(lParam));
+}
+inline SipOutcome OutcomeOfParam(plat::LPARAM lParam) {
+  return static_cast<SipOutcome>(static_cast<std::uint64_t>(lParam) >> 32);
+}
 
 struct t_CallFailure {
   SipCallId call;
@@ -52,6 +67,10 @@ extern std::atomic<SipAuthInfo *> info;
 // answer its query got. Window thread (set while a query's send returns);
 // atomic for the tests' reading.
 extern std::atomic<int> SIP_reg;
+// With it, why the account is not registered, in words: the core owner's
+// answer to the last query (empty: not known), or nothing when no core
+// owner answered. Window thread.
+extern std::optional<std::string> SIP_reg_reason;
 
 // A new authentication record; this module keeps it until the core is
 // gone, as the core may still refer to a record that `info` no longer
@@ -71,6 +90,13 @@ void ReloadSipSettings();
 std::vector<std::string> SoundDevices();
 // Updates SIP_reg from the account, when there is one.
 void QueryRegistration();
+// Why the core owner's account is not registered, in words ("wrong name or
+// password (401/403)", "no answer from <SIP_addr>"); empty while it is, or
+// when there is none. Core owner.
+std::string RegistrationFailureText();
+// The SIP port of this copy's settings when another program holds it, else
+// 0: why no core could be made, as far as a copy without one can tell.
+int TakenSipPort();
 // The core's part of closing: the account, a call in progress, the SIP
 // thread and the core itself, in that order. Returns whether there was a
 // core (the caller then hands it over).
@@ -88,6 +114,7 @@ void my_auth_info_requested(SipCore *lc, const char *realm,
 void my_display_status(SipCore *lc, SipCallId call, const char *status);
 void my_display_message(SipCore *lc, SipCallId call, const char *msg);
 void my_busy_recv(SipCore *lc, const char *from, std::int64_t when);
+void my_call_outcome(SipCore *lc, SipCallId call, SipOutcome outcome);
 
 // The callers turned away while another call was on, oldest first: who and
 // when (seconds since 1970), the last kBusyCallersKept of them. Any thread.
@@ -159,6 +186,8 @@ void ReloadIfCoreOwner();
 // MSG_REG_STATE: the core owner answers the query; any other copy keeps
 // the answer it gets.
 void AnswerRegistrationQuery(plat::LPARAM lParam);
+// COPYDATA_REG_REASON: the copy that asked keeps the words.
+void KeepRegistrationReason(const plat::COPYDATASTRUCT &block);
 // MSG_START_CORE: makes the core unless this copy holds one already.
 void StartCoreOnce();
 

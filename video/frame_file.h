@@ -29,6 +29,8 @@ public:
   // The next picture goes in from the start of the file.
   void NextPicture();
   void Close();
+  // Whether the file was made (pictures can be shown).
+  bool IsOpen() const { return file_ != nullptr; }
   // Bytes of the current picture stored so far.
   std::size_t Stored() const { return stored_; }
 

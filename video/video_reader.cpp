@@ -17,6 +17,7 @@
 #include "platform/window.h"
 #include "skin/skin.h"
 #include "video/door_input.h"
+#include "video/door_why.h"
 #include "video/frame_file.h"
 #include "video/mjpeg_parser.h"
 #include "video/video.h"
@@ -56,6 +57,7 @@ struct t_Run {
   HINTERNET hSession = nullptr;
   HINTERNET hConnect = nullptr;
   char url[96] = {};
+  char address[64] = {}; // IP_addr at the run's start, as `url` has it
   t_FrameFile frameFile;
   std::size_t blockLen = 0; // bytes of the block being parsed
   int skipped = 0;          // pictures left undrawn since the last drawn one
@@ -107,6 +109,10 @@ void OnTitle(void *context, const char *sent) {
   ShowData.title.Set(title);
   TellRing(run, title);
   SetDoorTitle(run.hwnd, title);
+  // Pictures that cannot be kept leave the window not connected: so is
+  // its tip.
+  if (ShowData.noPictures)
+    SetTrayTip(TipWhenNotConnected(title).c_str());
 }
 
 void OnPicture(void *context, const unsigned char *bytes, std::size_t length) {
@@ -189,9 +195,11 @@ bool OnFrame(void *context) {
       InternetCloseHandle(run.hConnect);
     run.hConnect = nullptr;
     Pause(run);
-    if (!run.Ending())
+    if (!run.Ending()) {
       run.hConnect = InternetOpenUrl(run.hSession, run.url,
                                      [&run] { return run.Ending(); });
+      TellWhy(run.address, run.hConnect);
+    }
     // The rest of this block came over the old connection.
     return false;
   }
@@ -231,17 +239,27 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   run.hSession = InternetOpen(kAppTitle);
   if (run.hSession == nullptr)
     ShowData.Kill_TCP = 1;
-  char ip[64];
-  IP_addr.CopyTo(ip, sizeof ip);
-  if (FormDoorUrl(ip, "/video.mjpg", run.url, sizeof run.url)) {
+  IP_addr.CopyTo(run.address, sizeof run.address);
+  if (FormDoorUrl(run.address, "/video.mjpg", run.url, sizeof run.url)) {
     run.hConnect =
         InternetOpenUrl(run.hSession, run.url, [&run] { return run.Ending(); });
+    TellWhy(run.address, run.hConnect);
+  } else {
+    SetWhy(run.address, "address refused: use host or host:port");
   }
   if (run.hConnect == nullptr)
     ShowData.Kill_TCP = 1;
   t_MjpegRun parser;
   MjpegStartRun(parser);
   run.frameFile.Open(run.hwnd);
+  // Reached, but with nowhere to put its pictures: the window goes on
+  // saying why none come.
+  ShowData.noPictures = run.hConnect != nullptr && !run.frameFile.IsOpen();
+  if (ShowData.noPictures) {
+    SetWhy(nullptr, "settings folder cannot be written");
+    if (IsWindowVisible(run.hwnd))
+      ShowMyWindow(run.hwnd, ShowData);
+  }
 
   t_MjpegSink sink;
   sink.context = &run;
@@ -275,6 +293,7 @@ void DownloadMJPEG(const std::atomic<bool> *stop) {
   blank[63] = '\0';
   ShowData.title.Set(blank);
   SetDoorTitle(run.hwnd, kAppTitle);
+  SetTrayTip(TipWhenNotConnected(kAppTitle).c_str());
   PopupOnWindow(run.hwnd, PopupEvent::RunEnded);
   // A run told to stop by whoever starts the next one finds Kill_TCP clear
   // only when it was stopped from outside; either way it is not connected.

@@ -221,7 +221,8 @@ TEST_F(Settings, SipOffIsReadOnlyUntilSwitchedOnAndFieldsRefuseWhatDoesNotFit) {
 // while it can be corrected.
 TEST_F(Settings, SipOnShowsTheCoreOwnersAnswer) {
   for (int answer : {0, 1, -1}) {
-    Start("[SIP]\nUseSIP=1\n[Window 0]\nIP_addr=127.0.0.1\n");
+    // No fixed SIP port: whether another program holds one is not asked.
+    Start("[SIP]\nUseSIP=1\nSIP_port=0\n[Window 0]\nIP_addr=127.0.0.1\n");
     // Changed since start-up: the dialog reads the file again.
     WritePrivateProfileString("SIP", "SIP_addr", "127.0.0.1:5070", ini_file);
     g_answer = answer;

@@ -115,7 +115,7 @@ parameters in brackets):
   ring-sip URI         call URI over SIP (e.g. sip:pc@127.0.0.1:5060) [uri=URI]
   hangup               end every SIP call, ringing or answered
   sip-answer MODE [N]  incoming SIP calls: off (let them ring; default),
-                       accept [DELAY_MS] or decline [486|603]
+                       accept [DELAY_MS] or decline [404|480|486|603]
                                                       [mode=MODE&arg=N]
   sip-register USER PASSWORD HOST:PORT
                        register at a registrar, which is also the route of

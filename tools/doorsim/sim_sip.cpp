@@ -41,6 +41,23 @@ std::vector<std::string> g_default_codecs;
 
 std::string Text(const char *text) { return text ? text : ""; }
 
+// The reason whose SIP answer is `code`, for the codes a declining door
+// unit may give; none for another.
+LinphoneReason DeclineReason(int code) {
+  switch (code) {
+  case 404:
+    return LinphoneReasonNotFound;
+  case 480:
+    return LinphoneReasonTemporarilyUnavailable;
+  case 486:
+    return LinphoneReasonBusy;
+  case 603:
+    return LinphoneReasonDeclined;
+  default:
+    return LinphoneReasonNone;
+  }
+}
+
 // "PCMU/8000", as the library names a codec.
 std::string CodecName(const LinphonePayloadType *pt) {
   return Text(linphone_payload_type_get_mime_type(pt)) + "/" +
@@ -125,9 +142,7 @@ void OnCallState(LinphoneCore *, LinphoneCall *call, LinphoneCallState state,
     ++g_incoming;
     g_last_caller = Text(peer);
     if (g_answer == Answer::kDecline) {
-      linphone_call_decline(call, g_decline_code == 486
-                                      ? LinphoneReasonBusy
-                                      : LinphoneReasonDeclined);
+      linphone_call_decline(call, DeclineReason(g_decline_code));
     } else if (g_answer == Answer::kAccept) {
       g_pending = linphone_call_ref(call);
       g_answer_at = Clock::now() + std::chrono::milliseconds(g_answer_delay_ms);
@@ -315,14 +330,15 @@ std::string RunSipCommand(const std::string &name,
     }
     if (arg(0) == "decline") {
       number = 603;
-      if (!arg(1).empty() && (!ParseInt(arg(1), number, 486, 603) ||
-                              (number != 486 && number != 603)))
-        return "error: sip-answer decline takes 486 or 603";
+      if (!arg(1).empty() && (!ParseInt(arg(1), number, 404, 603) ||
+                              DeclineReason(number) == LinphoneReasonNone))
+        return "error: sip-answer decline takes 404, 480, 486 or 603";
       g_answer = Answer::kDecline;
       g_decline_code = number;
       return "ok sip-answer decline " + std::to_string(number);
     }
-    return "error: sip-answer takes off, accept [MS] or decline [486|603]";
+    return "error: sip-answer takes off, accept [MS] or decline "
+           "[404|480|486|603]";
   }
   if (name == "sip-codec") {
     const std::string wanted = arg(0);
