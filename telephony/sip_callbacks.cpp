@@ -13,6 +13,7 @@
 #include "platform/dialog_box.h"
 #include "platform/trace.h"
 #include "resources/dialog_templates.h"
+#include "sip/sip_core.h"
 #include "telephony/caller.h"
 #include "telephony/telephony.h"
 

@@ -25,6 +25,7 @@ struct SipCore;
 struct SipAuthInfo;
 struct SipProxyConfig;
 using SipCallId = std::uint32_t;
+enum class SipOutcome;
 
 // SIP-thread notifications to the own main window (WM_USER, in wParam).
 // lParam: the call's number (APP_INCOMING_CALL, APP_CALL_ENDED); the

@@ -170,11 +170,14 @@ grep -A1 'string "resident"' <<<"$missed" | grep -q 'boolean true' || fail "not 
 grep -q 'int32 0$' <<<"$missed" || fail "it expires: $missed"
 [ "$(displayed)" = 1 ] || fail "$(displayed) notices shown"
 shot notice_missed
-# A click on it: no Visitors window in this build, so the main window.
+# A click on it opens the Visitors window, at that visit.
 read -r nx ny < <(xdotool search --class dunst 2>/dev/null | head -n 1 | xargs -r -I{} xwininfo -id {} |
   awk -F: '/Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2} END {print x+0, y+0}')
 xdotool mousemove $((nx + 60)) $((ny + 20)) sleep 0.3 click 1
-until_true 5 eval "viewable $win && ! iconic" || fail "a click on the missed visitor did not bring the window up"
+visitors=$(shown_window '^Visitors$')
+[ -n "$visitors" ] || fail "a click on the missed visitor did not open the Visitors window"
+shot notice_visitors
+xdotool windowclose "$visitors" 2>/dev/null || xdotool windowunmap "$visitors"
 
 # --- a second ring, the door opened from its notice ----------------------
 label="open door"
