@@ -37,6 +37,7 @@
 #include "skin/skin.h"
 #include "support/doorsim.h"
 #include "support/pump.h"
+#include "support/standard_error.h"
 #include "support/temp_dir.h"
 #include "video/video.h"
 
@@ -559,25 +560,6 @@ TEST_F(Live, TitlesShowAsPlainTextEverywhere) {
   EXPECT_TRUE(
       PumpUntil([&] { return TrayTipShown(g_hwndMain, 1) == cafe; }, 5s))
       << TrayTipShown(g_hwndMain, 1);
-}
-
-// What the program writes on standard error while `body` runs.
-template <class Body> std::string StandardError(Body body) {
-  TempDir folder;
-  const std::string path = folder.path() + "/stderr";
-  std::fflush(stderr);
-  const int saved = dup(2);
-  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  dup2(file, 2);
-  close(file);
-  body();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 int Count(const std::string &text, const std::string &part) {

@@ -39,6 +39,7 @@
 #include "platform/window.h"
 #include "resources/dialog_templates.h"
 #include "shell/main.h"
+#include "sip/sip_core.h"
 #include "skin/skin.h"
 #include "support/dialog_fields.h"
 #include "support/doorsim.h"
@@ -47,7 +48,6 @@
 #include "support/pump.h"
 #include "support/temp_dir.h"
 #include "support/udp_peer.h"
-#include "sip/sip_core.h"
 #include "telephony/sip_thread.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
@@ -56,6 +56,19 @@ using namespace plat;
 using namespace std::chrono_literals;
 
 namespace {
+
+// Whether a UDP socket could be bound to `port` on every address now.
+bool UdpPortFree(int port) {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(static_cast<std::uint16_t>(port));
+  any.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool free =
+      bind(fd, reinterpret_cast<const sockaddr *>(&any), sizeof any) == 0;
+  close(fd);
+  return free;
+}
 
 const std::vector<std::string> kBuiltInRing{"s16le 2ch 44100Hz"};
 
@@ -86,17 +99,6 @@ void Configure(const std::map<std::string, std::string> &sip) {
     ASSERT_TRUE(
         WritePrivateProfileString("SIP", key.c_str(), value.c_str(), ini_file));
   ReadConfiguration();
-}
-
-bool Click(QWidget *dialog, const char *text) {
-  if (dialog == nullptr)
-    return false;
-  for (QPushButton *b : dialog->findChildren<QPushButton *>())
-    if (b->text() == QLatin1String(text)) {
-      b->click();
-      return true;
-    }
-  return false;
 }
 
 std::string Title(HDLG dlg) {
@@ -901,6 +903,10 @@ TEST_F(ProgramCalls, TheAccountFollowsTheSettings) {
 
   Configure({{"SIP_reg_duration", "0"}, {"SIP_port", "70000"}});
   EXPECT_EQ(SIP_reg_duration, kRegDurationDefault);
+  // The replacement is the standard port, on every address: a program an
+  // earlier test started may still be letting go of it.
+  ASSERT_TRUE(PumpUntil([] { return UdpPortFree(5060); }, 10s))
+      << "port 5060 stays taken by another process";
   StartTheCore();
   ASSERT_NE(the_core.load(), nullptr);
   EXPECT_EQ(SipCoreProxyConfigCount(the_core), 0) << "the old account is back";

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/standard_error.h"
 #include "support/temp_dir.h"
 #include "visits/visit_store.h"
 
@@ -35,22 +36,6 @@ std::int64_t Now() {
 unsigned ModeOf(const std::string &path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-// What the program writes on standard error while `body` runs.
-template <class Body> std::string StandardError(Body body) {
-  TempDir folder;
-  const std::string path = folder / "stderr";
-  std::fflush(stderr);
-  const int saved = dup(2);
-  FILE *file = std::fopen(path.c_str(), "w");
-  dup2(fileno(file), 2);
-  std::fclose(file);
-  body();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  return ReadFile(path);
 }
 
 int Lines(const std::string &text) {

@@ -30,12 +30,14 @@
 #include "platform/test_hooks.h"
 #include "platform/window.h"
 #include "shell/main.h"
+#include "sip/sip_core.h"
 #include "skin/skin.h"
+#include "support/dialog_fields.h"
 #include "support/doorsim.h"
 #include "support/process.h"
 #include "support/pump.h"
+#include "support/standard_error.h"
 #include "support/temp_dir.h"
-#include "sip/sip_core.h"
 #include "telephony/telephony.h"
 #include "video/video.h"
 #include "visits/visits.h"
@@ -71,33 +73,6 @@ std::uint32_t Middle(const std::string &path) {
                             static_cast<int>(bytes.size()), "JPEG"))
     return 0x123456;
   return picture.pixel(picture.width() / 2, picture.height() / 2) & 0xFFFFFF;
-}
-
-bool Click(QWidget *dialog, const char *text) {
-  if (dialog == nullptr)
-    return false;
-  for (QPushButton *b : dialog->findChildren<QPushButton *>())
-    if (b->text() == QLatin1String(text)) {
-      b->click();
-      return true;
-    }
-  return false;
-}
-
-// What the program writes on standard error while `body` runs.
-template <class Body> std::string StandardError(Body body) {
-  TempDir folder;
-  const std::string path = folder / "stderr";
-  std::fflush(stderr);
-  const int saved = dup(2);
-  FILE *file = std::fopen(path.c_str(), "w");
-  dup2(fileno(file), 2);
-  std::fclose(file);
-  body();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  return ReadFile(path);
 }
 
 std::string Listed(const std::vector<t_Visit> &visits) {
