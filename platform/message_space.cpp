@@ -45,9 +45,11 @@ constexpr std::size_t kMaxRemoteHandles = 4096;
 constexpr int kPidShift = 16;
 
 std::mutex g_handleMutex;
-std::map<LPARAM, Window *> g_localHandles;  // value -> window of ours
-std::map<Window *, LPARAM> g_localValues;   // and back
-std::map<LPARAM, Window *> g_remoteHandles; // value -> stand-in
+std::map<LPARAM, Window *> g_localHandles; // value -> window of ours
+std::map<Window *, LPARAM> g_localValues;  // and back
+// value -> stand-in. Never destroyed: a stand-in may be named by a message
+// until the process ends, so the table outlives every other object.
+std::map<LPARAM, Window *> &g_remoteHandles = *new std::map<LPARAM, Window *>;
 LPARAM g_nextWindowNumber = 1;
 
 // The space this process joined. Written by the window thread at join and
