@@ -20,11 +20,11 @@ BUILD=$top/build-asan ./tools/build.sh -DVESTIBELL_BENCH=OFF \
   ctest --output-on-failure -j2 --timeout 600
 )
 
-echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls, the message space, the SIP thread's wait, the visitors' record, the Visitors window's worker, what the window tells"
+echo "== ThreadSanitizer: the reader, relays, timers, drawing from threads, pop-up rules, dialogs, sound, calls, the message space, the SIP thread's wait, the visitors' record, the Visitors window's worker"
 threaded=(test_live test_window test_http test_skin test_startup test_popup_rules
   test_sip_core test_dialog_box test_sound test_program_calls doorsim
   test_message_space space_peer test_net test_visits test_visits_live
-  test_desktop told_test vestibell)
+  test_desktop)
 cmake -S . -B build-tsan -G Ninja -DVESTIBELL_BENCH=OFF \
   -DVESTIBELL_SANITIZE=thread >/dev/null
 cmake --build build-tsan --target "${threaded[@]}" >/dev/null
@@ -62,14 +62,6 @@ cmake --build build-tsan --target "${threaded[@]}" >/dev/null
   kill $xvfb
   wait $xvfb 2>/dev/null || true
   trap - EXIT
-  # What the window tells the user: the reader, the SIP thread and the
-  # window thread around the top edge, the reason line and the tooltips.
-  for c in ACallPlacedFromThisWindowSaysHowItGoes WhyTheDoorUnitCannotBeReached \
-    TheSettingsDialogSaysWhyRegistrationFailed TheButtonsSayWhatTheyDo; do
-    echo "-- told_test Told.$c"
-    "$top/tests/shell/xvfb_told.sh" \
-      "$PWD/tests/shell/told_test" "Told.$c" "$PWD/screens-told"
-  done
 )
 
 echo "== Fuzzing the stream parser, caller parsing, the SIP datagram guard and the message frame"
