@@ -75,7 +75,7 @@ public:
   }
 
   // False with `error` set when there is no server or no stream.
-  bool Open(const pa_sample_spec &spec, const pa_buffer_attr &attr,
+  bool Open(const pa_sample_spec &format, const pa_buffer_attr &attr,
             int &error) {
     loop_ = pa_mainloop_new();
     if (loop_ == nullptr)
@@ -95,7 +95,7 @@ public:
     pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "event");
     pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "vestibell");
     stream_ =
-        pa_stream_new_with_proplist(context_, "Ring", &spec, nullptr, props);
+        pa_stream_new_with_proplist(context_, "Ring", &format, nullptr, props);
     pa_proplist_free(props);
     if (stream_ == nullptr ||
         pa_stream_connect_playback(stream_, nullptr, &attr,

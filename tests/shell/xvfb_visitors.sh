@@ -87,13 +87,7 @@ trayer --edge top --align right --widthtype request --height 24 >/dev/null 2>&1 
 pids+=($!)
 sleep 1
 start_program
-icon=""
-for _ in $(seq 100); do
-  icon=$(xwininfo -root -tree | awk '/"vestibell": \("vestibell" "vestibell"\)  22x22/ {print $1}' | head -n 1)
-  [ -n "$icon" ] && break
-  sleep 0.05
-done
-[ -n "$icon" ] || fail "the icon never docked"
+docked_icon
 read -r ix iy < <(xwininfo -id "$icon" | awk -F: '/Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2} END {print x, y}')
 # The mark: pixels of its red on the icon (none is in the icon itself).
 marked() {

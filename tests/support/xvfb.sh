@@ -82,3 +82,15 @@ shown_window() {
   done
   echo "$found"
 }
+
+# docked_icon: waits up to 5 s for the program's 22x22 icon in a tray and
+# sets `icon` to it; fails when it never docks.
+docked_icon() {
+  icon=""
+  for _ in $(seq 100); do
+    icon=$(xwininfo -root -tree | awk '/"vestibell": \("vestibell" "vestibell"\)  22x22/ {print $1}' | head -n 1)
+    [ -n "$icon" ] && return 0
+    sleep 0.05
+  done
+  fail "the icon never docked"
+}
